@@ -1,0 +1,22 @@
+// The pre-pass shared by both exporters: which codes and cut values the splits use.
+#pragma once
+
+#include <set>
+#include <vector>
+
+#include "model/arb_status.h"
+#include "model/model_metadata.h"
+#include "model/tree_algorithm_base.h"
+#include "version/arbtrexm_export.h"
+
+namespace TreeOut {
+
+/// One ascending set per predictor, in metadata order, then one for the target.
+using SplitValueSets = std::vector<std::set<double>>;
+
+/// Rebuilds valueSets; returns code 10004 / severity -1 for a model without a root node.
+ARBTREXM_API ArbTree::ArbStatus CollectSplitValues(const tree::TreeAlgorithmBase& model,
+                                                   const mdt::ModelMetadata* metadata,
+                                                   SplitValueSets& valueSets);
+
+}  // namespace TreeOut
