@@ -1,0 +1,7 @@
+#include "model/value_set.h"
+
+namespace tree {
+
+ValueSet::~ValueSet() = default;
+
+}  // namespace tree
