@@ -10,18 +10,19 @@ namespace mdt {
 
 namespace {
 
-// Formats under a thread-local C locale so that another thread's or the process's locale never
-// changes the decimal point.
+// One C locale for the whole process, created on first use; uselocale installs it for the
+// calling thread only, so the process locale and other threads are never touched.
+locale_t CLocale() {
+  static const locale_t c_locale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
+  return c_locale;
+}
+
 std::string NumberText(double number) {
-  char buffer[32];  // "%.15g" needs at most 24 characters including the sign and exponent
-  locale_t c_locale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
-  locale_t previous = static_cast<locale_t>(0);
-  if (c_locale != static_cast<locale_t>(0)) previous = uselocale(c_locale);
+  char buffer[32];  // "%.15g" needs at most 23 characters: sign, 15 digits, point, "e-308"
+  const locale_t c_locale = CLocale();
+  const locale_t previous = c_locale != static_cast<locale_t>(0) ? uselocale(c_locale) : nullptr;
   std::snprintf(buffer, sizeof buffer, "%.15g", number);
-  if (c_locale != static_cast<locale_t>(0)) {
-    uselocale(previous);
-    freelocale(c_locale);
-  }
+  if (previous != static_cast<locale_t>(0)) uselocale(previous);
   return buffer;
 }
 

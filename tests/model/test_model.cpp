@@ -251,7 +251,8 @@ TEST(OValueSet, CopiesAreIndependent) {
   original.SetHasHigh(false);
   EXPECT_TRUE(assigned.HasHigh());
   EXPECT_EQ(assigned.GetHigh(), 2.0);
-  assigned = assigned;
+  const tree::OValueSet& self = assigned;
+  assigned = self;
   EXPECT_EQ(assigned.GetLow(), 1.0);
 }
 
