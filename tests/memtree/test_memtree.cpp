@@ -239,6 +239,49 @@ TEST(ModelFile, ClassificationErrorsNameTheCategories) {
             "cart.json:8:13: priors: found 1 for 2 target categories");
 }
 
+TEST(ModelFile, FormatPageExampleLoads) {
+  std::ifstream in(std::string(TREEXPORT_SOURCE_DIR) + "/docs/model-format.md");
+  std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t begin = page.rfind("```json\n");
+  ASSERT_NE(begin, std::string::npos);
+  const std::size_t end = page.find("\n```", begin + 8);
+  ASSERT_NE(end, std::string::npos);
+  memtree::Model model = memtree::ParseModel(page.substr(begin + 8, end - begin - 8), "page.json");
+  const memtree::MemTree& tree = *model.tree;
+  EXPECT_EQ(tree.GetNumberOfNodes(), 3u);
+  EXPECT_EQ(tree.Route({std::nullopt, 1.0}), 1);  // the primary rule takes missing values left
+  EXPECT_EQ(tree.Route({4.0, 0.0}), 2);
+  const tree::RegInfo& right = *tree.GetRoot()->GetChild(1)->GetRegInfo(tree::TRAINING_SAMPLE);
+  EXPECT_EQ(right.GetPrediction(), 2.25);
+  EXPECT_EQ(right.GetStdDeviation(), -DBL_MAX);
+  EXPECT_EQ(right.GetDistributionSize(), 2);
+  EXPECT_EQ(right.GetDistributionCount(1), 3);
+  const mdt::Variable& c = *(*model.metadata->GetPredictors())[1];
+  EXPECT_EQ(c.GetValueLabel(mdt::Variant(std::string("a"))), "Type a");
+  EXPECT_EQ(c.GetEncoding()->Decode(0).GetAllValues().size(), 2u);
+}
+
+TEST(ModelFile, FieldErrorsNameTheField) {
+  const std::string labels =
+      Replace(kSmall, "{\"name\": \"y\", \"level\": \"continuous\", \"storage\": \"numeric\"}",
+              "{\"name\": \"y\", \"level\": \"continuous\", \"storage\": \"numeric\", "
+              "\"valueLabels\": [{\"value\": 1, \"label\": \"one\"}, {\"value\": 1, \"label\": "
+              "\"uno\"}]}");
+  EXPECT_EQ(LoadError(labels),
+            "model.json:6:120: fields[2].valueLabels[1].value: value labelled twice");
+  EXPECT_EQ(LoadError(Replace(kSmall, "\"values\": [\"b\"]", "\"values\": [2]")),
+            "model.json:5:128: fields[1].categories[1].values[0]: a string field needs a string or "
+            "null, found a number");
+  EXPECT_EQ(LoadError(Replace(kSmall, "{\"code\": 1,", "{\"code\": 0,")),
+            "model.json:5:114: fields[1].categories[1].code: code 0 is listed twice");
+  EXPECT_EQ(LoadError(Replace(kSmall, "\"level\": \"nominal\"", "\"level\": \"Nominal\"")),
+            "model.json:5:28: fields[1].level: unknown level \"Nominal\" (expected \"nominal\", "
+            "\"ordinal\", \"continuous\" or an integer code)");
+  EXPECT_EQ(LoadError(Replace(kSmall, "\"function\": \"regression\"",
+                              "\"function\": \"classification\"")),
+            "model.json:6:5: fields[2]: the target of a classification model needs categories");
+}
+
 TEST(ModelFile, SyntaxErrorsShowLineColumnAndCaret) {
   EXPECT_EQ(LoadError("{\n  \"nodes\": [1 2]\n}", "t.json"),
             "t.json:2:15: syntax error: Missing a comma or ']' after an array element\n"
