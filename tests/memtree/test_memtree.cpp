@@ -18,6 +18,7 @@
 #include "host/memtree/summary.h"
 #include "host/memtree/tree_builder.h"
 #include "host/metadata/map_encoder_imp.h"
+#include "host/metadata/model_metadata_imp.h"
 #include "model/ovalue_set.h"
 #include "model/prefix_node_iterator.h"
 #include "model/tree_statistics.h"
@@ -455,6 +456,32 @@ TEST(Route, PrimaryThenSurrogatesThenBiggestChild) {
   EXPECT_EQ(tree->Route({1.0, std::nullopt}), 3);  // node 1's rule takes missing values left
   EXPECT_EQ(tree->Route({1.0, 7.0}), 3);           // c = 7 fits no child: node 1's biggest
   EXPECT_EQ(tree->Route({std::nullopt, 7.0}), 2);  // nothing decides at the root: biggest
+}
+
+TEST(ModelFile, TreesBuiltInCodeSaveAndLoadBack) {
+  auto tree = RoutingTree();
+  mdt::ModelMetadataImp metadata;
+  metadata.AddPredictor(
+      std::make_unique<mdt::VariableImp>("x", global::CONTINUOUS, global::NUMERIC_STORAGE));
+  try {
+    memtree::ModelText(*tree, metadata);
+    FAIL() << "saved";
+  } catch (const memtree::ModelError& e) {
+    EXPECT_STREQ(e.what(), "the tree has 2 predictors but the metadata 1");
+  }
+  metadata.AddPredictor(
+      std::make_unique<mdt::VariableImp>("c", global::NOMINAL, global::NUMERIC_STORAGE));
+  metadata.SetTarget(
+      std::make_unique<mdt::VariableImp>("y", global::CONTINUOUS, global::NUMERIC_STORAGE));
+  const std::string text = memtree::ModelText(*tree, metadata);
+  EXPECT_NE(text.find("\"surrogates\": [\n        {\"predictor\": \"c\", \"children\": "
+                      "[{\"codes\": [0]}, {\"codes\": [1, 2]}], \"missingChild\": 1}\n      ]"),
+            std::string::npos)
+      << text;
+  memtree::Model loaded = memtree::ParseModel(text, "built.json");
+  EXPECT_EQ(memtree::ModelText(*loaded.tree, *loaded.metadata), text);
+  EXPECT_EQ(loaded.tree->Route({std::nullopt, 7.0}), 2);
+  EXPECT_EQ(loaded.tree->Route({1.0, std::nullopt}), 3);
 }
 
 std::string BuildError(const std::function<void(memtree::TreeBuilder&)>& steps,
