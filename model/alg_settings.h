@@ -33,7 +33,7 @@ class RiskEstimation {
 };
 
 /// Prior probabilities of the target categories.
-class Priors {
+class ARBTREXM_API Priors {
  public:
   virtual ~Priors();
 };

@@ -1,5 +1,7 @@
 #include "host/memtree/model_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -1355,12 +1357,25 @@ Model ParseModel(std::string text, const std::string& name) {
 }
 
 Model LoadModel(std::istream& in, const std::string& name) {
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  // libstdc++ throws from inside a stream buffer on a read error (EISDIR, EIO) whatever the
+  // stream's exception mask says; it must still come out as this library's error.
+  try {
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    text = std::move(buffer).str();
+  } catch (const std::exception&) {
+    throw ModelError(name + ": cannot be read");
+  }
   if (in.bad()) throw ModelError(name + ": cannot be read");
   return ParseModel(std::move(text), name);
 }
 
 Model LoadModel(const std::string& path) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    throw ModelError(path + ": is a directory, not a model file");
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ModelError(path + ": cannot be opened");
   return LoadModel(in, path);

@@ -1,0 +1,85 @@
+// The command as a user meets it: exit statuses, messages, and files left alone on failure.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/run_command.h"
+
+namespace {
+
+using testing_support::CommandResult;
+using testing_support::ReadFile;
+using testing_support::RunCommand;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+const std::string kExe = TREEXPORT_EXE;
+const std::string kExamples = std::string(TREEXPORT_SOURCE_DIR) + "/examples/";
+
+// The regression example with its root's second child pointing at a node that does not exist.
+std::string BrokenModel() {
+  std::string text = ReadFile(kExamples + "regression.json");
+  const std::string from = "\"children\": [1, 2]";
+  text.replace(text.find(from), from.size(), "\"children\": [1, 77]");
+  return text;
+}
+
+TEST(Cli, InfoSummarisesEveryExample) {
+  for (const char* name : {"cart_classification.json", "regression.json", "chaid.json"}) {
+    CommandResult r = RunCommand(kExe, {"info", kExamples + name});
+    EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+    EXPECT_NE(r.out.find("Algorithm:"), std::string::npos) << name;
+    EXPECT_NE(r.out.find("Nodes:"), std::string::npos) << name;
+    EXPECT_EQ(r.err, "") << name;
+  }
+  CommandResult fromStdin =
+      RunCommand(kExe, {"info", "-"}, ReadFile(kExamples + "regression.json"));
+  EXPECT_EQ(fromStdin.status, 0) << fromStdin.err;
+  EXPECT_NE(fromStdin.out.find("Target:     price (continuous)"), std::string::npos);
+}
+
+TEST(Cli, VersionNamesToolAndLibrary) {
+  CommandResult r = RunCommand(kExe, {"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("treexport "), std::string::npos);
+  EXPECT_NE(r.out.find("arbtrexm_legacyr 1.0.1.6 (10/21/17 22:55:56)"), std::string::npos) << r.out;
+}
+
+TEST(Cli, UsageErrorsExitWithOne) {
+  EXPECT_EQ(RunCommand(kExe, {}).status, 1);
+  EXPECT_EQ(RunCommand(kExe, {"info"}).status, 1);
+  EXPECT_EQ(RunCommand(kExe, {"nonsense"}).status, 1);
+  CommandResult unknown = RunCommand(kExe, {"info", "--frobnicate", kExamples + "chaid.json"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.err.find("frobnicate"), std::string::npos) << unknown.err;
+  CommandResult help = RunCommand(kExe, {"info", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Example: treexport info"), std::string::npos);
+}
+
+TEST(Cli, UnreadableModelsExitWithTwoAndSayWhy) {
+  TempDir dir;
+  CommandResult missing = RunCommand(kExe, {"info", dir.File("absent.json")});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err, "treexport: " + dir.File("absent.json") + ": cannot be opened\n");
+  EXPECT_EQ(missing.out, "");
+
+  CommandResult directory = RunCommand(kExe, {"info", dir.path()});
+  EXPECT_EQ(directory.status, 2);
+  EXPECT_EQ(directory.err, "treexport: " + dir.path() + ": is a directory, not a model file\n");
+
+  WriteFile(dir.File("cut.json"), "{\n  \"format\": ");
+  CommandResult malformed = RunCommand(kExe, {"info", dir.File("cut.json")});
+  EXPECT_EQ(malformed.status, 2);
+  EXPECT_EQ(malformed.err.rfind("treexport: " + dir.File("cut.json") + ":2:", 0), 0u)
+      << malformed.err;
+
+  WriteFile(dir.File("broken.json"), BrokenModel());
+  CommandResult unchecked = RunCommand(kExe, {"info", dir.File("broken.json")});
+  EXPECT_EQ(unchecked.status, 2);
+  EXPECT_NE(unchecked.err.find("broken.json:17:"), std::string::npos) << unchecked.err;
+  EXPECT_NE(unchecked.err.find("nodes[0].children[1]: no node with id 77"), std::string::npos)
+      << unchecked.err;
+}
+
+}  // namespace
