@@ -1,36 +1,15 @@
 #include "model/variant.h"
 
-#include <locale.h>
-
-#include <clocale>
-#include <cstdio>
 #include <utility>
+
+#include "xmlu/number_text.h"
 
 namespace mdt {
 
-namespace {
-
-// One C locale for the whole process, created on first use; uselocale installs it for the
-// calling thread only, so the process locale and other threads are never touched.
-locale_t CLocale() {
-  static const locale_t c_locale = newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
-  return c_locale;
-}
-
-std::string NumberText(double number) {
-  char buffer[32];  // "%.15g" needs at most 23 characters: sign, 15 digits, point, "e-308"
-  const locale_t c_locale = CLocale();
-  const locale_t previous = c_locale != static_cast<locale_t>(0) ? uselocale(c_locale) : nullptr;
-  std::snprintf(buffer, sizeof buffer, "%.15g", number);
-  if (previous != static_cast<locale_t>(0)) uselocale(previous);
-  return buffer;
-}
-
-}  // namespace
-
 Variant::Variant() : type_(NONE), number_(0.0) {}
 
-Variant::Variant(double number) : type_(NUMBER), number_(number), text_(NumberText(number)) {}
+Variant::Variant(double number)
+    : type_(NUMBER), number_(number), text_(xmlu::FormatNumber(number)) {}
 
 Variant::Variant(std::string text) : type_(TEXT), number_(0.0), text_(std::move(text)) {}
 

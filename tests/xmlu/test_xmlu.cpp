@@ -1,0 +1,355 @@
+// The XML item tree's layout and escaping, number text and UTF-8 conversion.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "tests/support/stack.h"
+#include "xmlu/number_text.h"
+#include "xmlu/utf8.h"
+#include "xmlu/xml_item.h"
+
+namespace {
+
+using xmlu::XMLElement;
+
+std::string Serialise(XMLElement& root) {
+  std::string out;
+  xmlu::XMLWriteState state;
+  root.Write(out, state);
+  return out;
+}
+
+TEST(ElementWrite, AttributesOnOwnLinesAndClosedOnLastOne) {
+  std::unique_ptr<XMLElement> a(xmlu::NewElement("a"));
+  a->AddAttribute("x", "1");
+  a->AddAttribute("y", "");
+  a->AddChild(xmlu::NewElement("b"));
+  XMLElement* c = xmlu::NewElement("c");
+  c->AddAttribute("z", 2.5);
+  a->AddChild(c);
+  XMLElement* d = xmlu::NewElement("d");
+  d->AddChild(xmlu::NewString("hi"));
+  a->AddChild(d);
+  EXPECT_EQ(Serialise(*a),
+            "\n<a\n\tx=\"1\"\n\ty=\"\">\n\t<b/>\n\t<c\n\t\tz=\"2.5\"/>\n\t<d>hi</d>\n</a>");
+}
+
+TEST(ElementWrite, TextKeepsFollowingTagsOnItsLineUntilAnElementEnds) {
+  std::unique_ptr<XMLElement> p(xmlu::NewElement("p"));
+  p->AddChild(xmlu::NewString("t"));
+  XMLElement* q = xmlu::NewElement("q");
+  q->AddAttribute("u", "1");
+  q->AddAttribute("v", "2");
+  p->AddChild(q);
+  p->AddChild(xmlu::NewElement("r"));
+  XMLElement* s = xmlu::NewElement("s");
+  s->AddChild(xmlu::NewString("x"));
+  XMLElement* inner = xmlu::NewElement("i");
+  inner->AddChild(xmlu::NewString("y"));
+  s->AddChild(inner);
+  p->AddChild(s);
+  // q follows the text directly with blank-separated attributes; r is on a new line again; in s
+  // the element after the text closes on the text's line, and s's end tag goes back to a new line.
+  EXPECT_EQ(Serialise(*p), "\n<p>t<q u=\"1\" v=\"2\"/>\n\t<r/>\n\t<s>x<i>y</i>\n\t</s>\n</p>");
+}
+
+TEST(ElementWrite, EscapingDiffersBetweenAttributesAndText) {
+  const std::string raw = "a&b<c>d\"e'f&amp;";
+  std::unique_ptr<XMLElement> e(xmlu::NewElement("e"));
+  e->AddAttribute("k", raw);
+  e->AddAttribute("k", "second");
+  e->AddChild(xmlu::NewString(raw));
+  EXPECT_EQ(Serialise(*e),
+            "\n<e\n\tk=\"a&amp;b&lt;c&gt;d&quot;e'f&amp;amp;\"\n\tk=\"second\">"
+            "a&amp;b&lt;c>d\"e'f&amp;amp;</e>");
+
+  std::string text = raw;
+  xmlu::ReplaceAll(text, "&", "&amp;");
+  xmlu::ReplaceAll(text, "<", "&lt;");
+  EXPECT_EQ(text, "a&amp;b&lt;c>d\"e'f&amp;amp;");
+  std::string grow = "aXa";
+  xmlu::ReplaceAll(grow, "a", "aa");  // inserted text is not searched again
+  EXPECT_EQ(grow, "aaXaa");
+  EXPECT_EQ(xmlu::Indent(3), "\t\t\t");
+  EXPECT_EQ(xmlu::Indent(-1), "");
+}
+
+TEST(ElementWrite, PlainLayoutAndDocumentTypeLine) {
+  std::unique_ptr<XMLElement> a(xmlu::NewElement("a"));
+  a->AddAttribute("x", "1");
+  a->AddChild(xmlu::NewElement("b"));
+  std::string out;
+  xmlu::XMLWriteState plain;
+  plain.pretty = false;
+  a->Write(out, plain);
+  EXPECT_EQ(out, "<a x=\"1\"><b/></a>");
+
+  std::unique_ptr<xmlu::XMLDocType> doctype(xmlu::NewDocType("Tree", "Tree.dtd"));
+  std::unique_ptr<XMLElement> tree(xmlu::NewElement("Tree"));
+  tree->AddAttribute("n", "v");
+  std::string doc;
+  xmlu::XMLWriteState state;
+  doctype->Write(doc, state);
+  doc += ">\n";
+  tree->Write(doc, state);
+  EXPECT_EQ(doc,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<!DOCTYPE Tree>\n\n<Tree\n\tn=\"v\"/>");
+
+  std::ostringstream stream;
+  xmlu::XMLOutput output;
+  output.stream = &stream;
+  xmlu::WriteDocument(output, doc);
+  EXPECT_EQ(stream.str(), doc);
+}
+
+// The layout rules written the way they read: each element builds its own text, recursively,
+// and escapes copies with ReplaceAll. The library's writer must give the same bytes.
+void ReferenceWrite(const xmlu::XMLInterface& item, std::string& out, xmlu::XMLWriteState& state) {
+  if (const auto* text = dynamic_cast<const xmlu::XMLString*>(&item)) {
+    std::string t = text->GetText();
+    xmlu::ReplaceAll(t, "&", "&amp;");
+    xmlu::ReplaceAll(t, "<", "&lt;");
+    state.newLine = state.indent = false;
+    out += t;
+    return;
+  }
+  const auto& e = dynamic_cast<const XMLElement&>(item);
+  const std::string ind = xmlu::Indent(state.depth);
+  std::string t;
+  if (state.pretty && state.newLine) t += "\n";
+  if (state.pretty && state.indent) t += ind;
+  t += "<" + e.GetName();
+  if (!e.GetAttributes().empty()) {
+    ++state.depth;
+    for (const xmlu::XMLInterface* a : e.GetAttributes()) {
+      const auto& attribute = dynamic_cast<const xmlu::XMLAttribute&>(*a);
+      t += state.pretty && state.newLine ? "\n" : " ";
+      if (state.pretty && state.indent) t += xmlu::Indent(state.depth);
+      std::string v = attribute.GetValue();
+      xmlu::ReplaceAll(v, "&", "&amp;");
+      xmlu::ReplaceAll(v, "<", "&lt;");
+      xmlu::ReplaceAll(v, ">", "&gt;");
+      xmlu::ReplaceAll(v, "\"", "&quot;");
+      t += attribute.GetName() + "=\"" + v + "\"";
+    }
+    --state.depth;
+  }
+  if (e.GetChildren().empty()) {
+    t += "/>";
+  } else {
+    t += ">";
+    ++state.depth;
+    for (const xmlu::XMLInterface* child : e.GetChildren()) ReferenceWrite(*child, t, state);
+    --state.depth;
+    if (state.pretty) {
+      if (state.newLine) t += "\n";
+      if (state.indent) t += ind;
+    }
+    t += "</" + e.GetName() + ">";
+  }
+  state.newLine = state.indent = true;
+  out += t;
+}
+
+TEST(ElementWrite, SameBytesAsTheRecursiveRulesOnMixedTrees) {
+  std::mt19937 random(20261206);
+  const char* texts[] = {"", "plain", "a<b", "x&y", "\"q\"", "1 > 0"};
+  for (int round = 0; round < 40; ++round) {
+    std::unique_ptr<XMLElement> root(xmlu::NewElement("root"));
+    std::vector<XMLElement*> open{root.get()};
+    for (int i = 0; i < 60; ++i) {
+      XMLElement* parent = open[random() % open.size()];
+      switch (random() % 4) {
+        case 0:
+          parent->AddChild(xmlu::NewString(texts[random() % 6]));
+          break;
+        case 1:
+          parent->AddAttribute("a" + std::to_string(i), texts[random() % 6]);
+          break;
+        default: {
+          XMLElement* child = xmlu::NewElement("e" + std::to_string(i));
+          parent->AddChild(child);
+          open.push_back(child);
+        }
+      }
+    }
+    for (bool pretty : {true, false}) {
+      xmlu::XMLWriteState mine, reference;
+      mine.pretty = reference.pretty = pretty;
+      std::string expected;
+      ReferenceWrite(*root, expected, reference);
+      std::string actual;
+      root->Write(actual, mine);
+      ASSERT_EQ(actual, expected) << "round " << round << (pretty ? " pretty" : " plain");
+      EXPECT_EQ(mine.depth, 0);
+    }
+  }
+}
+
+XMLElement* Chain(int depth) {
+  XMLElement* root = xmlu::NewElement("e");
+  XMLElement* node = root;
+  for (int i = 1; i < depth; ++i) {
+    XMLElement* child = xmlu::NewElement("e");
+    node->AddChild(child);
+    node = child;
+  }
+  node->AddAttribute("last", "1");
+  return root;
+}
+
+TEST(ElementWrite, HundredThousandDeepChainWritesAndDiesOnADefaultStack) {
+  // Pretty layout gives a chain n deep about n*n tabs (ten gigabytes at 100,000), so the deep
+  // chain is written plain; the pretty walk is the same loop, checked on a shallower chain.
+  testing_support::RunOnStack(testing_support::kDefaultStack, [] {
+    constexpr std::size_t kDepth = 100000;
+    std::unique_ptr<XMLElement> root(Chain(kDepth));
+    std::string out;
+    xmlu::XMLWriteState plain;
+    plain.pretty = false;
+    root->Write(out, plain);
+    // n-1 times "<e>" and "</e>", then the innermost "<e last=\"1\"/>".
+    EXPECT_EQ(out.size(), (kDepth - 1) * 7 + 13);
+    EXPECT_EQ(out.compare(0, 6, "<e><e>"), 0);
+    EXPECT_EQ(out.compare((kDepth - 1) * 3, 13, "<e last=\"1\"/>"), 0);
+    root.reset();  // destruction runs on the small stack too
+
+    constexpr std::size_t kPretty = 3000;
+    root.reset(Chain(kPretty));
+    out = Serialise(*root);
+    // Level i opens with "\n", i tabs, "<e>" and closes with "\n", i tabs, "</e>"; the innermost
+    // holds its attribute one tab deeper and is empty.
+    const std::size_t tabs = (kPretty - 1) * (kPretty - 2) / 2;
+    EXPECT_EQ(out.size(),
+              (kPretty - 1) * 9 + 2 * tabs + (1 + (kPretty - 1) + 2) + (1 + kPretty + 8 + 2));
+    EXPECT_EQ(out.compare(0, 8, "\n<e>\n\t<e"), 0);
+    EXPECT_EQ(out.compare(out.size() - 9, 9, "</e>\n</e>"), 0);
+  });
+}
+
+TEST(FormatNumber, FifteenDigitTextWithSchemaNonFinites) {
+  EXPECT_EQ(xmlu::FormatNumber(1), "1");
+  EXPECT_EQ(xmlu::FormatNumber(0.1), "0.1");
+  EXPECT_EQ(xmlu::FormatNumber(0.5), "0.5");
+  EXPECT_EQ(xmlu::FormatNumber(1e20), "1e+20");
+  EXPECT_EQ(xmlu::FormatNumber(1e15), "1e+15");
+  EXPECT_EQ(xmlu::FormatNumber(123456789012345), "123456789012345");
+  EXPECT_EQ(xmlu::FormatNumber(1e-5), "1e-05");
+  EXPECT_EQ(xmlu::FormatNumber(0.0001), "0.0001");
+  EXPECT_EQ(xmlu::FormatNumber(123456789012345678.0), "1.23456789012346e+17");
+  EXPECT_EQ(xmlu::FormatNumber(-0.0), "-0");
+  EXPECT_EQ(xmlu::FormatNumber(-2.5), "-2.5");
+  EXPECT_EQ(xmlu::FormatNumber(std::nan("")), "NaN");
+  EXPECT_EQ(xmlu::FormatNumber(HUGE_VAL), "INF");
+  EXPECT_EQ(xmlu::FormatNumber(-HUGE_VAL), "-INF");
+  EXPECT_EQ(xmlu::FormatNumber(DBL_MAX), "1.79769313486232e+308");
+  EXPECT_EQ(xmlu::FormatNumber(-DBL_MAX), "-1.79769313486232e+308");
+  EXPECT_EQ(xmlu::FormatNumber(DBL_MIN), "2.2250738585072e-308");
+  EXPECT_EQ(xmlu::FormatNumber(std::numeric_limits<double>::denorm_min()), "4.94065645841247e-324");
+
+  // The C library's "%.15g" is the definition; compare on values of every magnitude.
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> mantissa(-10, 10);
+  std::uniform_int_distribution<int> exponent(-320, 308);
+  for (int i = 0; i < 20000; ++i) {
+    const double value = std::ldexp(mantissa(random), exponent(random));
+    char expected[40];
+    std::snprintf(expected, sizeof expected, "%.15g", value);
+    ASSERT_EQ(xmlu::FormatNumber(value), expected) << value;
+  }
+}
+
+// A comma-decimal locale, or null when the machine has none.
+const char* CommaLocale() {
+  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE"}) {
+    if (locale_t l = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(0))) {
+      freelocale(l);
+      return name;
+    }
+  }
+  return nullptr;
+}
+
+TEST(FormatNumber, PointUnderACommaLocaleOnTwoThreadsLeavingTheLocaleAlone) {
+  const char* comma = CommaLocale();
+  if (comma == nullptr)
+    GTEST_SKIP() << "no de_DE locale installed (install locales, run locale-gen)";
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, comma), nullptr);
+  char check[16];
+  std::snprintf(check, sizeof check, "%.1f", 0.5);
+  ASSERT_STREQ(check, "0,5");  // the locale really writes a comma
+
+  auto work = [](int* bad) {
+    for (int i = 0; i < 20000; ++i) {
+      if (xmlu::FormatNumber(0.5 + i) != std::to_string(i) + ".5") ++*bad;
+      if (xmlu::FormatInCLocale("%.2f", 0.25) != "0.25") ++*bad;
+    }
+  };
+  int bad1 = 0, bad2 = 0;
+  std::thread t1(work, &bad1), t2(work, &bad2);
+  t1.join();
+  t2.join();
+  EXPECT_EQ(bad1 + bad2, 0);
+  EXPECT_STREQ(std::localeconv()->decimal_point, ",");
+  std::setlocale(LC_ALL, saved.c_str());
+}
+
+// Sets LC_CTYPE for one test and puts the old one back.
+class CtypeLocale {
+ public:
+  explicit CtypeLocale(std::initializer_list<const char*> names)
+      : saved_(std::setlocale(LC_CTYPE, nullptr)) {
+    for (const char* name : names) {
+      if (std::setlocale(LC_CTYPE, name) != nullptr) {
+        ok_ = true;
+        return;
+      }
+    }
+  }
+  ~CtypeLocale() { std::setlocale(LC_CTYPE, saved_.c_str()); }
+  bool ok() const { return ok_; }
+
+ private:
+  std::string saved_;
+  bool ok_ = false;
+};
+
+TEST(ToUtf8, UnchangedInUtf8AndCLocalesWithBadBytesReplaced) {
+  {
+    CtypeLocale c({"C"});
+    EXPECT_EQ(xmlu::ToUtf8(""), "");
+    EXPECT_EQ(xmlu::ToUtf8("plain <ascii> & text\n\t"), "plain <ascii> & text\n\t");
+    EXPECT_EQ(xmlu::ToUtf8("caf\xC3\xA9 \xF0\x9F\x8C\xB3"), "caf\xC3\xA9 \xF0\x9F\x8C\xB3");
+  }
+  CtypeLocale utf8({"C.UTF-8", "C.utf8", "en_US.UTF-8"});
+  if (!utf8.ok()) GTEST_SKIP() << "no UTF-8 locale installed";
+  EXPECT_EQ(xmlu::ToUtf8("caf\xC3\xA9"), "caf\xC3\xA9");
+  EXPECT_EQ(xmlu::ToUtf8("a\xFF"
+                         "b"),
+            "a\xEF\xBF\xBD"
+            "b");
+  EXPECT_EQ(xmlu::ToUtf8("end\xC3"), "end\xEF\xBF\xBD");                 // cut-off sequence
+  EXPECT_EQ(xmlu::ToUtf8("\xC0\xAF"), "\xEF\xBF\xBD\xEF\xBF\xBD");       // overlong "/"
+  EXPECT_EQ(xmlu::ToUtf8("\xED\xA0\x80").substr(0, 3), "\xEF\xBF\xBD");  // a surrogate
+}
+
+TEST(ToUtf8, Latin1LocaleConvertsHighBytes) {
+  CtypeLocale latin1({"de_DE.ISO-8859-1", "de_DE.iso88591", "de_DE", "en_US.ISO-8859-1"});
+  if (!latin1.ok()) GTEST_SKIP() << "no ISO-8859-1 locale installed (e.g. de_DE ISO-8859-1)";
+  EXPECT_EQ(xmlu::ToUtf8("caf\xE9"), "caf\xC3\xA9");
+  EXPECT_EQ(xmlu::ToUtf8("\xA9 2026 <x>"), "\xC2\xA9 2026 <x>");
+  EXPECT_EQ(xmlu::ToUtf8("\xFF"), "\xC3\xBF");
+  EXPECT_EQ(xmlu::ToUtf8(""), "");
+}
+
+}  // namespace

@@ -1,0 +1,42 @@
+#include "xmlu/number_text.h"
+
+#include <locale.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace xmlu {
+
+namespace {
+
+// One C locale for the whole process; uselocale installs it for the calling thread only.
+locale_t CLocale() {
+  static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  return c_locale;
+}
+
+}  // namespace
+
+std::string FormatNumber(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  // to_chars in general format with a precision is defined as printf's "%.*g" in the C locale,
+  // without its locale lookup; 32 bytes hold the longest "%.15g" text ("-1.23456789012345e-308").
+  char buffer[32];
+  const std::to_chars_result r =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+  return std::string(buffer, r.ptr);
+}
+
+std::string FormatInCLocale(const char* format, double value) {
+  char buffer[64];
+  const locale_t c_locale = CLocale();
+  const locale_t previous = c_locale != static_cast<locale_t>(0) ? uselocale(c_locale) : nullptr;
+  const int n = std::snprintf(buffer, sizeof buffer, format, value);
+  if (previous != static_cast<locale_t>(0)) uselocale(previous);
+  if (n < 0) return std::string();
+  return std::string(buffer, static_cast<std::size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
+}
+
+}  // namespace xmlu

@@ -1,0 +1,19 @@
+// The one way real numbers become text in both documents.
+#pragma once
+
+#include <string>
+
+#include "version/arbtrexm_export.h"
+
+namespace xmlu {
+
+/// "%.15g" text with "." as the decimal point whatever the locale; exponents as the C library
+/// writes them ("1e+20"); the XML Schema texts "INF", "-INF" and "NaN" for non-finite values.
+/// Never touches the process locale, so it is safe on any number of threads.
+ARBTREXM_API std::string FormatNumber(double value);
+
+/// snprintf of one double with format, under the "C" locale for the calling thread only. The
+/// text is cut at 63 bytes.
+ARBTREXM_API std::string FormatInCLocale(const char* format, double value);
+
+}  // namespace xmlu

@@ -1,0 +1,138 @@
+#include "xmlu/utf8.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+#include <strings.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace xmlu {
+
+namespace {
+
+const char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+
+// Length of the valid UTF-8 sequence at p, or 0 when the bytes there are not one (overlong
+// forms, surrogates and code points above U+10FFFF included).
+std::size_t SequenceLength(const unsigned char* p, const unsigned char* end) {
+  const unsigned char c = p[0];
+  if (c < 0x80) return 1;
+  std::size_t n;
+  unsigned char low = 0x80, high = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) low = 0xA0;
+    if (c == 0xED) high = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (static_cast<std::size_t>(end - p) < n) return 0;
+  if (p[1] < low || p[1] > high) return 0;
+  for (std::size_t i = 2; i < n; ++i) {
+    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+  }
+  return n;
+}
+
+// UTF-8 in, UTF-8 out: valid text is copied as it is, each bad byte becomes U+FFFD.
+std::string RepairUtf8(const std::string& text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = p + text.size();
+  const auto* run = p;
+  std::string out;
+  while (p != end) {
+    const std::size_t n = SequenceLength(p, end);
+    if (n != 0) {
+      p += n;
+      continue;
+    }
+    if (out.empty()) out.reserve(text.size() + 16);
+    out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+    out.append(kReplacement);
+    run = ++p;
+  }
+  if (run == reinterpret_cast<const unsigned char*>(text.data())) return text;  // all valid
+  out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(end - run));
+  return out;
+}
+
+bool IsUtf8Codeset(const char* codeset) {
+  return strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "UTF8") == 0 ||
+         // The C and POSIX locales report ASCII; ASCII is a subset and model files are UTF-8.
+         strcasecmp(codeset, "ANSI_X3.4-1968") == 0 || strcasecmp(codeset, "ASCII") == 0 ||
+         strcasecmp(codeset, "US-ASCII") == 0;
+}
+
+class Converter {
+ public:
+  explicit Converter(const char* codeset) : cd_(iconv_open("UTF-8", codeset)) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  std::string Convert(const std::string& text) {
+    std::string out;
+    out.resize(text.size() * 2 + 16);
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    std::size_t used = 0;
+    while (inLeft > 0) {
+      char* dst = &out[used];
+      std::size_t outLeft = out.size() - used;
+      const std::size_t r = iconv(cd_, &in, &inLeft, &dst, &outLeft);
+      used = out.size() - outLeft;
+      if (r != static_cast<std::size_t>(-1)) break;
+      if (errno == E2BIG) {
+        out.resize(out.size() * 2);
+      } else if (errno == EILSEQ || errno == EINVAL) {
+        // A byte the character set does not define, or a sequence cut off at the end.
+        if (out.size() - used < sizeof kReplacement) out.resize(out.size() * 2);
+        std::memcpy(&out[used], kReplacement, sizeof kReplacement - 1);
+        used += sizeof kReplacement - 1;
+        ++in;
+        --inLeft;
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial shift state
+      } else {
+        break;
+      }
+    }
+    // Close any shift state the character set needs at the end.
+    for (;;) {
+      char* dst = &out[used];
+      std::size_t outLeft = out.size() - used;
+      const std::size_t r = iconv(cd_, nullptr, nullptr, &dst, &outLeft);
+      used = out.size() - outLeft;
+      if (r != static_cast<std::size_t>(-1) || errno != E2BIG) break;
+      out.resize(out.size() * 2);
+    }
+    out.resize(used);
+    return out;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+}  // namespace
+
+std::string ToUtf8(const std::string& text) {
+  if (text.empty()) return std::string();
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset == nullptr || *codeset == '\0' || IsUtf8Codeset(codeset)) return RepairUtf8(text);
+  Converter converter(codeset);
+  // A character set iconv does not know: the text is taken as UTF-8 rather than dropped.
+  if (!converter.ok()) return RepairUtf8(text);
+  return converter.Convert(text);
+}
+
+}  // namespace xmlu
