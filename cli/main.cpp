@@ -1,11 +1,14 @@
 // treexport: exports a fitted decision tree read from a model file.
 #include <CLI/CLI.hpp>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include "cli/output_file.h"
+#include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "host/memtree/summary.h"
+#include "pmml/pmml_output_adapter.h"
 #include "version/arb_version.h"
 
 namespace {
@@ -29,6 +32,47 @@ memtree::Model Load(const std::string& path) {
   return memtree::LoadModel(path);
 }
 
+// The algorithm's usual name, for TreeModel's algorithmName unless the user gives one.
+std::string AlgorithmName(int type) {
+  switch (type) {
+    case 0:
+    case 1:
+      return "C&RT";
+    case 2:
+    case 3:
+      return "CHAID";
+    case 4:
+      return "QUEST";
+    default:
+      return "";
+  }
+}
+
+struct PmmlOptions {
+  std::string output;
+  int sample = 0;
+  std::string algorithmName;
+  bool algorithmNameGiven = false;
+  std::string applicationName = "treexport";
+  std::string applicationVersion = TREEXPORT_VERSION;
+  std::string copyright;
+  bool copyrightGiven = false;
+};
+
+std::string Pmml(const memtree::Model& model, const PmmlOptions& options) {
+  TreeOut::PMMLOutputAdapter adapter;
+  adapter.SetAlgorithmName(options.algorithmNameGiven
+                               ? options.algorithmName
+                               : AlgorithmName(model.tree->GetAlgorithmType()));
+  adapter.SetApplicationName(options.applicationName);
+  adapter.SetApplicationVersion(options.applicationVersion);
+  if (options.copyrightGiven) adapter.SetCopyRight(options.copyright);
+  std::ostringstream out;
+  adapter.GeneratePMML(out, *model.tree, model.metadata.get(),
+                       static_cast<tree::DataSample>(options.sample));
+  return std::move(out).str();
+}
+
 void AddModelArgument(CLI::App& command, std::string& path) {
   command.add_option("MODEL", path, "model file (docs/model-format.md), or - for standard input")
       ->required();
@@ -37,6 +81,7 @@ void AddModelArgument(CLI::App& command, std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  TreeOut::InstallPredictorRank();
   CLI::App app{"Exports a fitted decision tree read from a JSON model file.", "treexport"};
   app.set_version_flag("--version", VersionText(), "print the tool's and the library's version");
   app.require_subcommand(1);
@@ -49,6 +94,33 @@ int main(int argc, char** argv) {
   AddModelArgument(*info, modelPath);
   info->footer("Example: treexport info examples/cart_classification.json");
 
+  PmmlOptions pmmlOptions;
+  CLI::App* pmml = app.add_subcommand("pmml", "export a model as a PMML 4.3 document");
+  AddModelArgument(*pmml, modelPath);
+  pmml->add_option("-o,--output", pmmlOptions.output,
+                   "write to FILE (replaced only once the whole document is written); "
+                   "default: standard output")
+      ->option_text("FILE");
+  pmml->add_option("--sample", pmmlOptions.sample,
+                   "data sample whose counts and statistics the nodes carry: 0 training "
+                   "(default), 1 test")
+      ->check(CLI::Range(0, 63));
+  CLI::Option* algorithmOption =
+      pmml->add_option("--algorithm-name", pmmlOptions.algorithmName,
+                       "TreeModel algorithmName (default: C&RT, CHAID or QUEST, from the model)");
+  pmml->add_option("--application-name", pmmlOptions.applicationName, "Header Application name")
+      ->capture_default_str();
+  pmml->add_option("--application-version", pmmlOptions.applicationVersion,
+                   "Header Application version")
+      ->capture_default_str();
+  CLI::Option* copyrightOption = pmml->add_option(
+      "--copyright", pmmlOptions.copyright, "Header copyright (default: treexport's own notice)");
+  pmml->footer(
+      "Examples:\n"
+      "  treexport pmml examples/cart_classification.json\n"
+      "  treexport pmml examples/regression.json -o regression.pmml\n"
+      "  treexport pmml --sample 1 examples/cart_classification.json | xmllint --noout -");
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -59,6 +131,15 @@ int main(int argc, char** argv) {
     memtree::Model model = Load(modelPath);
     if (info->parsed()) {
       cli::WriteOutput("-", memtree::Summarize(*model.tree, *model.metadata));
+    } else if (pmml->parsed()) {
+      pmmlOptions.algorithmNameGiven = algorithmOption->count() > 0;
+      pmmlOptions.copyrightGiven = copyrightOption->count() > 0;
+      if (pmmlOptions.sample >= model.tree->GetNumberOfSamples()) {
+        std::cerr << "treexport: --sample " << pmmlOptions.sample << ": the model has "
+                  << model.tree->GetNumberOfSamples() << " sample(s)\n";
+        return kUsage;
+      }
+      cli::WriteOutput(pmmlOptions.output, Pmml(model, pmmlOptions));
     }
   } catch (const memtree::ModelError& e) {
     std::cerr << "treexport: " << e.what() << '\n';

@@ -30,6 +30,11 @@ double Improvement(const tree::SplitRule& rule) {
   return rule.GetStatistic(0);
 }
 
+std::unique_ptr<PredictorRanking> NewPredictorRank() { return std::make_unique<PredictorRank>(); }
+
+// Installed when the library is loaded, so a program that links it needs no set-up call.
+const bool kInstalled = (SetPredictorRankingFactory(&NewPredictorRank), true);
+
 }  // namespace
 
 struct PredictorRank::Results {
@@ -43,13 +48,6 @@ struct PredictorRank::Results {
     it->second.Add(weight * Improvement(*owned));
   }
 };
-
-CartPredictorImportanceSettings::CartPredictorImportanceSettings(double surrogateWeight)
-    : surrogateWeight_(surrogateWeight) {}
-
-double CartPredictorImportanceSettings::GetSurrogateWeight() const { return surrogateWeight_; }
-
-PredictorImportance::~PredictorImportance() = default;
 
 PredictorRank::PredictorRank() : results_(std::make_unique<Results>()) {}
 
@@ -86,5 +84,7 @@ const PredictorImportance* PredictorRank::GetPredictorImportance(unsigned int i)
   auto it = results_->byPredictor.find(i);
   return it == results_->byPredictor.end() ? nullptr : &it->second;
 }
+
+void InstallPredictorRank() { SetPredictorRankingFactory(&NewPredictorRank); }
 
 }  // namespace TreeOut

@@ -4,9 +4,8 @@
 #include <memory>
 
 #include "host/importance/arbtrepi_export.h"
-#include "host/importance/cart_predictor_importance_settings.h"
-#include "host/importance/predictor_importance.h"
 #include "model/arb_status.h"
+#include "model/predictor_ranking.h"
 #include "model/tree_algorithm_base.h"
 
 namespace TreeOut {
@@ -19,22 +18,27 @@ namespace TreeOut {
 /// entry 0 when its flags hold both stat::kImprovement and stat::kEntry0, and 0 otherwise. The
 /// raw values are then divided by their sum so that the predictors of one tree sum to 1; when the
 /// sum is 0 they stay 0. A predictor that no primary or surrogate split uses has no entry.
-class ARBTREPI_API PredictorRank {
+class ARBTREPI_API PredictorRank final : public PredictorRanking {
  public:
   PredictorRank();
   PredictorRank(const PredictorRank&) = delete;
   PredictorRank& operator=(const PredictorRank&) = delete;
-  ~PredictorRank();
+  ~PredictorRank() override;
 
   /// Replaces the results; code 10004 / severity -1 (and no entries) for a model without a root.
-  ArbTree::ArbStatus ComputeVariableImportance(const tree::TreeAlgorithmBase& model,
-                                               const CartPredictorImportanceSettings& settings);
+  ArbTree::ArbStatus ComputeVariableImportance(
+      const tree::TreeAlgorithmBase& model,
+      const CartPredictorImportanceSettings& settings) override;
   /// Null when no split uses predictor i; owned by this object.
-  const PredictorImportance* GetPredictorImportance(unsigned int i) const;
+  const PredictorImportance* GetPredictorImportance(unsigned int i) const override;
 
  private:
   struct Results;
   std::unique_ptr<Results> results_;
 };
+
+/// Makes PredictorRank the ranking that the PMML writer uses. Loading this library does it
+/// already; call it again after SetPredictorRankingFactory installed another one.
+ARBTREPI_API void InstallPredictorRank();
 
 }  // namespace TreeOut

@@ -1,0 +1,161 @@
+// DataDictionary: one DataField per predictor, the target and the weight fields.
+#include <memory>
+
+#include "model/encoding.h"
+#include "pmml/pmml_output_adapter.h"
+#include "xmlu/number_text.h"
+#include "xmlu/xml_item.h"
+
+namespace TreeOut {
+
+namespace {
+
+const char* OpType(global::MeasurementLevel level) {
+  switch (level) {
+    case global::NOMINAL:
+      return "categorical";
+    case global::ORDINAL:
+      return "ordinal";
+    case global::CONTINUOUS:
+      return "continuous";
+    default:
+      return "UNKNOWN";
+  }
+}
+
+const char* DataType(const mdt::Variable& field) {
+  switch (field.GetStorageType()) {
+    case global::NUMERIC_STORAGE:
+      return field.IsDate() ? "date" : "double";
+    case global::STRING_STORAGE:
+      return "string";
+    default:
+      return "double";
+  }
+}
+
+// A value as the document writes it; a Variant without a value gives the empty text.
+std::string VariantText(const mdt::Variant& value) {
+  switch (value.GetType()) {
+    case mdt::Variant::NUMBER:
+      return xmlu::FormatNumber(static_cast<double>(value));
+    case mdt::Variant::NONE:
+      return std::string();
+    default:
+      return static_cast<const char*>(value);
+  }
+}
+
+}  // namespace
+
+void PMMLOutputAdapterImp::AddDataDictionary(xmlu::XMLElement* root) {
+  const std::vector<const mdt::Variable*>& predictors = *metadata_->GetPredictors();
+  const mdt::Variable* frequency = metadata_->GetFrequencyWeight();
+  const mdt::Variable* caseWeight = metadata_->GetCaseWeight();
+  const double fields =
+      static_cast<double>(predictors.size()) + 1 + (frequency ? 1 : 0) + (caseWeight ? 1 : 0);
+  std::unique_ptr<xmlu::XMLElement> dictionary(xmlu::NewElement("DataDictionary"));
+  dictionary->AddAttribute("numberOfFields", fields);
+  for (std::size_t i = 0; i < predictors.size(); ++i) {
+    AddDataField(*predictors[i], static_cast<int>(i), dictionary.get());
+  }
+  AddDataField(*metadata_->GetTarget(), -1, dictionary.get());
+  if (frequency != nullptr) AddDataField(*frequency, -2, dictionary.get());
+  if (caseWeight != nullptr) AddDataField(*caseWeight, -2, dictionary.get());
+  root->AddChild(dictionary.release());
+}
+
+void PMMLOutputAdapterImp::AddDataField(const mdt::Variable& field, int index,
+                                        xmlu::XMLElement* dictionary) {
+  std::unique_ptr<xmlu::XMLElement> dataField(xmlu::NewElement("DataField"));
+  dataField->AddAttribute("name", field.GetName());
+  dataField->AddAttribute("displayName", field.GetLabel());
+  dataField->AddAttribute("optype", OpType(field.GetMeasurementLevel()));
+  dataField->AddAttribute("isCyclic", 0.0);
+  dataField->AddAttribute("dataType", DataType(field));
+
+  const mdt::Encoder* encoder = field.GetEncoding();
+  const mdt::MissingValues* missing = encoder ? encoder->GetMissingValues() : nullptr;
+  if (missing != nullptr) HandleMissingValueRange(*missing, field, dataField.get());
+  const global::MeasurementLevel level = field.GetMeasurementLevel();
+  if ((level == global::NOMINAL || level == global::ORDINAL) && index >= -1) {
+    HandleCategories(index, field, dataField.get());
+  }
+  if (missing != nullptr) HandleMissingValues(*missing, field, dataField.get());
+  dictionary->AddChild(dataField.release());
+}
+
+void PMMLOutputAdapterImp::HandleMissingValueRange(const mdt::MissingValues& missing,
+                                                   const mdt::Variable&,
+                                                   xmlu::XMLElement* dataField) {
+  const std::vector<mdt::Interval> intervals = missing.GetEncodingSets().GetAllIntervals();
+  if (intervals.empty()) return;
+  std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
+  std::unique_ptr<xmlu::XMLElement> xDataField(xmlu::NewElement("X-DataField"));
+  for (const mdt::Interval& interval : intervals) AddInterval(interval, xDataField.get());
+  extension->AddChild(xDataField.release());
+  dataField->AddChild(extension.release());
+}
+
+void PMMLOutputAdapterImp::AddInterval(const mdt::Interval& interval, xmlu::XMLElement* parent) {
+  static const char* const kClosure[2][2] = {{"openOpen", "openClosed"},
+                                             {"closedOpen", "closedClosed"}};
+  const mdt::EncodingItem& left = interval.GetLeftEnd();
+  const mdt::EncodingItem& right = interval.GetRightEnd();
+  std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("Interval"));
+  element->AddAttribute("closure", kClosure[left.IsInclusive()][right.IsInclusive()]);
+  element->AddAttribute("leftMargin", VariantText(left.GetValue()));
+  element->AddAttribute("rightMargin", VariantText(right.GetValue()));
+  parent->AddChild(element.release());
+}
+
+void PMMLOutputAdapterImp::HandleCategories(int index, const mdt::Variable& field,
+                                            xmlu::XMLElement* dataField) {
+  if (index < -1 || valueSets_.empty()) return;
+  const std::size_t entry = index >= 0 ? static_cast<std::size_t>(index) : valueSets_.size() - 1;
+  if (entry >= valueSets_.size()) return;
+  const std::set<double>& codes = valueSets_[entry];
+  const mdt::Encoder* encoder = field.GetEncoding();
+  if (codes.empty()) return;
+
+  auto addDecoded = [&](double code) {
+    for (const mdt::Variant& value : encoder->Decode(code).GetAllValues()) {
+      if (value.GetType() != mdt::Variant::NONE) AddValue(field, value, false, dataField);
+    }
+  };
+  if (field.GetMeasurementLevel() == global::ORDINAL && encoder != nullptr) {
+    // An ordinal field lists every category its encoder knows, in the encoder's order: the
+    // order is the field's meaning, not only the codes the splits happen to name.
+    const auto* map = dynamic_cast<const mdt::MapEncoder*>(encoder);
+    if (map == nullptr) return;
+    for (int code : map->EncodedValues()) addDecoded(code);
+    return;
+  }
+  for (double code : codes) {
+    if (encoder != nullptr) {
+      addDecoded(code);
+    } else {
+      AddValue(field, mdt::Variant(code), false, dataField);
+    }
+  }
+}
+
+void PMMLOutputAdapterImp::HandleMissingValues(const mdt::MissingValues& missing,
+                                               const mdt::Variable& field,
+                                               xmlu::XMLElement* dataField) {
+  for (const mdt::Variant& value : missing.GetEncodingSets().GetAllValues()) {
+    if (value.GetType() != mdt::Variant::NONE) AddValue(field, value, true, dataField);
+  }
+}
+
+void PMMLOutputAdapterImp::AddValue(const mdt::Variable& field, const mdt::Variant& value,
+                                    bool missing, xmlu::XMLElement* parent) {
+  std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("Value"));
+  element->AddAttribute("value", VariantText(value));
+  const std::string label = field.GetValueLabel(value);
+  if (!label.empty()) element->AddAttribute("displayValue", label);
+  element->AddAttribute("property", missing ? "missing" : "valid");
+  parent->AddChild(element.release());
+}
+
+}  // namespace TreeOut

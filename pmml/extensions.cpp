@@ -1,0 +1,170 @@
+// Vendor extensions: per node (regression statistics, split statistics) and per model
+// (predictor importance, priors).
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <memory>
+
+#include "model/predictor_ranking.h"
+#include "pmml/pmml_output_adapter.h"
+#include "xmlu/number_text.h"
+#include "xmlu/xml_item.h"
+
+namespace TreeOut {
+
+namespace {
+
+// The split statistics X-NodeStats may carry, in the order they are written.
+struct StatisticColumn {
+  const char* name;
+  uint32_t kind;
+  uint32_t entryBit;
+  int entry;
+  bool infinityAsInf;
+};
+
+constexpr StatisticColumn kStatistics[] = {
+    {"improvement", tree::stat::kImprovement, tree::stat::kEntry0, 0, false},
+    {"fStats", tree::stat::kF, tree::stat::kEntry0, 0, true},
+    {"levenesF", tree::stat::kLevenesF, tree::stat::kEntry0, 0, true},
+    {"chiSquare", tree::stat::kChiSquare, tree::stat::kEntry0, 0, false},
+    {"association", tree::stat::kAssociation, tree::stat::kEntry1, 1, false},
+    {"pValue", tree::stat::kPValue, tree::stat::kEntry1, 1, false},
+    {"adjPValue", tree::stat::kAdjPValue, tree::stat::kEntry1, 1, false},
+    {"df1", tree::stat::kDf1, tree::stat::kEntry2, 2, false},
+    {"df2", tree::stat::kDf2, tree::stat::kEntry3, 3, false},
+};
+
+// Algorithm type codes of the settings.
+constexpr int kCart = 0, kCartWithPriors = 1, kChaidWithPriors = 3, kQuest = 4;
+
+}  // namespace
+
+void PMMLOutputAdapterImp::AddNodeExtension(const tree::Node& node, xmlu::XMLElement* nodeElement,
+                                            tree::DataSample sample) {
+  std::unique_ptr<tree::SplitRule> rule;
+  if (node.GetNumberOfChildren() != 0) rule.reset(node.GetSplit(0));
+  const bool classification = model_->IsClassification();
+  if (classification && !rule) return;
+  std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
+  std::unique_ptr<xmlu::XMLElement> xNode(xmlu::NewElement("X-Node"));
+  if (!classification) AddXRegInfo(*node.GetRegInfo(sample), xNode.get());
+  if (rule) AddXNodeStats(*rule, xNode.get());
+  extension->AddChild(xNode.release());
+  nodeElement->AddChild(extension.release());
+}
+
+void PMMLOutputAdapterImp::AddXRegInfo(const tree::RegInfo& info, xmlu::XMLElement* xNode) {
+  const double deviation = info.GetStdDeviation();
+  std::unique_ptr<xmlu::XMLElement> regInfo(xmlu::NewElement("X-RegInfo"));
+  regInfo->AddAttribute("mean", info.GetMean());
+  regInfo->AddAttribute("stdDev",
+                        deviation == -DBL_MAX ? std::string("0") : xmlu::FormatNumber(deviation));
+  xNode->AddChild(regInfo.release());
+}
+
+void PMMLOutputAdapterImp::AddXNodeStats(tree::SplitRule& rule, xmlu::XMLElement* xNode) {
+  std::unique_ptr<xmlu::XMLElement> stats(xmlu::NewElement("X-NodeStats"));
+  if (rule.HasBody()) {
+    const uint32_t flags = rule.GetStatisticFlags();
+    for (const StatisticColumn& column : kStatistics) {
+      if ((flags & column.kind) == 0 || (flags & column.entryBit) == 0) continue;
+      const double value = rule.GetStatistic(column.entry);
+      stats->AddAttribute(column.name, column.infinityAsInf && value == HUGE_VAL
+                                           ? std::string("inf")
+                                           : xmlu::FormatNumber(value));
+    }
+  }
+  xNode->AddChild(stats.release());
+}
+
+void PMMLOutputAdapterImp::AddXTreeModel(xmlu::XMLElement* treeModel) {
+  std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
+  std::unique_ptr<xmlu::XMLElement> xTreeModel(xmlu::NewElement("X-TreeModel"));
+  int algorithm;
+  {
+    std::unique_ptr<tree::AlgSettings> settings(model_->CreateSettings());
+    algorithm = settings->GetAlgorithmType();
+  }
+  if (algorithm == kCart || algorithm == kCartWithPriors) {
+    AddPredictorImportanceList(xTreeModel.get());
+  }
+  if (algorithm == kCartWithPriors || algorithm == kChaidWithPriors || algorithm == kQuest) {
+    AddXPriors(xTreeModel.get());
+  }
+  extension->AddChild(xTreeModel.release());
+  treeModel->AddChild(extension.release());
+}
+
+void PMMLOutputAdapterImp::AddPredictorImportanceList(xmlu::XMLElement* xTreeModel) {
+  std::unique_ptr<xmlu::XMLElement> list(xmlu::NewElement("X-PredictorImportanceList"));
+  std::map<unsigned int, double> importance;
+  if (std::unique_ptr<PredictorRanking> rank = CreatePredictorRanking()) {
+    rank->ComputeVariableImportance(*model_, CartPredictorImportanceSettings(1.0));
+    const std::size_t predictors = metadata_->GetPredictors()->size();
+    for (std::size_t i = 0; i < predictors; ++i) {
+      if (const PredictorImportance* result =
+              rank->GetPredictorImportance(static_cast<unsigned int>(i))) {
+        importance[result->GetPredictorIndex()] = result->GetImportance();
+      }
+    }
+  }
+  for (int index : splitPredictors_) {
+    auto entry = importance.find(static_cast<unsigned int>(index));
+    if (entry != importance.end()) AddPredictorImportance(entry, list.get());
+  }
+  xTreeModel->AddChild(list.release());
+}
+
+void PMMLOutputAdapterImp::AddPredictorImportance(std::map<unsigned int, double>::iterator entry,
+                                                  xmlu::XMLElement* list) {
+  const mdt::Variable& predictor = *(*metadata_->GetPredictors())[entry->first];
+  std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("X-PredictorImportance"));
+  element->AddAttribute("predictorName", predictor.GetName());
+  element->AddAttribute("importance", entry->second);
+  list->AddChild(element.release());
+}
+
+void PMMLOutputAdapterImp::AddXPriors(xmlu::XMLElement* xTreeModel) {
+  std::unique_ptr<xmlu::XMLElement> xPriors(xmlu::NewElement("X-Priors"));
+  std::unique_ptr<tree::AlgSettings> settings(model_->CreateSettings());
+  const tree::Priors* priors = nullptr;
+  switch (settings->GetAlgorithmType()) {
+    case kCartWithPriors:
+      if (const auto* cart = dynamic_cast<const tree::CCartSettings*>(settings.get())) {
+        priors = cart->GetPriors();
+      }
+      break;
+    case kChaidWithPriors:
+      if (const auto* chaid = dynamic_cast<const tree::CChaidSettingsImp*>(settings.get())) {
+        priors = chaid->priors.get();
+      }
+      break;
+    case kQuest:
+      if (const auto* quest = dynamic_cast<const tree::QuestSettings*>(settings.get())) {
+        priors = quest->GetPriors();
+      }
+      break;
+    default:
+      break;
+  }
+  // The host must hand priors of the list kind; anything else leaves X-Priors empty rather
+  // than reading through a pointer of the wrong type.
+  auto* list = const_cast<tree::PriorsImp*>(dynamic_cast<const tree::PriorsImp*>(priors));
+  if (list != nullptr) {
+    const int count = list->GetNumberOfPriors();
+    for (int code = 0; code < count; ++code) AddXPriorValue(list, code, xPriors.get());
+  }
+  xTreeModel->AddChild(xPriors.release());
+}
+
+void PMMLOutputAdapterImp::AddXPriorValue(tree::PriorsImp* priors, int code,
+                                          xmlu::XMLElement* xPriors) {
+  std::unique_ptr<xmlu::XMLElement> value(xmlu::NewElement("X-Prior-Value"));
+  value->AddAttribute("targetCategory", DecodeFirstValue(*metadata_->GetTarget(), code));
+  value->AddAttribute("value", priors->GetPrior(code));
+  xPriors->AddChild(value.release());
+}
+
+}  // namespace TreeOut

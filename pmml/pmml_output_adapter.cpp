@@ -1,0 +1,157 @@
+// The document driver, the root's attributes and the Header, and the adapter's settings.
+#include "pmml/pmml_output_adapter.h"
+
+#include <memory>
+#include <ostream>
+
+#include "pmml/pmml_texts.h"
+#include "xmlu/xml_item.h"
+
+namespace TreeOut {
+
+PMMLOutputAdapterImp::PMMLOutputAdapterImp()
+    : model_(nullptr), metadata_(nullptr), transcoder_(nullptr), copyRightSet_(false) {}
+
+PMMLOutputAdapterImp::PMMLOutputAdapterImp(const PMMLOutputAdapterImp& other)
+    : model_(other.model_),
+      metadata_(other.metadata_),
+      splitPredictors_(other.splitPredictors_),
+      valueSets_(other.valueSets_),
+      transcoder_(other.transcoder_),
+      algorithmName_(other.algorithmName_),
+      applicationVersion_(other.applicationVersion_),
+      applicationName_(other.applicationName_),
+      copyRight_(other.copyRight_),
+      copyRightSet_(other.copyRightSet_) {}
+
+PMMLOutputAdapterImp& PMMLOutputAdapterImp::operator=(const PMMLOutputAdapterImp& other) {
+  if (this == &other) return *this;
+  // The settings object stays with its owner: sharing it would release it twice.
+  model_ = other.model_;
+  metadata_ = other.metadata_;
+  splitPredictors_ = other.splitPredictors_;
+  valueSets_ = other.valueSets_;
+  transcoder_ = other.transcoder_;
+  algorithmName_ = other.algorithmName_;
+  applicationVersion_ = other.applicationVersion_;
+  applicationName_ = other.applicationName_;
+  copyRight_ = other.copyRight_;
+  copyRightSet_ = other.copyRightSet_;
+  return *this;
+}
+
+PMMLOutputAdapterImp::~PMMLOutputAdapterImp() = default;
+
+void PMMLOutputAdapterImp::GeneratePMML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
+                                        const mdt::ModelMetadata* metadata,
+                                        tree::DataSample sample) {
+  model_ = &tree;
+  settings_.reset();
+  settings_.reset(tree.CreateSettings());
+  metadata_ = metadata;
+  splitPredictors_.clear();
+  const ArbTree::ArbStatus status = CollectSplitValues(tree, metadata, valueSets_);
+
+  std::unique_ptr<xmlu::XMLElement> root(xmlu::NewElement("PMML"));
+  SetAttributes_PMML(root.get());
+  if (status.severity >= 0) {
+    AddHeader(root.get());
+    AddDataDictionary(root.get());
+    AddTreeModel(root.get(), sample);
+  }
+
+  std::string text;
+  xmlu::XMLOutput output;
+  output.stream = &out;
+  root->Write(text, output.state);
+  root.reset();  // the text is all that is needed now; free the item tree before converting
+  if (transcoder_ != nullptr) {
+    std::string bytes;
+    transcoder_->Transcode(text, bytes);
+    xmlu::PutBytes(output, bytes);
+  } else {
+    xmlu::WriteDocument(output, text);
+  }
+}
+
+void PMMLOutputAdapterImp::SetAttributes_PMML(xmlu::XMLElement* root) {
+  root->AddAttribute("version", "4.3");
+  root->AddAttribute("xmlns", pmml_text::kNamespace);
+  root->AddAttribute("xmlns:xsi", pmml_text::kSchemaInstance);
+  root->AddAttribute("xsi:schemaLocation", pmml_text::kSchemaLocation);
+}
+
+void PMMLOutputAdapterImp::AddHeader(xmlu::XMLElement* root) {
+  std::unique_ptr<xmlu::XMLElement> header(xmlu::NewElement("Header"));
+  header->AddAttribute("copyright", copyRightSet_ ? copyRight_ : pmml_text::kCopyright);
+  AddApplication(header.get());
+  header->AddChild(xmlu::NewElement("Timestamp"));
+  root->AddChild(header.release());
+}
+
+void PMMLOutputAdapterImp::AddApplication(xmlu::XMLElement* header) {
+  std::unique_ptr<xmlu::XMLElement> application(xmlu::NewElement("Application"));
+  application->AddAttribute("name", GetApplicationName());
+  application->AddAttribute("version", GetApplicationVersion());
+  header->AddChild(application.release());
+}
+
+void PMMLOutputAdapterImp::UseTranscoder(const ArbTree::Transcoder* transcoder) {
+  transcoder_ = transcoder;
+}
+
+std::string PMMLOutputAdapterImp::GetAlgorithmName() const { return algorithmName_; }
+std::string PMMLOutputAdapterImp::GetApplicationName() const { return applicationName_; }
+std::string PMMLOutputAdapterImp::GetApplicationVersion() const { return applicationVersion_; }
+std::string PMMLOutputAdapterImp::GetCopyRight() const { return copyRight_; }
+
+void PMMLOutputAdapterImp::SetAlgorithmName(const std::string& name) { algorithmName_ = name; }
+
+void PMMLOutputAdapterImp::SetApplicationName(const std::string& name) { applicationName_ = name; }
+
+void PMMLOutputAdapterImp::SetApplicationVersion(const std::string& version) {
+  applicationVersion_ = version;
+}
+
+void PMMLOutputAdapterImp::SetCopyRight(const std::string& copyRight) {
+  copyRight_ = copyRight;
+  copyRightSet_ = true;
+}
+
+PMMLOutputAdapter::PMMLOutputAdapter() : imp_(std::make_unique<PMMLOutputAdapterImp>()) {}
+
+PMMLOutputAdapter::~PMMLOutputAdapter() = default;
+
+void PMMLOutputAdapter::GeneratePMML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
+                                     const mdt::ModelMetadata* metadata, tree::DataSample sample) {
+  imp_->GeneratePMML(out, tree, metadata, sample);
+}
+
+void PMMLOutputAdapter::UseTranscoder(const ArbTree::Transcoder* transcoder) {
+  imp_->UseTranscoder(transcoder);
+}
+
+std::string PMMLOutputAdapter::GetAlgorithmName() const { return imp_->GetAlgorithmName(); }
+std::string PMMLOutputAdapter::GetApplicationName() const { return imp_->GetApplicationName(); }
+
+std::string PMMLOutputAdapter::GetApplicationVersion() const {
+  return imp_->GetApplicationVersion();
+}
+
+std::string PMMLOutputAdapter::GetCopyRight() const { return imp_->GetCopyRight(); }
+
+void PMMLOutputAdapter::SetAlgorithmName(const std::string& name) { imp_->SetAlgorithmName(name); }
+
+void PMMLOutputAdapter::SetApplicationName(const std::string& name) {
+  imp_->SetApplicationName(name);
+}
+
+void PMMLOutputAdapter::SetApplicationVersion(const std::string& version) {
+  imp_->SetApplicationVersion(version);
+}
+
+void PMMLOutputAdapter::SetCopyRight(const std::string& copyRight) {
+  imp_->SetCopyRight(copyRight);
+}
+
+}  // namespace TreeOut

@@ -1,0 +1,169 @@
+// Writes a fitted decision tree as a PMML 4.3 document.
+#pragma once
+
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "model/alg_settings.h"
+#include "model/collect_split_values.h"
+#include "model/data_sample.h"
+#include "model/model_metadata.h"
+#include "model/transcoder.h"
+#include "model/tree_algorithm_base.h"
+#include "version/arbtrexm_export.h"
+
+namespace xmlu {
+class XMLElement;
+}
+
+namespace TreeOut {
+
+/// The exporter itself: holds the settings texts and the per-call state. One call at a time per
+/// object; distinct objects may run on distinct threads.
+class ARBTREXM_API PMMLOutputAdapterImp {
+ public:
+  PMMLOutputAdapterImp();
+  /// Copies references, lists and texts; the copy gets its own settings object on its first call.
+  PMMLOutputAdapterImp(const PMMLOutputAdapterImp& other);
+  /// Same as the copy; the target keeps its own settings object.
+  PMMLOutputAdapterImp& operator=(const PMMLOutputAdapterImp& other);
+  virtual ~PMMLOutputAdapterImp();
+
+  /// Builds the whole document, then puts it on out in one block: UTF-8, or the transcoder's
+  /// bytes when one is set. metadata must not be null and must have a target. Exceptions of the
+  /// host's objects pass through, and then nothing has been written.
+  virtual void GeneratePMML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
+                            const mdt::ModelMetadata* metadata, tree::DataSample sample);
+
+  /// Not owned; null removes it.
+  void UseTranscoder(const ArbTree::Transcoder* transcoder);
+  std::string GetAlgorithmName() const;
+  std::string GetApplicationName() const;
+  std::string GetApplicationVersion() const;
+  /// Empty until SetCopyRight was called; never the built-in notice.
+  std::string GetCopyRight() const;
+  void SetAlgorithmName(const std::string& name);
+  void SetApplicationName(const std::string& name);
+  void SetApplicationVersion(const std::string& version);
+  /// From now on the header carries this text instead of the built-in notice.
+  void SetCopyRight(const std::string& copyRight);
+
+ private:
+  // Document driver and header.
+  void SetAttributes_PMML(xmlu::XMLElement* root);
+  void AddHeader(xmlu::XMLElement* root);
+  void AddApplication(xmlu::XMLElement* header);
+
+  // Data dictionary.
+  void AddDataDictionary(xmlu::XMLElement* root);
+  void AddDataField(const mdt::Variable& field, int index, xmlu::XMLElement* dictionary);
+  void HandleMissingValueRange(const mdt::MissingValues& missing, const mdt::Variable& field,
+                               xmlu::XMLElement* dataField);
+  void HandleCategories(int index, const mdt::Variable& field, xmlu::XMLElement* dataField);
+  void HandleMissingValues(const mdt::MissingValues& missing, const mdt::Variable& field,
+                           xmlu::XMLElement* dataField);
+  void AddValue(const mdt::Variable& field, const mdt::Variant& value, bool missing,
+                xmlu::XMLElement* parent);
+  void AddInterval(const mdt::Interval& interval, xmlu::XMLElement* parent);
+
+  // Mining schema and model statistics.
+  void AddMiningSchema(xmlu::XMLElement* treeModel);
+  void addIndex(std::vector<int>& list, int index);
+  void AddMiningField(const mdt::Variable& field, bool predicted, xmlu::XMLElement* miningSchema);
+  void AddModelStats(xmlu::XMLElement* treeModel, tree::DataSample sample);
+  void AddUnivariateStats(const mdt::Variable& field, int index, xmlu::XMLElement* modelStats,
+                          tree::DataSample sample);
+  void AddCounts(const mdt::Variable& field, int index, xmlu::XMLElement* univariateStats,
+                 tree::DataSample sample);
+  void AddNumericInfo(const mdt::Variable& field, int index, xmlu::XMLElement* univariateStats);
+
+  // Tree model and nodes.
+  void AddTreeModel(xmlu::XMLElement* pmml, tree::DataSample sample);
+  void AddNode(const tree::Node* node, xmlu::XMLElement* parent, tree::DataSample sample);
+  void AddNode(const tree::Node* node, tree::SplitRule& parentSplit, int childIndex,
+               std::vector<tree::SplitRule*> parentSurrogates, bool isBiggestChild,
+               xmlu::XMLElement* parent, tree::DataSample sample);
+  void AddScoreDistribution(const mdt::Variable& target, const tree::Node& node,
+                            xmlu::XMLElement* nodeElement, tree::DataSample sample);
+  void AddClsDistribution(const mdt::Variable& target, const tree::ClsInfo& info,
+                          xmlu::XMLElement* nodeElement);
+  void AddRegDistribution(const mdt::Variable& target, const tree::RegInfo& info,
+                          xmlu::XMLElement* nodeElement);
+  std::string DecodeFirstValue(const mdt::Variable& variable, double value,
+                               const char* text = nullptr);
+
+  // Split predicates.
+  void AddCompoundPredicate(tree::SplitRule& parentSplit, int childIndex,
+                            std::vector<tree::SplitRule*> parentSurrogates, bool isBiggestChild,
+                            xmlu::XMLElement* nodeElement);
+  xmlu::XMLElement* buildCompoundPredicate(tree::ValueSet* valueSet, std::string fieldName,
+                                           bool ordered, const mdt::Variable& variable,
+                                           bool missingChild);
+  void AddPredicate(std::string fieldName, const char* op, std::string valueText,
+                    xmlu::XMLElement* parent);
+  void AddTrue(xmlu::XMLElement* parent);
+  void AddFalse(xmlu::XMLElement* parent);
+
+  // Node-level extensions.
+  void AddNodeExtension(const tree::Node& node, xmlu::XMLElement* nodeElement,
+                        tree::DataSample sample);
+  void AddXRegInfo(const tree::RegInfo& info, xmlu::XMLElement* xNode);
+  void AddXNodeStats(tree::SplitRule& rule, xmlu::XMLElement* xNode);
+
+  // Model-level extensions.
+  void AddXTreeModel(xmlu::XMLElement* treeModel);
+  void AddPredictorImportanceList(xmlu::XMLElement* xTreeModel);
+  void AddPredictorImportance(std::map<unsigned int, double>::iterator entry,
+                              xmlu::XMLElement* list);
+  void AddXPriors(xmlu::XMLElement* xTreeModel);
+  void AddXPriorValue(tree::PriorsImp* priors, int code, xmlu::XMLElement* xPriors);
+
+  // Writes node and its subtree below parent with an explicit stack, so that the depth of the
+  // tree never becomes the depth of the call stack. The first node's predicate is True when
+  // parentSplit is null, otherwise the surrogate predicate of child childIndex.
+  void AddSubtree(const tree::Node* node, tree::SplitRule* parentSplit, int childIndex,
+                  const std::vector<tree::SplitRule*>& parentSurrogates, bool isBiggestChild,
+                  xmlu::XMLElement* parent, tree::DataSample sample);
+
+  const tree::TreeAlgorithmBase* model_;
+  std::unique_ptr<tree::AlgSettings> settings_;
+  const mdt::ModelMetadata* metadata_;
+  std::vector<int> splitPredictors_;
+  SplitValueSets valueSets_;
+  const ArbTree::Transcoder* transcoder_;
+  std::string algorithmName_;
+  std::string applicationVersion_;
+  std::string applicationName_;
+  std::string copyRight_;
+  bool copyRightSet_;
+};
+
+/// The public face of the exporter; every operation forwards to its PMMLOutputAdapterImp.
+class ARBTREXM_API PMMLOutputAdapter {
+ public:
+  PMMLOutputAdapter();
+  PMMLOutputAdapter(const PMMLOutputAdapter&) = delete;
+  PMMLOutputAdapter& operator=(const PMMLOutputAdapter&) = delete;
+  virtual ~PMMLOutputAdapter();
+
+  /// See PMMLOutputAdapterImp::GeneratePMML.
+  virtual void GeneratePMML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
+                            const mdt::ModelMetadata* metadata, tree::DataSample sample);
+  void UseTranscoder(const ArbTree::Transcoder* transcoder);
+  std::string GetAlgorithmName() const;
+  std::string GetApplicationName() const;
+  std::string GetApplicationVersion() const;
+  std::string GetCopyRight() const;
+  void SetAlgorithmName(const std::string& name);
+  void SetApplicationName(const std::string& name);
+  void SetApplicationVersion(const std::string& version);
+  void SetCopyRight(const std::string& copyRight);
+
+ private:
+  std::unique_ptr<PMMLOutputAdapterImp> imp_;
+};
+
+}  // namespace TreeOut

@@ -1,0 +1,215 @@
+// TreeModel and its Node tree with score distributions.
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <typeinfo>
+
+#include "model/encoding.h"
+#include "model/tree_statistics.h"
+#include "pmml/pmml_output_adapter.h"
+#include "pmml/pmml_texts.h"
+#include "xmlu/number_text.h"
+#include "xmlu/xml_item.h"
+
+namespace TreeOut {
+
+namespace {
+
+xmlu::XMLElement* ValueElement(const char* name, const std::string& value) {
+  xmlu::XMLElement* element = xmlu::NewElement(name);
+  element->AddAttribute("value", value);
+  return element;
+}
+
+// One node whose element is open: its split rules are fetched once and shared by all its
+// children, and live until the last child is written.
+struct OpenNode {
+  const tree::Node* node;
+  std::unique_ptr<xmlu::XMLElement> element;
+  std::unique_ptr<tree::SplitRule> split;
+  std::vector<std::unique_ptr<tree::SplitRule>> surrogates;
+  std::vector<tree::SplitRule*> surrogateRules;  // the same rules, as the predicates take them
+  int children = 0;
+  int biggest = -1;
+  int next = 0;
+};
+
+}  // namespace
+
+void PMMLOutputAdapterImp::AddTreeModel(xmlu::XMLElement* pmml, tree::DataSample sample) {
+  std::unique_ptr<xmlu::XMLElement> treeModel(xmlu::NewElement("TreeModel"));
+  treeModel->AddAttribute("algorithmName", GetAlgorithmName());
+  treeModel->AddAttribute("functionName",
+                          model_->IsClassification() ? "classification" : "regression");
+
+  tree::DataSample riskSample;
+  {
+    std::unique_ptr<tree::AlgSettings> settings(model_->CreateSettings());
+    riskSample = settings->GetRiskEstimation().GetDataSample();
+  }
+  tree::TreeStatistics statistics;
+  if (model_->ComputeTreeStatistics(riskSample, statistics).severity != 0) {
+    model_->ComputeTreeStatistics(tree::DataSample(0), statistics);
+  }
+  const tree::TreeStatisticsBody* body = statistics.GetBody();
+  const double risk = body != nullptr ? body->GetRisk() : -DBL_MAX;
+  const double riskError = body != nullptr ? body->GetRiskStdError() : -DBL_MAX;
+
+  std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
+  extension->AddAttribute("extender", pmml_text::kVendorDomain);
+  extension->AddChild(ValueElement("X-risk", xmlu::FormatNumber(risk)));
+  extension->AddChild(ValueElement("X-seOfRisk", xmlu::FormatNumber(riskError)));
+  treeModel->AddChild(extension.release());
+
+  AddMiningSchema(treeModel.get());
+  AddModelStats(treeModel.get(), sample);
+  AddNode(model_->GetRoot(), treeModel.get(), sample);
+  AddXTreeModel(treeModel.get());
+  pmml->AddChild(treeModel.release());
+}
+
+void PMMLOutputAdapterImp::AddNode(const tree::Node* node, xmlu::XMLElement* parent,
+                                   tree::DataSample sample) {
+  AddSubtree(node, nullptr, 0, {}, false, parent, sample);
+}
+
+void PMMLOutputAdapterImp::AddNode(const tree::Node* node, tree::SplitRule& parentSplit,
+                                   int childIndex, std::vector<tree::SplitRule*> parentSurrogates,
+                                   bool isBiggestChild, xmlu::XMLElement* parent,
+                                   tree::DataSample sample) {
+  AddSubtree(node, &parentSplit, childIndex, parentSurrogates, isBiggestChild, parent, sample);
+}
+
+void PMMLOutputAdapterImp::AddSubtree(const tree::Node* first, tree::SplitRule* firstSplit,
+                                      int firstIndex,
+                                      const std::vector<tree::SplitRule*>& firstSurrogates,
+                                      bool firstIsBiggest, xmlu::XMLElement* parent,
+                                      tree::DataSample sample) {
+  const mdt::Variable& target = *metadata_->GetTarget();
+  const bool classification = model_->IsClassification();
+  std::vector<OpenNode> open;
+
+  // Everything a node's element holds before its child nodes, in document order.
+  auto start = [&](const tree::Node* node, tree::SplitRule* parentSplit, int childIndex,
+                   const std::vector<tree::SplitRule*>& parentSurrogates, bool isBiggest) {
+    OpenNode entry;
+    entry.node = node;
+    entry.children = node->GetNumberOfChildren();
+    entry.element.reset(xmlu::NewElement("Node"));
+    xmlu::XMLElement* element = entry.element.get();
+    AddNodeExtension(*node, element, sample);
+    if (parentSplit == nullptr) {
+      AddTrue(element);
+    } else {
+      AddCompoundPredicate(*parentSplit, childIndex, parentSurrogates, isBiggest, element);
+    }
+    AddScoreDistribution(target, *node, element, sample);
+    if (classification) {
+      element->AddAttribute(
+          "score", DecodeFirstValue(target, node->GetClsInfo(sample)->GetPredictedCategory()));
+    } else {
+      element->AddAttribute("score", node->GetRegInfo(sample)->GetPrediction());
+    }
+    element->AddAttribute("recordCount", node->GetCount(sample));
+    element->AddAttribute("id", static_cast<double>(static_cast<uint32_t>(node->GetId())));
+    if (entry.children > 0) {
+      entry.split.reset(node->GetSplit(0));
+      const int surrogates = node->GetNumberOfSurrogates();
+      for (int k = 0; k < surrogates; ++k) {
+        entry.surrogates.emplace_back(node->GetSurrogate(k));
+        entry.surrogateRules.push_back(entry.surrogates.back().get());
+      }
+      entry.biggest = node->GetBiggestChild();
+    }
+    open.push_back(std::move(entry));
+  };
+
+  start(first, firstSplit, firstIndex, firstSurrogates, firstIsBiggest);
+  while (!open.empty()) {
+    OpenNode& top = open.back();
+    if (top.next < top.children) {
+      const int i = top.next++;
+      // start() may grow the vector; take what it needs from top first.
+      tree::SplitRule* split = top.split.get();
+      const std::vector<tree::SplitRule*> surrogates = top.surrogateRules;
+      start(top.node->GetChild(i), split, i, surrogates, i == top.biggest);
+      continue;
+    }
+    // The subtree is complete: release the node's rules, then hand its element up.
+    std::unique_ptr<xmlu::XMLElement> done = std::move(top.element);
+    open.pop_back();
+    xmlu::XMLElement* up = open.empty() ? parent : open.back().element.get();
+    up->AddChild(done.release());
+  }
+}
+
+void PMMLOutputAdapterImp::AddScoreDistribution(const mdt::Variable& target, const tree::Node& node,
+                                                xmlu::XMLElement* nodeElement,
+                                                tree::DataSample sample) {
+  const tree::ClsInfo* cls = node.GetClsInfo(sample);
+  const tree::RegInfo* reg = node.GetRegInfo(sample);
+  if (cls != nullptr) AddClsDistribution(target, *cls, nodeElement);
+  if (reg != nullptr) AddRegDistribution(target, *reg, nodeElement);
+}
+
+void PMMLOutputAdapterImp::AddClsDistribution(const mdt::Variable& target,
+                                              const tree::ClsInfo& info,
+                                              xmlu::XMLElement* nodeElement) {
+  const int categories = info.GetNumberOfCategories();
+  for (int i = 0; i < categories; ++i) {
+    const double count = info.GetCategoryCount(i);
+    const double probability = info.GetCategoryProbability(i);
+    std::unique_ptr<xmlu::XMLElement> score(xmlu::NewElement("ScoreDistribution"));
+    score->AddAttribute("recordCount", count);
+    score->AddAttribute("value", DecodeFirstValue(target, i));
+    if (probability >= 0) {  // false for a negative "none" and for NaN
+      std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
+      extension->AddAttribute("extender", pmml_text::kVendorDomain);
+      extension->AddAttribute("name", "probability");
+      extension->AddAttribute("value", probability);
+      score->AddChild(extension.release());
+    }
+    nodeElement->AddChild(score.release());
+  }
+}
+
+void PMMLOutputAdapterImp::AddRegDistribution(const mdt::Variable&, const tree::RegInfo& info,
+                                              xmlu::XMLElement* nodeElement) {
+  const int entries = info.GetDistributionSize();
+  for (int i = 0; i < entries; ++i) {
+    std::unique_ptr<xmlu::XMLElement> score(xmlu::NewElement("ScoreDistribution"));
+    score->AddAttribute("value", static_cast<double>(i));
+    score->AddAttribute("recordCount", info.GetDistributionCount(i));
+    nodeElement->AddChild(score.release());
+  }
+}
+
+std::string PMMLOutputAdapterImp::DecodeFirstValue(const mdt::Variable& variable, double value,
+                                                   const char*) {
+  const mdt::Encoder* encoder = variable.GetEncoding();
+  if (encoder == nullptr) return xmlu::FormatNumber(value);
+  const mdt::EncodingSets sets = encoder->Decode(value);
+  const std::vector<mdt::EncodingSet*>& list = sets.GetEncodingSetList();
+  if (list.empty()) return std::string();
+  const mdt::EncodingSet& set = *list.front();
+  const std::vector<mdt::EncodingItem> items = set.GetItems();
+  // The exact kind matters: a subclass of one of these is none of them.
+  const std::type_info& kind = typeid(set);
+  if (kind == typeid(mdt::Interval)) {
+    if (items.size() < 2) return std::string();
+    return xmlu::FormatNumber(static_cast<double>(items[1].GetValue()));
+  }
+  if (items.empty()) return std::string();
+  if (kind == typeid(mdt::CutPoints)) {
+    return xmlu::FormatNumber(static_cast<double>(items[0].GetValue()));
+  }
+  if (kind == typeid(mdt::DiscreteValues)) {
+    const mdt::Variant& first = items[0].GetValue();
+    if (first.GetType() == mdt::Variant::TEXT) return static_cast<const char*>(first);
+    return xmlu::FormatNumber(static_cast<double>(first));
+  }
+  return std::string();
+}
+
+}  // namespace TreeOut
