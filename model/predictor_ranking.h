@@ -3,8 +3,8 @@
 // The importance library is a component of the host, built on top of this library, so this
 // library cannot link to it. The library states here what it needs; an importance library
 // implements PredictorRanking and installs a factory for it (the reference host's
-// arbtrepi_legacyr does so when it is loaded, and again through TreeOut::InstallPredictorRank).
-// Without one installed, the PMML importance list is written without entries.
+// arbtrepi_legacyr through TreeOut::InstallPredictorRank). Without one installed, the PMML
+// importance list is written without entries, as when the library rates no predictor.
 #pragma once
 
 #include <memory>

@@ -37,8 +37,8 @@ class ARBTREPI_API PredictorRank final : public PredictorRanking {
   std::unique_ptr<Results> results_;
 };
 
-/// Makes PredictorRank the ranking that the PMML writer uses. Loading this library does it
-/// already; call it again after SetPredictorRankingFactory installed another one.
+/// Makes PredictorRank the ranking that the PMML writer uses. Loading this library does it too,
+/// but a linker that drops libraries nobody calls into never loads it: programs call this once.
 ARBTREPI_API void InstallPredictorRank();
 
 }  // namespace TreeOut
