@@ -1,5 +1,6 @@
 #include "host/metadata/map_encoder_imp.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -33,6 +34,7 @@ std::vector<int> MapEncoderImp::EncodedValues() const {
   std::vector<int> codes;
   codes.reserve(entries_.size());
   for (const auto& entry : entries_) codes.push_back(entry.first);
+  std::sort(codes.begin(), codes.end());
   return codes;
 }
 

@@ -14,7 +14,9 @@ namespace mdt {
 
 /// Code table of a categorical field.
 ///
-/// Choices: codes keep the order in which they were added (EncodedValues reports that order);
+/// Choices: EncodedValues lists the codes in ascending order, whatever order they were added in:
+/// the codes of an ordinal field are its order, and documents that list an ordinal field's
+/// categories must list them in that order for comparisons on them to mean what the splits mean;
 /// Decode of a code that is not in the table, or of a number that is not an integer, returns empty
 /// EncodingSets; a code may stand for any mix of discrete values and intervals.
 class ARBTREMD_API MapEncoderImp : public MapEncoder {

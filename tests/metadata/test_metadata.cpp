@@ -34,7 +34,7 @@ TEST(MapEncoder, DecodesKnownCodesAndGivesNothingForOthers) {
   EXPECT_TRUE(encoder.Add(1, Texts({"mid"})));
   EXPECT_FALSE(encoder.Add(0, Texts({"again"})));
 
-  EXPECT_EQ(encoder.EncodedValues(), (std::vector<int>{2, 0, 1}));
+  EXPECT_EQ(encoder.EncodedValues(), (std::vector<int>{0, 1, 2}));  // added 2, 0, 1
   EXPECT_EQ(TextsOf(encoder.Decode(2.0)), (std::vector<std::string>{"high", "HIGH"}));
   EXPECT_EQ(TextsOf(encoder.Decode(0.0)), (std::vector<std::string>{"low"}));
   EXPECT_TRUE(encoder.Decode(7.0).GetEncodingSetList().empty());

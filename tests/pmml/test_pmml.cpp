@@ -211,8 +211,8 @@ TEST(PmmlDataDictionary, FieldsOptypesCategoriesAndMissingValues) {
   EXPECT_EQ(doc.Texts(region + "/p:Value/@displayValue"), (Names{"Southern region"}));
   EXPECT_EQ(doc.AttributeNames(region + "/p:Value[@value='south']"),
             (Names{"value", "displayValue", "property"}));
-  // size: ordinal, so every category of its code table in the table's order.
-  EXPECT_EQ(doc.Texts(dd + "/p:DataField[@name='size']/p:Value/@value"), (Names{"L", "S", "M"}));
+  // size: ordinal, so every category of its code table, in code order (the file lists L first).
+  EXPECT_EQ(doc.Texts(dd + "/p:DataField[@name='size']/p:Value/@value"), (Names{"S", "M", "L"}));
   EXPECT_EQ(doc.Number(dd + "/p:DataField[@name='unused']/*"), 0);
   // The target lists codes 0 and 1 in code order, decoded.
   EXPECT_EQ(doc.Texts(dd + "/p:DataField[@name='credit']/p:Value/@value"), (Names{"yes", "no"}));

@@ -1,0 +1,221 @@
+#include "tests/support/pmml_evaluator.h"
+
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+namespace testing_support {
+
+namespace {
+
+enum class Truth { kFalse, kTrue, kUnknown };
+
+bool Named(const xmlNode* node, const char* name) {
+  return node->type == XML_ELEMENT_NODE &&
+         std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0;
+}
+
+std::optional<std::string> Attribute(const xmlNode* node, const char* name) {
+  xmlChar* value = xmlGetProp(node, BAD_CAST name);
+  if (value == nullptr) return std::nullopt;
+  std::string text = reinterpret_cast<const char*>(value);
+  xmlFree(value);
+  return text;
+}
+
+std::optional<double> Number(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == nullptr || *end != '\0') return std::nullopt;
+  return value;
+}
+
+const xmlNode* FirstChild(const xmlNode* node, const char* name) {
+  for (const xmlNode* c = node->children; c != nullptr; c = c->next) {
+    if (Named(c, name)) return c;
+  }
+  return nullptr;
+}
+
+bool IsPredicate(const xmlNode* node) {
+  return Named(node, "True") || Named(node, "False") || Named(node, "SimplePredicate") ||
+         Named(node, "CompoundPredicate") || Named(node, "SimpleSetPredicate");
+}
+
+}  // namespace
+
+struct PmmlTreeEvaluator::Impl {
+  xmlDocPtr doc = nullptr;
+  const xmlNode* root = nullptr;
+  // The valid values of ordinal fields, in the order that defines their comparisons.
+  std::map<std::string, std::vector<std::string>> ordinalOrder;
+
+  int OrdinalIndex(const std::string& field, const std::string& value) const {
+    auto it = ordinalOrder.find(field);
+    if (it == ordinalOrder.end()) return -1;
+    for (std::size_t i = 0; i < it->second.size(); ++i) {
+      if (it->second[i] == value) return static_cast<int>(i);
+    }
+    return -1;
+  }
+
+  Truth Simple(const xmlNode* p, const PmmlRecord& record) const {
+    const std::string field = Attribute(p, "field").value_or("");
+    const std::string op = Attribute(p, "operator").value_or("");
+    auto found = record.find(field);
+    const bool missing = found == record.end();
+    if (op == "isMissing") return missing ? Truth::kTrue : Truth::kFalse;
+    if (op == "isNotMissing") return missing ? Truth::kFalse : Truth::kTrue;
+    if (missing) return Truth::kUnknown;
+    const std::optional<std::string> value = Attribute(p, "value");
+    if (!value) {
+      ADD_FAILURE() << "SimplePredicate on " << field << " without value";
+      return Truth::kUnknown;
+    }
+    const std::string& actual = found->second;
+    int order;  // actual compared with value: <0, 0, >0
+    const std::optional<double> a = Number(actual), b = Number(*value);
+    if (a && b) {
+      order = *a < *b ? -1 : (*a > *b ? 1 : 0);
+    } else if (op == "equal" || op == "notEqual") {
+      order = actual == *value ? 0 : 1;
+    } else {
+      const int ia = OrdinalIndex(field, actual), ib = OrdinalIndex(field, *value);
+      if (ia < 0 || ib < 0) {
+        ADD_FAILURE() << "cannot order " << actual << " and " << *value << " of " << field;
+        return Truth::kUnknown;
+      }
+      order = ia < ib ? -1 : (ia > ib ? 1 : 0);
+    }
+    bool result;
+    if (op == "equal")
+      result = order == 0;
+    else if (op == "notEqual")
+      result = order != 0;
+    else if (op == "lessThan")
+      result = order < 0;
+    else if (op == "lessOrEqual")
+      result = order <= 0;
+    else if (op == "greaterThan")
+      result = order > 0;
+    else if (op == "greaterOrEqual")
+      result = order >= 0;
+    else {
+      ADD_FAILURE() << "unknown operator " << op;
+      return Truth::kUnknown;
+    }
+    return result ? Truth::kTrue : Truth::kFalse;
+  }
+
+  Truth Evaluate(const xmlNode* p, const PmmlRecord& record) const {
+    if (Named(p, "True")) return Truth::kTrue;
+    if (Named(p, "False")) return Truth::kFalse;
+    if (Named(p, "SimplePredicate")) return Simple(p, record);
+    if (!Named(p, "CompoundPredicate")) {
+      ADD_FAILURE() << "predicate " << p->name << " is not scored by this evaluator";
+      return Truth::kUnknown;
+    }
+    const std::string op = Attribute(p, "booleanOperator").value_or("");
+    std::vector<Truth> parts;
+    for (const xmlNode* c = p->children; c != nullptr; c = c->next) {
+      if (IsPredicate(c)) parts.push_back(Evaluate(c, record));
+    }
+    auto any = [&](Truth t) {
+      for (Truth part : parts) {
+        if (part == t) return true;
+      }
+      return false;
+    };
+    if (op == "and") {
+      if (any(Truth::kFalse)) return Truth::kFalse;
+      return any(Truth::kUnknown) ? Truth::kUnknown : Truth::kTrue;
+    }
+    if (op == "or") {
+      if (any(Truth::kTrue)) return Truth::kTrue;
+      return any(Truth::kUnknown) ? Truth::kUnknown : Truth::kFalse;
+    }
+    if (op == "xor") {
+      if (any(Truth::kUnknown)) return Truth::kUnknown;
+      bool odd = false;
+      for (Truth part : parts) odd ^= part == Truth::kTrue;
+      return odd ? Truth::kTrue : Truth::kFalse;
+    }
+    if (op == "surrogate") {
+      for (Truth part : parts) {
+        if (part != Truth::kUnknown) return part;
+      }
+      return Truth::kUnknown;
+    }
+    ADD_FAILURE() << "CompoundPredicate with booleanOperator '" << op << "'";
+    return Truth::kUnknown;
+  }
+
+  const xmlNode* Walk(const PmmlRecord& record) const {
+    const xmlNode* node = root;
+    while (node != nullptr) {
+      const xmlNode* next = nullptr;
+      for (const xmlNode* c = node->children; c != nullptr && next == nullptr; c = c->next) {
+        if (!Named(c, "Node")) continue;
+        const xmlNode* predicate = nullptr;
+        for (const xmlNode* p = c->children; p != nullptr && predicate == nullptr; p = p->next) {
+          if (IsPredicate(p)) predicate = p;
+        }
+        if (predicate == nullptr) {
+          ADD_FAILURE() << "Node without predicate";
+          return node;
+        }
+        if (Evaluate(predicate, record) == Truth::kTrue) next = c;
+      }
+      if (next == nullptr) return node;
+      node = next;
+    }
+    return node;
+  }
+};
+
+PmmlTreeEvaluator::PmmlTreeEvaluator(const std::string& document)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->doc = xmlReadMemory(document.data(), static_cast<int>(document.size()), "model.pmml",
+                             nullptr, XML_PARSE_NONET | XML_PARSE_HUGE);
+  if (impl_->doc == nullptr) {
+    ADD_FAILURE() << "PMML document is not well-formed";
+    return;
+  }
+  const xmlNode* pmml = xmlDocGetRootElement(impl_->doc);
+  if (const xmlNode* dictionary = FirstChild(pmml, "DataDictionary")) {
+    for (const xmlNode* f = dictionary->children; f != nullptr; f = f->next) {
+      if (!Named(f, "DataField") || Attribute(f, "optype").value_or("") != "ordinal") continue;
+      std::vector<std::string>& order = impl_->ordinalOrder[Attribute(f, "name").value_or("")];
+      for (const xmlNode* v = f->children; v != nullptr; v = v->next) {
+        if (Named(v, "Value") && Attribute(v, "property").value_or("valid") == "valid") {
+          order.push_back(Attribute(v, "value").value_or(""));
+        }
+      }
+    }
+  }
+  const xmlNode* model = FirstChild(pmml, "TreeModel");
+  impl_->root = model != nullptr ? FirstChild(model, "Node") : nullptr;
+  if (impl_->root == nullptr) ADD_FAILURE() << "PMML document has no TreeModel with a Node";
+}
+
+PmmlTreeEvaluator::~PmmlTreeEvaluator() {
+  if (impl_->doc != nullptr) xmlFreeDoc(impl_->doc);
+}
+
+std::string PmmlTreeEvaluator::LeafId(const PmmlRecord& record) const {
+  const xmlNode* node = impl_->Walk(record);
+  return node != nullptr ? Attribute(node, "id").value_or("") : "<no tree>";
+}
+
+std::string PmmlTreeEvaluator::Score(const PmmlRecord& record) const {
+  const xmlNode* node = impl_->Walk(record);
+  return node != nullptr ? Attribute(node, "score").value_or("") : "<no tree>";
+}
+
+}  // namespace testing_support
