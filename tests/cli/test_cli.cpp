@@ -83,3 +83,42 @@ TEST(Cli, UnreadableModelsExitWithTwoAndSayWhy) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CliPmml, WritesTheDocumentToStdoutOrAtomicallyToAFile) {
+  CommandResult out = RunCommand(kExe, {"pmml", kExamples + "cart_classification.json"});
+  EXPECT_EQ(out.status, 0) << out.err;
+  EXPECT_EQ(out.out.rfind("\n<PMML", 0), 0u);
+  EXPECT_NE(out.out.find("name=\"treexport\""), std::string::npos);
+
+  TempDir dir;
+  const std::string target = dir.File("model.pmml");
+  CommandResult file = RunCommand(kExe, {"pmml", kExamples + "regression.json", "-o", target,
+                                         "--application-name", "me", "--copyright", "(c) me"});
+  EXPECT_EQ(file.status, 0) << file.err;
+  EXPECT_EQ(file.out, "");
+  const std::string written = ReadFile(target);
+  EXPECT_NE(written.find("copyright=\"(c) me\""), std::string::npos);
+  EXPECT_NE(written.find("name=\"me\""), std::string::npos);
+
+  // A model that fails the loader's checks leaves the existing file as it was, and no
+  // temporary file beside it.
+  WriteFile(dir.File("broken.json"), BrokenModel());
+  CommandResult failed = RunCommand(kExe, {"pmml", dir.File("broken.json"), "-o", target});
+  EXPECT_EQ(failed.status, 2);
+  EXPECT_EQ(ReadFile(target), written);
+  CommandResult listing = RunCommand("/bin/ls", {dir.path()});
+  EXPECT_EQ(listing.out, "broken.json\nmodel.pmml\n");
+
+  CommandResult unwritable =
+      RunCommand(kExe, {"pmml", kExamples + "regression.json", "-o", dir.File("no/such/x.pmml")});
+  EXPECT_EQ(unwritable.status, 3);
+  EXPECT_NE(unwritable.err.find(dir.File("no/such/x.pmml")), std::string::npos) << unwritable.err;
+  CommandResult badSample =
+      RunCommand(kExe, {"pmml", kExamples + "regression.json", "--sample", "1"});
+  EXPECT_EQ(badSample.status, 1);
+  EXPECT_NE(badSample.err.find("--sample 1"), std::string::npos) << badSample.err;
+}
+
+}  // namespace
