@@ -20,7 +20,8 @@ class TreeAlgorithmBase {
   /// A new settings object; the caller releases it.
   virtual AlgSettings* CreateSettings() const = 0;
   /// Non-zero severity = failed; otherwise stats holds a body.
-  virtual ArbTree::ArbStatus ComputeTreeStatistics(DataSample sample, TreeStatistics& stats) const = 0;
+  virtual ArbTree::ArbStatus ComputeTreeStatistics(DataSample sample,
+                                                   TreeStatistics& stats) const = 0;
   /// The tree algorithm component's version.
   virtual const ArbTree::ArbVersion& GetVersion() const = 0;
 };
