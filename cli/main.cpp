@@ -32,20 +32,10 @@ memtree::Model Load(const std::string& path) {
   return memtree::LoadModel(path);
 }
 
-// The algorithm's usual name, for TreeModel's algorithmName unless the user gives one.
-std::string AlgorithmName(int type) {
-  switch (type) {
-    case 0:
-    case 1:
-      return "C&RT";
-    case 2:
-    case 3:
-      return "CHAID";
-    case 4:
-      return "QUEST";
-    default:
-      return "";
-  }
+// TreeModel's algorithmName unless the user gives one: empty for codes without a usual name.
+std::string AlgorithmNameOrEmpty(int type) {
+  const char* name = memtree::AlgorithmName(type);
+  return name != nullptr ? name : "";
 }
 
 struct PmmlOptions {
@@ -63,7 +53,7 @@ std::string Pmml(const memtree::Model& model, const PmmlOptions& options) {
   TreeOut::PMMLOutputAdapter adapter;
   adapter.SetAlgorithmName(options.algorithmNameGiven
                                ? options.algorithmName
-                               : AlgorithmName(model.tree->GetAlgorithmType()));
+                               : AlgorithmNameOrEmpty(model.tree->GetAlgorithmType()));
   adapter.SetApplicationName(options.applicationName);
   adapter.SetApplicationVersion(options.applicationVersion);
   if (options.copyrightGiven) adapter.SetCopyRight(options.copyright);

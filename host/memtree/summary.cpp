@@ -12,21 +12,6 @@ namespace {
 constexpr std::size_t kListedPredictors = 12;
 constexpr std::size_t kTopicWidth = 12;
 
-const char* AlgorithmName(int type) {
-  switch (type) {
-    case 0:
-    case 1:
-      return "C&RT";
-    case 2:
-    case 3:
-      return "CHAID";
-    case 4:
-      return "QUEST";
-    default:
-      return "unknown algorithm";
-  }
-}
-
 const char* LevelName(int level) {
   switch (level) {
     case 0:
@@ -66,12 +51,28 @@ std::string Number(double value) {
 
 }  // namespace
 
+const char* AlgorithmName(int type) {
+  switch (type) {
+    case 0:
+    case 1:
+      return "C&RT";
+    case 2:
+    case 3:
+      return "CHAID";
+    case 4:
+      return "QUEST";
+    default:
+      return nullptr;
+  }
+}
+
 std::string Summarize(const MemTree& tree, const mdt::ModelMetadata& metadata) {
   std::string out;
   const int type = tree.GetAlgorithmType();
+  const char* algorithm = AlgorithmName(type);
   Line(out, "Algorithm",
-       std::string(AlgorithmName(type)) + " (type " + std::to_string(type) + "), " +
-           (tree.IsClassification() ? "classification" : "regression"));
+       std::string(algorithm ? algorithm : "unknown algorithm") + " (type " + std::to_string(type) +
+           "), " + (tree.IsClassification() ? "classification" : "regression"));
 
   if (const mdt::Variable* target = metadata.GetTarget()) {
     std::string text = target->GetName() + " (" + LevelName(target->GetMeasurementLevel());
