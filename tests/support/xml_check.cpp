@@ -63,6 +63,20 @@ struct XmlDoc::Impl {
     if (result == nullptr) ADD_FAILURE() << "bad XPath: " << xpath;
     return result;
   }
+
+  // The nodes the expression selects, in document order; none for a value that is no node set.
+  std::vector<xmlNodePtr> Nodes(const std::string& xpath) const {
+    std::vector<xmlNodePtr> nodes;
+    if (doc == nullptr) return nodes;
+    xmlXPathObjectPtr result = Eval(xpath);
+    if (result == nullptr) return nodes;
+    if (result->type == XPATH_NODESET && result->nodesetval != nullptr) {
+      nodes.assign(result->nodesetval->nodeTab,
+                   result->nodesetval->nodeTab + result->nodesetval->nodeNr);
+    }
+    xmlXPathFreeObject(result);
+    return nodes;
+  }
 };
 
 XmlDoc::XmlDoc(const std::string& text) : impl_(std::make_unique<Impl>()) {
@@ -116,47 +130,27 @@ std::string XmlDoc::Text(const std::string& xpath) const {
 
 std::vector<std::string> XmlDoc::Texts(const std::string& xpath) const {
   std::vector<std::string> texts;
-  if (!ok()) return texts;
-  xmlXPathObjectPtr result = impl_->Eval(xpath);
-  if (result == nullptr) return texts;
-  if (result->type == XPATH_NODESET && result->nodesetval != nullptr) {
-    for (int i = 0; i < result->nodesetval->nodeNr; ++i) {
-      texts.push_back(NodeText(result->nodesetval->nodeTab[i]));
-    }
-  }
-  xmlXPathFreeObject(result);
+  for (xmlNodePtr node : impl_->Nodes(xpath)) texts.push_back(NodeText(node));
   return texts;
 }
 
 std::vector<std::string> XmlDoc::AttributeNames(const std::string& xpath) const {
+  const std::vector<xmlNodePtr> nodes = impl_->Nodes(xpath);
+  if (nodes.empty()) return {"<nothing selected>"};
   std::vector<std::string> names;
-  if (!ok()) return names;
-  xmlXPathObjectPtr result = impl_->Eval(xpath);
-  if (result == nullptr) return names;
-  if (result->type == XPATH_NODESET && result->nodesetval && result->nodesetval->nodeNr > 0) {
-    for (xmlAttrPtr a = result->nodesetval->nodeTab[0]->properties; a != nullptr; a = a->next) {
-      names.emplace_back(reinterpret_cast<const char*>(a->name));
-    }
-  } else {
-    names.emplace_back("<nothing selected>");
+  for (xmlAttrPtr a = nodes[0]->properties; a != nullptr; a = a->next) {
+    names.emplace_back(reinterpret_cast<const char*>(a->name));
   }
-  xmlXPathFreeObject(result);
   return names;
 }
 
 std::vector<std::string> XmlDoc::ChildNames(const std::string& xpath) const {
+  const std::vector<xmlNodePtr> nodes = impl_->Nodes(xpath);
+  if (nodes.empty()) return {"<nothing selected>"};
   std::vector<std::string> names;
-  if (!ok()) return names;
-  xmlXPathObjectPtr result = impl_->Eval(xpath);
-  if (result == nullptr) return names;
-  if (result->type == XPATH_NODESET && result->nodesetval && result->nodesetval->nodeNr > 0) {
-    for (xmlNodePtr c = result->nodesetval->nodeTab[0]->children; c != nullptr; c = c->next) {
-      if (c->type == XML_ELEMENT_NODE) names.emplace_back(reinterpret_cast<const char*>(c->name));
-    }
-  } else {
-    names.emplace_back("<nothing selected>");
+  for (xmlNodePtr c = nodes[0]->children; c != nullptr; c = c->next) {
+    if (c->type == XML_ELEMENT_NODE) names.emplace_back(reinterpret_cast<const char*>(c->name));
   }
-  xmlXPathFreeObject(result);
   return names;
 }
 
