@@ -10,7 +10,11 @@
 namespace TreeOut {
 
 PMMLOutputAdapterImp::PMMLOutputAdapterImp()
-    : model_(nullptr), metadata_(nullptr), transcoder_(nullptr), copyRightSet_(false) {}
+    : model_(nullptr),
+      metadata_(nullptr),
+      transcoder_(nullptr),
+      copyRightSet_(false),
+      writer_(nullptr) {}
 
 PMMLOutputAdapterImp::PMMLOutputAdapterImp(const PMMLOutputAdapterImp& other)
     : model_(other.model_),
@@ -22,7 +26,8 @@ PMMLOutputAdapterImp::PMMLOutputAdapterImp(const PMMLOutputAdapterImp& other)
       applicationVersion_(other.applicationVersion_),
       applicationName_(other.applicationName_),
       copyRight_(other.copyRight_),
-      copyRightSet_(other.copyRightSet_) {}
+      copyRightSet_(other.copyRightSet_),
+      writer_(nullptr) {}
 
 PMMLOutputAdapterImp& PMMLOutputAdapterImp::operator=(const PMMLOutputAdapterImp& other) {
   if (this == &other) return *this;
@@ -52,19 +57,31 @@ void PMMLOutputAdapterImp::GeneratePMML(std::ostream& out, const tree::TreeAlgor
   splitPredictors_.clear();
   const ArbTree::ArbStatus status = CollectSplitValues(tree, metadata, valueSets_);
 
-  std::unique_ptr<xmlu::XMLElement> root(xmlu::NewElement("PMML"));
-  SetAttributes_PMML(root.get());
-  if (status.severity >= 0) {
-    AddHeader(root.get());
-    AddDataDictionary(root.get());
-    AddTreeModel(root.get(), sample);
-  }
+  decoded_.clear();
 
   std::string text;
   xmlu::XMLOutput output;
   output.stream = &out;
-  root->Write(text, output.state);
-  root.reset();  // the text is all that is needed now; free the item tree before converting
+  xmlu::XMLTextWriter writer(text, output.state);
+  std::unique_ptr<xmlu::XMLElement> root(xmlu::NewElement("PMML"));
+  SetAttributes_PMML(root.get());
+  writer.Open(*root);
+  if (status.severity >= 0) {
+    AddHeader(root.get());
+    AddDataDictionary(root.get());
+    writer.Flush();
+    writer_ = &writer;
+    try {
+      AddTreeModel(root.get(), sample);
+    } catch (...) {
+      writer_ = nullptr;
+      throw;
+    }
+    writer_ = nullptr;
+  }
+  writer.Close();
+  root.reset();
+  decoded_.clear();
   if (transcoder_ != nullptr) {
     std::string bytes;
     transcoder_->Transcode(text, bytes);

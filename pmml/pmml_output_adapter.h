@@ -17,6 +17,7 @@
 
 namespace xmlu {
 class XMLElement;
+class XMLTextWriter;
 }
 
 namespace TreeOut {
@@ -94,6 +95,7 @@ class ARBTREXM_API PMMLOutputAdapterImp {
                           xmlu::XMLElement* nodeElement);
   std::string DecodeFirstValue(const mdt::Variable& variable, double value,
                                const char* text = nullptr);
+  std::string DecodeEncoded(const mdt::Encoder& encoder, double value);
 
   // Split predicates.
   void AddCompoundPredicate(tree::SplitRule& parentSplit, int childIndex,
@@ -139,6 +141,13 @@ class ARBTREXM_API PMMLOutputAdapterImp {
   std::string applicationName_;
   std::string copyRight_;
   bool copyRightSet_;
+  // Set while GeneratePMML runs: the TreeModel and its nodes are written as they are built, so a
+  // tree of millions of nodes is never held as items all at once. Null when element writers
+  // build a tree to be written later.
+  xmlu::XMLTextWriter* writer_;
+  // DecodeFirstValue results of this export, by variable and value: every node decodes the
+  // same few target categories.
+  std::map<std::pair<const mdt::Variable*, double>, std::string> decoded_;
 };
 
 /// The public face of the exporter; every operation forwards to its PMMLOutputAdapterImp.

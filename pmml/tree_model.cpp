@@ -64,9 +64,14 @@ void PMMLOutputAdapterImp::AddTreeModel(xmlu::XMLElement* pmml, tree::DataSample
 
   AddMiningSchema(treeModel.get());
   AddModelStats(treeModel.get(), sample);
+  if (writer_ != nullptr) writer_->Open(*treeModel);
   AddNode(model_->GetRoot(), treeModel.get(), sample);
   AddXTreeModel(treeModel.get());
-  pmml->AddChild(treeModel.release());
+  if (writer_ != nullptr) {
+    writer_->Close();
+  } else {
+    pmml->AddChild(treeModel.release());
+  }
 }
 
 void PMMLOutputAdapterImp::AddNode(const tree::Node* node, xmlu::XMLElement* parent,
@@ -122,6 +127,7 @@ void PMMLOutputAdapterImp::AddSubtree(const tree::Node* first, tree::SplitRule* 
       }
       entry.biggest = node->GetBiggestChild();
     }
+    if (writer_ != nullptr) writer_->Open(*element);
     open.push_back(std::move(entry));
   };
 
@@ -136,9 +142,13 @@ void PMMLOutputAdapterImp::AddSubtree(const tree::Node* first, tree::SplitRule* 
       start(top.node->GetChild(i), split, i, surrogates, i == top.biggest);
       continue;
     }
-    // The subtree is complete: release the node's rules, then hand its element up.
+    // The subtree is complete: release the node's rules, then end or hand up its element.
     std::unique_ptr<xmlu::XMLElement> done = std::move(top.element);
     open.pop_back();
+    if (writer_ != nullptr) {
+      writer_->Close();
+      continue;
+    }
     xmlu::XMLElement* up = open.empty() ? parent : open.back().element.get();
     up->AddChild(done.release());
   }
@@ -189,7 +199,18 @@ std::string PMMLOutputAdapterImp::DecodeFirstValue(const mdt::Variable& variable
                                                    const char*) {
   const mdt::Encoder* encoder = variable.GetEncoding();
   if (encoder == nullptr) return xmlu::FormatNumber(value);
-  const mdt::EncodingSets sets = encoder->Decode(value);
+  // Encoded values are few (categories) and decoded again at every node; NaN never finds
+  // itself in the map, so it is not kept.
+  const auto key = std::make_pair(&variable, value);
+  const auto known = decoded_.find(key);
+  if (known != decoded_.end()) return known->second;
+  std::string text = DecodeEncoded(*encoder, value);
+  if (value == value) decoded_.emplace(key, text);
+  return text;
+}
+
+std::string PMMLOutputAdapterImp::DecodeEncoded(const mdt::Encoder& encoder, double value) {
+  const mdt::EncodingSets sets = encoder.Decode(value);
   const std::vector<mdt::EncodingSet*>& list = sets.GetEncodingSetList();
   if (list.empty()) return std::string();
   const mdt::EncodingSet& set = *list.front();

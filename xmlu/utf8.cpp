@@ -5,6 +5,7 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace xmlu {
@@ -41,24 +42,39 @@ std::size_t SequenceLength(const unsigned char* p, const unsigned char* end) {
   return n;
 }
 
-// UTF-8 in, UTF-8 out: valid text is copied as it is, each bad byte becomes U+FFFD.
-std::string RepairUtf8(const std::string& text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* const end = p + text.size();
-  const auto* run = p;
-  std::string out;
+// Where the first byte that is not part of a valid sequence is, or end. ASCII, which is nearly
+// all of a document, is skipped eight bytes at a time.
+const unsigned char* FirstInvalid(const unsigned char* p, const unsigned char* end) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
   while (p != end) {
-    const std::size_t n = SequenceLength(p, end);
-    if (n != 0) {
-      p += n;
-      continue;
+    if (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      if ((word & kHighBits) == 0) {
+        p += 8;
+        continue;
+      }
     }
-    if (out.empty()) out.reserve(text.size() + 16);
-    out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
-    out.append(kReplacement);
-    run = ++p;
+    const std::size_t n = SequenceLength(p, end);
+    if (n == 0) return p;
+    p += n;
   }
-  if (run == reinterpret_cast<const unsigned char*>(text.data())) return text;  // all valid
+  return end;
+}
+
+// UTF-8 in, UTF-8 out: valid text is copied as it is, each bad byte becomes U+FFFD. `bad` is
+// the first invalid byte, found by the caller.
+std::string RepairUtf8(const std::string& text, const unsigned char* bad) {
+  const auto* const end = reinterpret_cast<const unsigned char*>(text.data()) + text.size();
+  const auto* run = reinterpret_cast<const unsigned char*>(text.data());
+  std::string out;
+  out.reserve(text.size() + 16);
+  while (bad != end) {
+    out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(bad - run));
+    out.append(kReplacement);
+    run = bad + 1;
+    bad = FirstInvalid(run, end);
+  }
   out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(end - run));
   return out;
 }
@@ -125,14 +141,29 @@ class Converter {
 
 }  // namespace
 
-std::string ToUtf8(const std::string& text) {
-  if (text.empty()) return std::string();
+const std::string& ToUtf8(const std::string& text, std::string& converted) {
+  if (text.empty()) return text;
   const char* codeset = nl_langinfo(CODESET);
-  if (codeset == nullptr || *codeset == '\0' || IsUtf8Codeset(codeset)) return RepairUtf8(text);
-  Converter converter(codeset);
-  // A character set iconv does not know: the text is taken as UTF-8 rather than dropped.
-  if (!converter.ok()) return RepairUtf8(text);
-  return converter.Convert(text);
+  const bool utf8 = codeset == nullptr || *codeset == '\0' || IsUtf8Codeset(codeset);
+  if (!utf8) {
+    Converter converter(codeset);
+    if (converter.ok()) {
+      converted = converter.Convert(text);
+      return converted;
+    }
+    // A character set iconv does not know: the text is taken as UTF-8 rather than dropped.
+  }
+  const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* bad = FirstInvalid(begin, begin + text.size());
+  if (bad == begin + text.size()) return text;
+  converted = RepairUtf8(text, bad);
+  return converted;
+}
+
+std::string ToUtf8(const std::string& text) {
+  std::string converted;
+  if (&ToUtf8(text, converted) == &text) return text;
+  return converted;
 }
 
 }  // namespace xmlu

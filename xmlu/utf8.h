@@ -12,4 +12,8 @@ namespace xmlu {
 /// unchanged; every invalid sequence becomes U+FFFD and the conversion goes on.
 ARBTREXM_API std::string ToUtf8(const std::string& text);
 
+/// The same conversion without a copy when none is needed: text itself when it is already valid
+/// UTF-8 in a UTF-8 (or "C") locale, otherwise the converted text, kept in `converted`.
+ARBTREXM_API const std::string& ToUtf8(const std::string& text, std::string& converted);
+
 }  // namespace xmlu

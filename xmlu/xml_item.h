@@ -28,6 +28,8 @@ struct XMLOutput {
   XMLWriteState state;
 };
 
+class XMLElement;
+
 /// Any item of the tree; always deleted through this type.
 class ARBTREXM_API XMLInterface {
  public:
@@ -37,6 +39,8 @@ class ARBTREXM_API XMLInterface {
   virtual ~XMLInterface();
   /// Appends the item's text to out; returns 0.
   virtual int Write(std::string& out, XMLWriteState& state) = 0;
+  /// The item as an element, or null: cheaper than a dynamic_cast on every item of a big tree.
+  virtual XMLElement* AsElement() { return nullptr; }
 };
 
 /// name="value"; the value is kept raw and escaped when written.
@@ -93,15 +97,52 @@ class ARBTREXM_API XMLElement final : public XMLInterface {
   /// returns the new number of children.
   int AddChild(XMLInterface* item);
   int Write(std::string& out, XMLWriteState& state) override;
+  XMLElement* AsElement() override { return this; }
 
   const std::string& GetName() const { return name_; }
   const std::vector<XMLInterface*>& GetAttributes() const { return attributes_; }
   const std::vector<XMLInterface*>& GetChildren() const { return children_; }
+  /// Hands the children to the caller, who then owns them; the element has none afterwards.
+  std::vector<XMLInterface*> ReleaseChildren();
 
  private:
   std::vector<XMLInterface*> attributes_;
   std::string name_;
   std::vector<XMLInterface*> children_;
+};
+
+/// Writes a document while it is being built, so that only the part not yet written is held as
+/// items: an element is opened when its attributes are final, the children it gains are written
+/// and deleted as they are flushed, and closing it writes its end tag. The bytes are exactly
+/// those that Write gives for the whole tree, provided items are added in document order.
+/// Open elements stay owned by the caller, who keeps them alive until they are closed.
+class ARBTREXM_API XMLTextWriter {
+ public:
+  XMLTextWriter(std::string& out, XMLWriteState& state);
+  XMLTextWriter(const XMLTextWriter&) = delete;
+  XMLTextWriter& operator=(const XMLTextWriter&) = delete;
+
+  /// Flushes the innermost open element, then writes this element's start tag and its children
+  /// so far; the element becomes the innermost open one.
+  void Open(XMLElement& element);
+  /// Writes the children that the innermost open element has gained, and deletes them.
+  void Flush();
+  /// Flushes, then ends the innermost open element: its end tag, or "/>" if it had no children.
+  void Close();
+  /// Whether an element is open.
+  bool IsOpen() const { return !open_.empty(); }
+
+ private:
+  struct OpenElement {
+    XMLElement* element;
+    int depth;
+    bool startTagDone;  // whether the ">" of the start tag is written
+  };
+  void BeginContent();
+
+  std::string& out_;
+  XMLWriteState& state_;
+  std::vector<OpenElement> open_;
 };
 
 /// New element with that name and no attributes or children; the caller owns it.
