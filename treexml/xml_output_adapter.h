@@ -1,0 +1,124 @@
+// Writes a fitted decision tree as a document of the library's own tree XML format (Tree.dtd).
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+#include "model/alg_settings.h"
+#include "model/collect_split_values.h"
+#include "model/encoding.h"
+#include "model/model_metadata.h"
+#include "model/node.h"
+#include "model/split_rule.h"
+#include "model/tree_algorithm_base.h"
+#include "model/value_set.h"
+#include "model/variant.h"
+#include "treexml/xml_export_error.h"
+#include "version/arb_version.h"
+#include "version/arbtrexm_export.h"
+
+namespace xmlu {
+class XMLElement;
+}
+
+namespace TreeOut {
+
+class XMLOutputAdapterTestPeer;
+
+/// The tree XML exporter. One call at a time per object; distinct objects may run on distinct
+/// threads. It has no settings of its own: everything written comes from the model, the
+/// metadata and fixed texts.
+class ARBTREXM_API XMLOutputAdapter {
+ public:
+  /// No model, metadata, settings or value sets yet.
+  XMLOutputAdapter();
+  /// Copies the model and metadata references and the value sets; the copy gets its own
+  /// settings object on its first call.
+  XMLOutputAdapter(const XMLOutputAdapter& other);
+  /// Same as the copy; the target keeps its own settings object.
+  XMLOutputAdapter& operator=(const XMLOutputAdapter& other);
+  virtual ~XMLOutputAdapter();
+
+  /// Builds the whole document, then puts it on out in UTF-8 in one block, so the stream gets
+  /// the whole document or nothing. Exceptions of the host's objects pass through. Inputs the
+  /// document cannot be built from (null metadata, no target, no root node, no settings, a
+  /// split rule without predictor data or with value sets of the wrong kind, a node without the
+  /// statistics its tree kind needs) throw XMLExportError naming what and where.
+  virtual void GenerateXML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
+                           const mdt::ModelMetadata* metadata);
+  /// The library's version record (1.0.1.6), the same object for every adapter.
+  virtual const ArbTree::ArbVersion& GetVersion() const;
+
+ private:
+  friend class XMLOutputAdapterTestPeer;  // builds documents too deep to be written out
+
+  // Steps of GenerateXML up to the finished item tree: the stored call state, the value sets
+  // and the root element with everything below it.
+  std::unique_ptr<xmlu::XMLElement> BuildDocument(const tree::TreeAlgorithmBase& tree,
+                                                  const mdt::ModelMetadata* metadata);
+
+  // Document driver and root.
+  void SetAttributes_Tree(xmlu::XMLElement* root);
+  void AddVersionInfo(xmlu::XMLElement* root);
+  std::string GetAlgorithmName(const tree::TreeAlgorithmBase& tree);
+
+  // Dictionary.
+  void AddDictionary(xmlu::XMLElement* root);
+  void AddVariable(int index, const mdt::Variable& variable, xmlu::XMLElement* parent);
+  void AddFormatSpec(const mdt::Variable& variable, xmlu::XMLElement* parent);
+  void AddCategories(int index, const mdt::Variable& variable, xmlu::XMLElement* parent);
+  void AddCategory(const mdt::Variable& variable, const mdt::Variant& value,
+                   xmlu::XMLElement* parent);
+  void AddMissingValues(const mdt::Variable& variable, const mdt::MissingValues& missing,
+                        xmlu::XMLElement* parent);
+  void AddRange(const mdt::Variable& variable, const mdt::EncodingItem& low,
+                const mdt::EncodingItem& high, xmlu::XMLElement* parent);
+  void AddValue(const char* text, xmlu::XMLElement* parent);
+  void AddLabel(const char* text, xmlu::XMLElement* parent);
+  std::string DecodeFirstValue(const mdt::Variable& variable, double code, const char* text);
+
+  // Trees and nodes. AddClsNode and AddRegNode write the node and its whole subtree.
+  void AddClsTree(xmlu::XMLElement* root);
+  void AddRegTree(xmlu::XMLElement* root);
+  void AddClsNode(const tree::Node& node, xmlu::XMLElement* parent);
+  void AddRegNode(const tree::Node& node, xmlu::XMLElement* parent);
+  void AddValuePercentage(const mdt::Variable& target, int code, double proportion,
+                          xmlu::XMLElement* parent);
+
+  // One node's element with everything it holds before its child nodes.
+  using NodeStart = std::unique_ptr<xmlu::XMLElement> (XMLOutputAdapter::*)(const tree::Node&);
+  std::unique_ptr<xmlu::XMLElement> StartClsNode(const tree::Node& node);
+  std::unique_ptr<xmlu::XMLElement> StartRegNode(const tree::Node& node);
+  // Writes node and its subtree below parent with an explicit stack, so that the depth of the
+  // tree never becomes the depth of the call stack.
+  void AddSubtree(const tree::Node& node, NodeStart start, xmlu::XMLElement* parent);
+
+  // Splits.
+  void AddSplits(const char* format, const tree::Node& node, xmlu::XMLElement* nodeElement);
+  // One primary (surrogate -1) or surrogate rule, by its predictor's level.
+  void AddSplit(const char* format, const tree::Node& node, int surrogate,
+                const tree::SplitRule* rule, xmlu::XMLElement* nodeElement);
+  // The predictor a rule names; fails when the metadata has no such predictor.
+  const mdt::Variable& RulePredictor(const tree::SplitRule& rule) const;
+  // Throws XMLExportError naming the split being written and what is wrong with it.
+  [[noreturn]] void FailSplit(const std::string& what) const;
+  void AddScaleSplit(const char* format, const tree::SplitRule& rule,
+                     xmlu::XMLElement* nodeElement);
+  void AddDiscreteSplit(const char* format, const tree::SplitRule& rule,
+                        xmlu::XMLElement* nodeElement);
+  void AddMappedOrdinalValue(const char* format, const mdt::Variable& predictor, double cutPoint,
+                             int childPosition, bool leftOpen, xmlu::XMLElement* scaleSplit);
+  void AddMappedDiscreteValues(const char* format, const mdt::Variable& predictor,
+                               const tree::NValueSet& values, xmlu::XMLElement* discreteSplit);
+
+  const tree::TreeAlgorithmBase* model_;
+  std::unique_ptr<tree::AlgSettings> settings_;
+  const mdt::ModelMetadata* metadata_;
+  SplitValueSets valueSets_;
+  // Where the split writers are, for their messages: the node and -1 (primary) or a surrogate.
+  const tree::Node* splitNode_;
+  int splitSurrogate_;
+};
+
+}  // namespace TreeOut
