@@ -1,0 +1,461 @@
+// The tree XML document: prolog bytes, root and versions, dictionary, nodes and splits, checked by
+// parsing and against docs/Tree.dtd; deep chains; the bundled examples against reviewed files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/memtree/model_file.h"
+#include "host/metadata/identity_encoder_imp.h"
+#include "host/metadata/missing_values_imp.h"
+#include "tests/support/stack.h"
+#include "tests/support/xml_check.h"
+#include "treexml/xml_output_adapter.h"
+#include "xmlu/xml_item.h"
+
+namespace TreeOut {
+
+// Builds the item tree without writing it: a 100,000-deep document has too many tabs to write.
+class XMLOutputAdapterTestPeer {
+ public:
+  static std::unique_ptr<xmlu::XMLElement> Build(XMLOutputAdapter& adapter,
+                                                 const tree::TreeAlgorithmBase& tree,
+                                                 const mdt::ModelMetadata& metadata) {
+    return adapter.BuildDocument(tree, &metadata);
+  }
+};
+
+}  // namespace TreeOut
+
+namespace {
+
+using testing_support::XmlDoc;
+using Names = std::vector<std::string>;
+
+const std::string kDtd = std::string(TREEXPORT_SOURCE_DIR) + "/docs/Tree.dtd";
+
+// Classification with a case weight. Predictors: region (nominal, encoded: code 0 = "north" and
+// "N", 1 = "south", 2 = "east" (no split uses it), 3 = "<west>"; missing "unknown", null and
+// the range "x".."z"), age (continuous, empty label), size (ordinal, no encoder), unused,
+// odd (level 5, storage 2). Target credit: 0 bad, 1 good, 2 fair.
+//   node 0 (90; 30/30/30): age (3.5, inf) -> 0 | (-inf, 3.5] -> 1, missing -> 1;
+//       surrogates region {0, 3} | {1} (missing -> 0), then size <= 2.5 | > 2.5
+//     node 1 (60; 20/30/10): size [5, 7) -> 0 | (-inf, 2] -> 1 | (2, 5) -> 2;
+//         surrogate region {3} | none | {0}
+//       nodes 2 (20; bad), 3 (30; good), 5 (10; fair)
+//     node 4294967295 (30; 10/0/20)
+const char* const kCls = R"({
+  "format": "treexport-model", "version": 1, "function": "classification", "algorithm": 1,
+  "priors": [0.5, 0.25, 0.25],
+  "treeVersion": {"major": 7, "minor": 2, "patch": 3, "build": 9, "date": "t"},
+  "metadataVersion": {"major": 4, "minor": 5, "patch": 6, "build": 0, "date": "m"},
+  "fields": [
+    {"name": "region", "label": "Sales & region", "level": "nominal", "storage": "string",
+     "categories": [{"code": 0, "values": ["north", "N"]}, {"code": 1, "values": ["south"]},
+                    {"code": 2, "values": ["east"]}, {"code": 3, "values": ["<west>"]}],
+     "valueLabels": [{"value": "north", "label": "Northern region"}, {"value": "x", "label": "X"}],
+     "missing": {"values": ["unknown", null], "ranges": [{"low": "x", "high": "z"}]}},
+    {"name": "age", "level": "continuous", "storage": "numeric"},
+    {"name": "size", "label": "Size", "level": "ordinal", "storage": "numeric"},
+    {"name": "unused", "level": "nominal", "storage": "string", "categories": [{"code": 0, "values": ["u"]}]},
+    {"name": "odd", "level": 5, "storage": 2},
+    {"name": "credit", "level": "nominal", "storage": "string",
+     "categories": [{"code": 0, "values": ["bad"]}, {"code": 1, "values": ["good"]}, {"code": 2, "values": ["fair"]}]},
+    {"name": "cw", "level": "continuous", "storage": "numeric"}
+  ],
+  "predictors": ["region", "age", "size", "unused", "odd"], "target": "credit", "caseWeight": "cw",
+  "nodes": [
+    {"id": 0, "children": [1, 4294967295], "samples": [{"count": 90, "class": {"predicted": 0, "counts": [30, 30, 30]}}],
+     "split": {"predictor": "age", "children": [{"low": 3.5, "lowOpen": true}, {"high": 3.5}], "missingChild": 1},
+     "surrogates": [{"predictor": "region", "children": [{"codes": [0, 3]}, {"codes": [1]}], "missingChild": 0},
+                    {"predictor": "size", "children": [{"high": 2.5}, {"low": 2.5, "lowOpen": true}]}]},
+    {"id": 1, "children": [2, 3, 5], "samples": [{"count": 60, "class": {"predicted": 1, "counts": [20, 30, 10]}}],
+     "split": {"predictor": "size", "children": [{"low": 5, "high": 7, "highOpen": true}, {"high": 2},
+                                                 {"low": 2, "lowOpen": true, "high": 5, "highOpen": true}]},
+     "surrogates": [{"predictor": "region", "children": [{"codes": [3]}, null, {"codes": [0]}]}]},
+    {"id": 2, "samples": [{"count": 20, "class": {"predicted": 0, "counts": [20, 0, 0]}}]},
+    {"id": 3, "samples": [{"count": 30, "class": {"predicted": 1, "counts": [0, 30, 0]}}]},
+    {"id": 5, "samples": [{"count": 10, "class": {"predicted": 2, "counts": [0, 0, 10]}}]},
+    {"id": 4294967295, "samples": [{"count": 30, "class": {"predicted": 2, "counts": [10, 0, 20]}}]}
+  ]
+})";
+
+// Regression (QUEST) with a frequency weight: grade (ordinal, code 0 = range 0..10, 1 = range
+// 10..20, 2 = 30) splits at code 0; the root has no deviation, node 1 a deviation of 0.
+const char* const kReg = R"({
+  "format": "treexport-model", "version": 1, "function": "regression", "algorithm": 4,
+  "fields": [{"name": "x", "level": "continuous", "storage": "numeric"},
+             {"name": "grade", "level": "ordinal", "storage": "numeric",
+              "categories": [{"code": 0, "ranges": [{"low": 0, "high": 10}]},
+                             {"code": 1, "ranges": [{"low": 10, "high": 20}]}, {"code": 2, "values": [30]}]},
+             {"name": "y", "label": "Price", "level": "continuous", "storage": "numeric"},
+             {"name": "fw", "level": "continuous", "storage": "numeric"}],
+  "predictors": ["x", "grade"], "target": "y", "frequencyWeight": "fw",
+  "nodes": [
+    {"id": 0, "children": [1, 2], "samples": [{"count": 100, "regression": {"mean": 5.25, "prediction": 5.2}}],
+     "split": {"predictor": "grade", "children": [{"high": 0}, {"low": 0, "lowOpen": true}], "missingChild": 0}},
+    {"id": 1, "samples": [{"count": 60, "regression": {"mean": 4, "stdDev": 0}}]},
+    {"id": 2, "samples": [{"count": 40, "regression": {"mean": 7, "stdDev": 1.5}}]}
+  ]
+})";
+
+// The text of model with one piece replaced.
+std::string With(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  if (at == std::string::npos) {
+    ADD_FAILURE() << "model text has no " << from;
+  } else {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+std::string Export(TreeOut::XMLOutputAdapter& adapter, const memtree::Model& model) {
+  std::ostringstream out;
+  adapter.GenerateXML(out, *model.tree, model.metadata.get());
+  return out.str();
+}
+
+// A document of the model, which must be valid against the DTD.
+struct Exported {
+  explicit Exported(const std::string& modelText) : text(Export(modelText)), doc(text) {
+    EXPECT_EQ(doc.DtdErrors(kDtd), "");
+  }
+  static std::string Export(const std::string& modelText) {
+    TreeOut::XMLOutputAdapter adapter;
+    return ::Export(adapter, memtree::ParseModel(modelText, "test.json"));
+  }
+  std::string text;
+  XmlDoc doc;
+};
+
+// A regression tree of depth nodes, each the only child of the one before.
+std::string Chain(int depth) {
+  std::string text =
+      R"({"format": "treexport-model", "version": 1, "function": "regression", "algorithm": 0,
+      "fields": [{"name": "x", "level": "continuous", "storage": "numeric"},
+                 {"name": "y", "level": "continuous", "storage": "numeric"}],
+      "predictors": ["x"], "target": "y", "nodes": [)";
+  for (int i = 0; i < depth; ++i) {
+    text += R"({"id": )" + std::to_string(i) +
+            R"(, "samples": [{"count": 1, "regression": {"mean": 1}}])";
+    text += i + 1 < depth ? R"(, "children": [)" + std::to_string(i + 1) +
+                                R"(], "split": {"predictor": "x", "children": [{"low": 0}]}},)"
+                          : "}]}";
+  }
+  return text;
+}
+
+TEST(TreeXmlDocument, PrologAndFirstLinesFollowTheLayoutRules) {
+  const Exported x(kCls);
+  const std::string expected =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<!DOCTYPE Tree>\n\n<Tree\n"
+      "\tCreationInfo=\"Document created by C&amp;RT version 7.2.3, metadata version 4.5.6, xml "
+      "export manager version 1.0.1\"\n\tAlgorithm=\"C&amp;RT\"\n\tName=\"\"\n"
+      "\tTargetName=\"credit\"\n\tCaseWeightName=\"cw\">\n"
+      "\t<VersionInfo\n\t\tMajor=\"1\"\n\t\tMinor=\"1\"/>\n\t<Dictionary>\n"
+      "\t\t<Variable\n\t\t\tName=\"region\"\n\t\t\tLabel=\"Sales &amp; region\"\n"
+      "\t\t\tMeasurementLevel=\"NOMINAL\"\n\t\t\tType=\"1\">\n"
+      "\t\t\t<FormatSpec\n\t\t\t\tFormat=\"5\"\n\t\t\t\tDecimals=\"2\"\n\t\t\t\tWidth=\"8\"/>\n"
+      "\t\t\t<Categories>\n\t\t\t\t<Category>\n\t\t\t\t\t<Value>north</Value>\n"
+      "\t\t\t\t\t<Label>Northern region</Label>\n\t\t\t\t</Category>\n";
+  EXPECT_EQ(x.text.substr(0, expected.size()), expected);
+  EXPECT_NE(x.text.find("<Value>&lt;west></Value>"), std::string::npos);  // text escaping
+  EXPECT_EQ(x.text.substr(x.text.size() - 8), "\n</Tree>");
+  EXPECT_EQ(x.doc.ChildNames("/Tree"), (Names{"VersionInfo", "Dictionary", "ClsTree"}));
+
+  const Exported r(kReg);
+  EXPECT_EQ(r.doc.AttributeNames("/Tree"),
+            (Names{"CreationInfo", "Algorithm", "Name", "TargetName", "FrequencyWeightName"}));
+  const Exported none(With(With(kReg, R"(, "frequencyWeight": "fw")", ""),
+                           R"(,
+             {"name": "fw", "level": "continuous", "storage": "numeric"})",
+                           ""));
+  EXPECT_EQ(none.doc.AttributeNames("/Tree"),
+            (Names{"CreationInfo", "Algorithm", "Name", "TargetName"}));
+}
+
+TEST(TreeXmlDocument, AlgorithmNamesAndVersionRecords) {
+  const struct {
+    const char* algorithm;
+    const char* name;
+  } cases[] = {{"0", "C&RT"}, {"2", "CHAID"}, {"4", "QUEST"}, {"5", "Unknown"}, {"-1", "Unknown"}};
+  for (const auto& c : cases) {
+    const Exported x(With(kReg, R"("algorithm": 4)", std::string("\"algorithm\": ") + c.algorithm));
+    EXPECT_EQ(x.doc.Text("/Tree/@Algorithm"), c.name) << c.algorithm;
+    EXPECT_EQ(x.doc.Text("substring-before(/Tree/@CreationInfo, ' version')"),
+              std::string("Document created by ") + c.name);
+  }
+  const Exported chaid(With(kCls, R"("algorithm": 1)", R"("algorithm": 3)"));
+  EXPECT_EQ(chaid.doc.Text("/Tree/@Algorithm"), "CHAID");
+
+  TreeOut::XMLOutputAdapter a;
+  TreeOut::XMLOutputAdapter b;
+  EXPECT_EQ(&a.GetVersion(), &b.GetVersion());
+  EXPECT_EQ(&a.GetVersion(), &ArbTree::LibraryVersion());
+  EXPECT_EQ(std::to_string(a.GetVersion().GetMajor()) + "." +
+                std::to_string(a.GetVersion().GetMinor()) + "." +
+                std::to_string(a.GetVersion().GetPatch()),
+            "1.0.1");
+  // The format's version is fixed, whatever the components say.
+  EXPECT_EQ(chaid.doc.Text("/Tree/VersionInfo/@Major"), "1");
+  EXPECT_EQ(chaid.doc.Text("/Tree/VersionInfo/@Minor"), "1");
+}
+
+TEST(TreeXmlDictionary, VariablesCategoriesAndMissingValues) {
+  const Exported x(kCls);
+  const XmlDoc& d = x.doc;
+  EXPECT_EQ(d.Texts("/Tree/Dictionary/Variable/@Name"),
+            (Names{"region", "age", "size", "unused", "odd", "credit"}));
+  // Every code the splits use (0, 1, 3; not 2) with every source value behind it.
+  EXPECT_EQ(d.Texts("//Variable[@Name='region']/Categories/Category/Value"),
+            (Names{"north", "N", "south", "<west>"}));
+  EXPECT_EQ(d.Texts("//Variable[@Name='region']/Categories/Category/Label"),
+            (Names{"Northern region"}));
+  EXPECT_EQ(d.ChildNames("//Variable[@Name='region']/MissingValues"), (Names{"Category", "Range"}));
+  EXPECT_EQ(d.Texts("//Variable[@Name='region']/MissingValues/Category/Value"), (Names{"unknown"}));
+  EXPECT_EQ(d.Texts("//Variable[@Name='region']/MissingValues/Range/Category/Value"),
+            (Names{"x", "z"}));
+  EXPECT_EQ(d.Text("//Variable[@Name='region']/MissingValues/Range/Category[1]/Label"), "X");
+  // Without an encoder the cut values are the categories, in ascending order.
+  EXPECT_EQ(d.Texts("//Variable[@Name='size']/Categories/Category/Value"),
+            (Names{"2", "2.5", "5", "7"}));
+  EXPECT_EQ(d.Text("//Variable[@Name='age']/@Label"), "");
+  EXPECT_EQ(d.Text("//Variable[@Name='age']/@Type"), "0");
+  EXPECT_EQ(d.ChildNames("//Variable[@Name='age']"), (Names{"FormatSpec"}));
+  EXPECT_EQ(d.ChildNames("//Variable[@Name='unused']"), (Names{"FormatSpec"}));
+  EXPECT_EQ(d.Text("//Variable[@Name='odd']/@MeasurementLevel"), "UNKNOWN");
+  EXPECT_EQ(d.Text("//Variable[@Name='odd']/@Type"), "0");
+  EXPECT_EQ(d.ChildNames("//Variable[@Name='odd']"), (Names{"FormatSpec"}));
+  EXPECT_EQ(d.Texts("//Variable[@Name='credit']/Categories/Category/Value"),
+            (Names{"bad", "good", "fair"}));
+
+  const Exported r(kReg);
+  // An interval behind a code lists both of its ends; a regression target lists nothing.
+  EXPECT_EQ(r.doc.Texts("//Variable[@Name='grade']/Categories/Category/Value"), (Names{"0", "10"}));
+  EXPECT_EQ(r.doc.Text("//Variable[@Name='grade']/@MeasurementLevel"), "ORDINAL");
+  EXPECT_EQ(r.doc.ChildNames("//Variable[@Name='y']"), (Names{"FormatSpec"}));
+  EXPECT_EQ(r.doc.Text("/Tree/Dictionary/Variable[last()]/@Name"), "y");
+}
+
+TEST(TreeXmlDictionary, DiscreteMissingValuesPrecedeRangesWhateverTheirOrder) {
+  memtree::Model model = memtree::ParseModel(kReg, "reg.json");
+  mdt::ModelMetadataImp metadata;
+  auto x = std::make_unique<mdt::VariableImp>("x", global::CONTINUOUS, global::NUMERIC_STORAGE);
+  auto missing = std::make_unique<mdt::MissingValuesImp>();
+  using mdt::EncodingItem;
+  using mdt::Variant;
+  missing->Add(
+      std::make_unique<mdt::Interval>(EncodingItem(Variant(1.0)), EncodingItem(Variant(5.0))));
+  missing->Add(std::make_unique<mdt::DiscreteValues>(
+      std::vector<EncodingItem>{EncodingItem(Variant(-1.0)), EncodingItem(Variant())}));
+  missing->Add(
+      std::make_unique<mdt::Interval>(EncodingItem(Variant(200.0)), EncodingItem(Variant())));
+  x->SetEncoder(std::make_unique<mdt::IdentityEncoderImp>(std::move(missing)));
+  metadata.AddPredictor(std::move(x));
+  metadata.AddPredictor(
+      std::make_unique<mdt::VariableImp>("grade", global::ORDINAL, global::NUMERIC_STORAGE));
+  auto y = std::make_unique<mdt::VariableImp>("y", global::CONTINUOUS, global::NUMERIC_STORAGE);
+  y->SetEncoder(
+      std::make_unique<mdt::IdentityEncoderImp>(std::make_unique<mdt::MissingValuesImp>()));
+  metadata.SetTarget(std::move(y));
+
+  TreeOut::XMLOutputAdapter adapter;
+  std::ostringstream out;
+  adapter.GenerateXML(out, *model.tree, &metadata);
+  const XmlDoc d(out.str());
+  EXPECT_EQ(d.DtdErrors(kDtd), "");
+  EXPECT_EQ(d.ChildNames("//Variable[@Name='x']/MissingValues"),
+            (Names{"Category", "Range", "Range"}));
+  // The variant without a value is skipped among the discrete values, kept as a range's end.
+  EXPECT_EQ(d.Texts("//Variable[@Name='x']/MissingValues//Value"),
+            (Names{"-1", "1", "5", "200", ""}));
+  EXPECT_EQ(d.Number("//Variable[@Name='y']/MissingValues"), 1);
+  EXPECT_EQ(d.Number("//Variable[@Name='y']/MissingValues/*"), 0);
+  // Without an encoder the cut point is written as a number.
+  EXPECT_EQ(d.Text("//ScaleSplit/MappedOrdinalValue/Value"), "0");
+}
+
+TEST(TreeXmlNodes, ClassificationNodesInPreOrder) {
+  const Exported x(kCls);
+  const XmlDoc& d = x.doc;
+  EXPECT_EQ(d.Texts("/Tree/ClsTree//*[self::ClsNode or self::ClsTerminalNode]/@Id"),
+            (Names{"0", "1", "2", "3", "5", "4294967295"}));
+  EXPECT_EQ(d.AttributeNames("//ClsNode[@Id='0']"), (Names{"Count", "Id", "BiggestChild"}));
+  EXPECT_EQ(d.ChildNames("//ClsNode[@Id='0']"),
+            (Names{"Value", "ValuePercentage", "ValuePercentage", "ValuePercentage", "ScaleSplit",
+                   "DiscreteSplit", "ScaleSplit", "ClsNode", "ClsTerminalNode"}));
+  EXPECT_EQ(d.Texts("//ClsNode[@Id='1']/ValuePercentage/@Percent"),
+            (Names{"33.3333333333333", "50", "16.6666666666667"}));
+  EXPECT_EQ(d.Texts("//ClsNode[@Id='1']/ValuePercentage/Value"), (Names{"bad", "good", "fair"}));
+  EXPECT_EQ(d.Text("//ClsNode[@Id='1']/@BiggestChild"), "1");
+  EXPECT_EQ(d.Text("//ClsNode[@Id='1']/Value"), "good");
+  EXPECT_EQ(d.Texts("//ClsTerminalNode[@Id='3']/ValuePercentage/@Percent"),
+            (Names{"0", "100", "0"}));
+  EXPECT_EQ(d.AttributeNames("//ClsTerminalNode[@Id='4294967295']"), (Names{"Count", "Id"}));
+  EXPECT_EQ(d.Text("//ClsTerminalNode[@Id='4294967295']/Value"), "fair");
+}
+
+TEST(TreeXmlNodes, RegressionNodesAndStump) {
+  const Exported r(kReg);
+  const XmlDoc& d = r.doc;
+  EXPECT_EQ(d.AttributeNames("//RegNode"), (Names{"Prediction", "Count", "Id", "BiggestChild"}));
+  EXPECT_EQ(d.Text("//RegNode/@Prediction"), "5.2");
+  EXPECT_EQ(d.ChildNames("//RegNode"), (Names{"ScaleSplit", "RegTerminalNode", "RegTerminalNode"}));
+  EXPECT_EQ(d.AttributeNames("//RegTerminalNode[@Id='1']"),
+            (Names{"Prediction", "Deviation", "Count", "Id"}));
+  EXPECT_EQ(d.Texts("//RegTerminalNode/@Deviation"), (Names{"0", "1.5"}));
+  EXPECT_EQ(d.Number("//RegTerminalNode/*"), 0);
+
+  const Exported s(Chain(1));
+  EXPECT_EQ(s.doc.ChildNames("/Tree/RegTree"), (Names{"RegTerminalNode"}));
+  EXPECT_EQ(s.doc.AttributeNames("//RegTerminalNode"), (Names{"Prediction", "Count", "Id"}));
+}
+
+TEST(TreeXmlSplits, ScaleAndDiscreteSplitsPrimaryThenSurrogates) {
+  const Exported x(kCls);
+  const XmlDoc& d = x.doc;
+  // Root: (3.5, inf) is child 0, (-inf, 3.5] child 1; the cut point names child 1.
+  const std::string age = "//ClsNode[@Id='0']/ScaleSplit[1]";
+  EXPECT_EQ(d.AttributeNames(age), (Names{"VarName", "MissingValueMapping", "TopIntervalMapping"}));
+  EXPECT_EQ(d.Text(age + "/@VarName"), "age");
+  EXPECT_EQ(d.Text(age + "/@MissingValueMapping"), "1");
+  EXPECT_EQ(d.Text(age + "/@TopIntervalMapping"), "0");
+  EXPECT_EQ(d.Number(age + "/MappedOrdinalValue"), 1);
+  EXPECT_EQ(d.Text(age + "/MappedOrdinalValue/@MappedChildPosition"), "1");
+  EXPECT_EQ(d.Text(age + "/MappedOrdinalValue/@LeftOpenInterval"), "0");
+  EXPECT_EQ(d.Text(age + "/MappedOrdinalValue/Value"), "3.5");
+  const std::string region = "//ClsNode[@Id='0']/DiscreteSplit";
+  EXPECT_EQ(d.Text(region + "/@MissingValueMapping"), "0");
+  EXPECT_EQ(d.Texts(region + "/MappedDiscreteValues[1]/Value"), (Names{"north", "<west>"}));
+  EXPECT_EQ(d.Texts(region + "/MappedDiscreteValues[2]/Value"), (Names{"south"}));
+  EXPECT_EQ(d.Text("//ClsNode[@Id='0']/ScaleSplit[2]/@VarName"), "size");
+  EXPECT_EQ(d.Text("//ClsNode[@Id='0']/ScaleSplit[2]/@MissingValueMapping"), "-1");
+
+  // Node 1: [5, 7) -> 0, (-inf, 2] -> 1, (2, 5) -> 2, written in the order of the intervals.
+  const std::string size = "//ClsNode[@Id='1']/ScaleSplit/MappedOrdinalValue";
+  EXPECT_EQ(d.Texts(size + "/Value"), (Names{"2", "5", "7"}));
+  EXPECT_EQ(d.Texts(size + "/@MappedChildPosition"), (Names{"1", "2", "0"}));
+  EXPECT_EQ(d.Texts(size + "/@LeftOpenInterval"), (Names{"0", "1", "0"}));
+  EXPECT_EQ(d.AttributeNames("//ClsNode[@Id='1']/ScaleSplit"),
+            (Names{"VarName", "MissingValueMapping"}));
+  // Child 1 has no value set: child 2's codes move up to the second place.
+  EXPECT_EQ(d.Number("//ClsNode[@Id='1']/DiscreteSplit/MappedDiscreteValues"), 2);
+  EXPECT_EQ(d.Texts("//ClsNode[@Id='1']/DiscreteSplit/MappedDiscreteValues/Value"),
+            (Names{"<west>", "north"}));
+
+  // An encoded ordinal predictor's cut point is the upper end of the range behind the code.
+  const Exported r(kReg);
+  EXPECT_EQ(r.doc.Text("//ScaleSplit/MappedOrdinalValue/Value"), "10");
+  EXPECT_EQ(r.doc.Text("//ScaleSplit/@TopIntervalMapping"), "1");
+
+  // Two intervals without an upper bound: one TopIntervalMapping, the higher interval's child.
+  const Exported two(With(kReg, R"([{"high": 0}, {"low": 0, "lowOpen": true}])",
+                          R"([{"low": 1}, {"low": 0, "lowOpen": true}])"));
+  EXPECT_EQ(two.doc.AttributeNames("//ScaleSplit"),
+            (Names{"VarName", "MissingValueMapping", "TopIntervalMapping"}));
+  EXPECT_EQ(two.doc.Text("//ScaleSplit/@TopIntervalMapping"), "0");
+  EXPECT_EQ(two.doc.Number("//ScaleSplit/*"), 0);
+}
+
+TEST(TreeXmlAdapter, CallsAreIndependentAndCopiesOwnTheirSettings) {
+  const memtree::Model cls = memtree::ParseModel(kCls, "cls.json");
+  const memtree::Model reg = memtree::ParseModel(kReg, "reg.json");
+  TreeOut::XMLOutputAdapter adapter;
+  const std::string first = Export(adapter, cls);
+  const std::string second = Export(adapter, reg);
+  EXPECT_EQ(first, Exported::Export(kCls));
+  EXPECT_EQ(second, Exported::Export(kReg));
+  {
+    TreeOut::XMLOutputAdapter copy(adapter);
+    TreeOut::XMLOutputAdapter assigned;
+    assigned = adapter;
+    EXPECT_EQ(Export(copy, cls), first);
+    EXPECT_EQ(Export(assigned, reg), second);
+  }  // the copies release their own settings objects; the original keeps its own
+  EXPECT_EQ(Export(adapter, cls), first);
+}
+
+TEST(TreeXmlAdapter, InputsItCannotWriteAreNamed) {
+  memtree::Model model = memtree::ParseModel(kReg, "reg.json");
+  TreeOut::XMLOutputAdapter adapter;
+  std::ostringstream out;
+  try {
+    adapter.GenerateXML(out, *model.tree, nullptr);
+    ADD_FAILURE() << "no error for null metadata";
+  } catch (const TreeOut::XMLExportError& e) {
+    EXPECT_STREQ(e.what(), "tree XML export: the metadata is null");
+  }
+  // The metadata of another model: the split names predictor 1 of a list of one.
+  memtree::Model small = memtree::ParseModel(
+      With(With(kReg, R"("predictors": ["x", "grade"])", R"("predictors": ["grade"])"),
+           R"({"name": "x", "level": "continuous", "storage": "numeric"},)", ""),
+      "small.json");
+  try {
+    adapter.GenerateXML(out, *model.tree, small.metadata.get());
+    ADD_FAILURE() << "no error for a predictor outside the list";
+  } catch (const TreeOut::XMLExportError& e) {
+    EXPECT_STREQ(e.what(),
+                 "tree XML export: node 0: primary split: predictor index 1 is outside the 1 "
+                 "predictors");
+  }
+  EXPECT_EQ(out.str(), "");
+}
+
+TEST(TreeXmlNodes, DeepChainsNeedNoStackPerLevel) {
+  // Building and deleting the item tree of a 100,000-deep chain on a 256 KB stack.
+  const memtree::Model deep = memtree::ParseModel(Chain(100000), "deep.json");
+  std::size_t depth = 0;
+  testing_support::RunOnStack(256 << 10, [&] {
+    TreeOut::XMLOutputAdapter adapter;
+    std::unique_ptr<xmlu::XMLElement> root =
+        TreeOut::XMLOutputAdapterTestPeer::Build(adapter, *deep.tree, *deep.metadata);
+    const xmlu::XMLElement* node = root->GetChildren().back()->AsElement();  // RegTree
+    while (!node->GetChildren().empty()) {
+      node = node->GetChildren().back()->AsElement();
+      ++depth;
+    }
+  });
+  EXPECT_EQ(depth, 100000u);
+  // Writing it would take tens of gigabytes of tabs; 2,000 levels on 128 KB show the same.
+  const memtree::Model chain = memtree::ParseModel(Chain(2000), "chain.json");
+  std::string text;
+  testing_support::RunOnStack(128 << 10, [&] {
+    TreeOut::XMLOutputAdapter adapter;
+    text = Export(adapter, chain);
+  });
+  const XmlDoc d(text);
+  EXPECT_EQ(d.Number("count(//RegNode) + count(//RegTerminalNode)"), 2000);
+  EXPECT_EQ(d.Text("//RegTerminalNode/@Id"), "1999");
+  EXPECT_EQ(d.DtdErrors(kDtd), "");
+}
+
+TEST(TreeXmlExamples, BundledExamplesMatchTheirReviewedDocuments) {
+  const bool regenerate = std::getenv("TREEXPORT_REGENERATE_GOLDEN") != nullptr;
+  for (const char* name : {"cart_classification", "chaid", "regression"}) {
+    const std::string source = TREEXPORT_SOURCE_DIR;
+    const memtree::Model model = memtree::LoadModel(source + "/examples/" + name + ".json");
+    TreeOut::XMLOutputAdapter adapter;
+    const std::string text = Export(adapter, model);
+    const XmlDoc d(text);
+    EXPECT_EQ(d.DtdErrors(kDtd), "") << name;
+    const std::string golden = source + "/tests/treexml/golden/" + name + ".xml";
+    if (regenerate) {
+      std::ofstream(golden, std::ios::binary) << text;
+      continue;
+    }
+    std::ifstream in(golden, std::ios::binary);
+    const std::string expected((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_TRUE(text == expected)
+        << name << ": the document differs from " << golden
+        << "; review the difference, then regenerate with: TREEXPORT_REGENERATE_GOLDEN=1 "
+           "ctest -R TreeXmlExamples";
+  }
+}
+
+}  // namespace
