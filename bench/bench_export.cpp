@@ -3,11 +3,16 @@
 //
 // Peak memory is the high-water mark of heap bytes in use during one export, above what was in
 // use before it (the model's own memory), counted by this program's operator new and delete.
+// maxrss_MB is the process's maximum resident set size and model_rss_MB its resident size once
+// the model is loaded: run one benchmark per process (--benchmark_filter) to read them.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -75,6 +80,21 @@ class MemoryBuffer : public std::streambuf {
   std::string text_;
 };
 
+double ResidentMB() {
+  long pages = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6;
+}
+
+double MaxResidentMB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) * 1024 / 1e6;
+}
+
 enum class Kind { kRegression, kClassification };
 
 // A complete binary tree with n nodes (n odd); node i splits x at i. Classification trees have
@@ -122,6 +142,8 @@ void GeneratePmml(benchmark::State& state, Kind kind) {
   TreeOut::InstallPredictorRank();
   const int nodes = static_cast<int>(state.range(0));
   memtree::Model model = memtree::ParseModel(Model(kind, nodes), "bench.json");
+  malloc_trim(0);
+  const double modelResident = ResidentMB();
   std::size_t bytes = 0;
   std::size_t peakAbove = 0;
   double perNode = 0;
@@ -147,6 +169,8 @@ void GeneratePmml(benchmark::State& state, Kind kind) {
   state.counters["doc_MB"] = static_cast<double>(bytes) / 1e6;
   state.counters["peak_MB"] = static_cast<double>(peakAbove) / 1e6;
   state.counters["allocs/node"] = perNode;
+  state.counters["model_rss_MB"] = modelResident;
+  state.counters["maxrss_MB"] = MaxResidentMB();
   state.counters["peak/doc"] = static_cast<double>(peakAbove) / static_cast<double>(bytes);
 }
 
@@ -154,6 +178,63 @@ void Classification(benchmark::State& state) { GeneratePmml(state, Kind::kClassi
 void Regression(benchmark::State& state) { GeneratePmml(state, Kind::kRegression); }
 BENCHMARK(Classification)->Arg(10001)->Arg(100001)->Arg(1000001)->Unit(benchmark::kMillisecond);
 BENCHMARK(Regression)->Arg(10001)->Arg(100001)->Arg(1000001)->Unit(benchmark::kMillisecond);
+
+// A regression tree whose root splits a nominal predictor of `categories` categories: into one
+// leaf per category (`wide`), or into two leaves taking the even and the odd codes.
+std::string NominalModel(int categories, bool wide) {
+  std::string text =
+      "{\"format\": \"treexport-model\", \"version\": 1, \"function\": \"regression\", "
+      "\"algorithm\": 0, \"risk\": [{\"sample\": 0, \"value\": 1, \"stdError\": 0.1}], "
+      "\"fields\": [{\"name\": \"c\", \"level\": \"nominal\", \"storage\": \"string\", "
+      "\"categories\": [";
+  for (int i = 0; i < categories; ++i) {
+    text += (i ? ", " : "") + std::string("{\"code\": ") + std::to_string(i) +
+            ", \"values\": [\"v" + std::to_string(i) + "\"]}";
+  }
+  text +=
+      "]}, {\"name\": \"y\", \"level\": \"continuous\", \"storage\": \"numeric\"}], "
+      "\"predictors\": [\"c\"], \"target\": \"y\", \"nodes\": [";
+  const int leaves = wide ? categories : 2;
+  std::string children, rules, even, odd;
+  for (int i = 0; i < leaves; ++i) {
+    children += (i ? ", " : "") + std::to_string(i + 1);
+    if (wide) rules += (i ? ", " : "") + std::string("{\"codes\": [") + std::to_string(i) + "]}";
+  }
+  for (int i = 0; i < categories; ++i) {
+    std::string& list = i % 2 ? odd : even;
+    list += (list.empty() ? "" : ", ") + std::to_string(i);
+  }
+  if (!wide) rules = "{\"codes\": [" + even + "]}, {\"codes\": [" + odd + "]}";
+  const std::string sample =
+      "\"samples\": [{\"count\": 10, \"regression\": {\"mean\": 1.5, "
+      "\"stdDev\": 1}}]";
+  text += "{\"id\": 0, " + sample + ", \"children\": [" + children +
+          "], \"split\": {\"predictor\": \"c\", \"children\": [" + rules + "]}}";
+  for (int i = 0; i < leaves; ++i)
+    text += ", {\"id\": " + std::to_string(i + 1) + ", " + sample + "}";
+  return text + "]}\n";
+}
+
+void ExportNominal(benchmark::State& state, bool wide) {
+  const memtree::Model model =
+      memtree::ParseModel(NominalModel(static_cast<int>(state.range(0)), wide), "bench.json");
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    TreeOut::PMMLOutputAdapter adapter;
+    MemoryBuffer buffer;
+    std::ostream out(&buffer);
+    adapter.GeneratePMML(out, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+    bytes = buffer.text().size();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+}
+
+// Linear cost in the width of a node and in the categories of a split: time per argument
+// should double with each doubling of the argument.
+void WideNode(benchmark::State& state) { ExportNominal(state, true); }
+void ManyCategories(benchmark::State& state) { ExportNominal(state, false); }
+BENCHMARK(WideNode)->Arg(10000)->Arg(20000)->Arg(40000)->Unit(benchmark::kMillisecond);
+BENCHMARK(ManyCategories)->Arg(10000)->Arg(20000)->Arg(40000)->Unit(benchmark::kMillisecond);
 
 // Serialising a prepared item tree: a wide, shallow document of small attribute elements.
 void WriteItemTree(benchmark::State& state) {

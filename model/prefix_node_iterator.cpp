@@ -6,30 +6,46 @@ PrefixNodeIterator::PrefixNodeIterator(const Node* start) : current_(nullptr), r
 
 PrefixNodeIterator::~PrefixNodeIterator() = default;
 
-bool PrefixNodeIterator::AtEnd() const { return Successor() == nullptr; }
+bool PrefixNodeIterator::AtEnd() const { return Successor(nullptr) == nullptr; }
 
 const Node* PrefixNodeIterator::Next() {
-  const Node* next = Successor();
-  if (next != nullptr) current_ = next;
+  int climbed = 0;
+  const Node* next = Successor(&climbed);
+  if (next == nullptr) return nullptr;
+  if (current_ != nullptr) {
+    if (climbed < 0) {
+      path_.push_back(0);
+    } else {
+      path_.resize(path_.size() - static_cast<std::size_t>(climbed));
+      ++path_.back();
+    }
+  }
+  current_ = next;
   return next;
 }
 
 bool PrefixNodeIterator::IsAtStart() const { return current_ == nullptr; }
 
-const Node* PrefixNodeIterator::Successor() const {
+const Node* PrefixNodeIterator::Successor(int* climbed) const {
   if (current_ == nullptr) return root_;
-  if (current_->GetNumberOfChildren() > 0) return current_->GetChild(0);
+  if (current_->GetNumberOfChildren() > 0) {
+    if (climbed != nullptr) *climbed = -1;
+    return current_->GetChild(0);
+  }
   // Climb until a node has a next sibling, stopping at the start node so the walk stays inside
   // its subtree even when the start node has a parent.
   const Node* node = current_;
-  while (node != root_) {
+  std::size_t level = path_.size();
+  while (node != root_ && level > 0) {
     const Node* parent = node->GetParent();
     if (parent == nullptr) return nullptr;
-    const int n = parent->GetNumberOfChildren();
-    int i = 0;
-    while (i < n && parent->GetChild(i) != node) ++i;
-    if (i + 1 < n) return parent->GetChild(i + 1);
+    const int i = path_[level - 1];
+    if (i + 1 < parent->GetNumberOfChildren()) {
+      if (climbed != nullptr) *climbed = static_cast<int>(path_.size() - level);
+      return parent->GetChild(i + 1);
+    }
     node = parent;
+    --level;
   }
   return nullptr;
 }

@@ -1,6 +1,8 @@
 // Pre-order walk over the subtree of one node.
 #pragma once
 
+#include <vector>
+
 #include "model/aiterator.h"
 #include "model/node.h"
 #include "version/arbtrexm_export.h"
@@ -21,9 +23,13 @@ class ARBTREXM_API PrefixNodeIterator : public NodeIterator {
   bool IsAtStart() const override;
 
  private:
-  const Node* Successor() const;
+  // The next node, and how many levels the walk climbs to reach it (-1: down to a first child).
+  const Node* Successor(int* climbed) const;
   const Node* current_;
   const Node* root_;
+  // Index of each node on the way from the start node down to current_ within its parent's
+  // children: finding the next sibling must not search a node of thousands of children.
+  std::vector<int> path_;
 };
 
 }  // namespace tree

@@ -6,6 +6,7 @@
 #include <typeinfo>
 
 #include "model/encoding.h"
+#include "model/prefix_node_iterator.h"
 #include "model/tree_statistics.h"
 #include "pmml/pmml_output_adapter.h"
 #include "pmml/pmml_texts.h"
@@ -94,6 +95,17 @@ void PMMLOutputAdapterImp::AddSubtree(const tree::Node* first, tree::SplitRule* 
   const mdt::Variable& target = *metadata_->GetTarget();
   const bool classification = model_->IsClassification();
   std::vector<OpenNode> open;
+  // Once a sample of nodes is written, their average size gives the room the whole text needs.
+  constexpr std::size_t kSampleNodes = 4096;
+  const std::size_t sampleStart = writer_ != nullptr ? writer_->Size() : 0;
+  std::size_t started = 0;
+  auto reserve = [&] {
+    std::size_t total = 0;
+    for (tree::PrefixNodeIterator it(first); !it.AtEnd(); it.Next()) ++total;
+    if (total <= kSampleNodes) return;
+    const std::size_t perNode = (writer_->Size() - sampleStart) / kSampleNodes + 1;
+    writer_->Reserve(writer_->Size() + (total - kSampleNodes) * perNode / 4 * 5 + 65536);
+  };
 
   // Everything a node's element holds before its child nodes, in document order.
   auto start = [&](const tree::Node* node, tree::SplitRule* parentSplit, int childIndex,
@@ -127,7 +139,10 @@ void PMMLOutputAdapterImp::AddSubtree(const tree::Node* first, tree::SplitRule* 
       }
       entry.biggest = node->GetBiggestChild();
     }
-    if (writer_ != nullptr) writer_->Open(*element);
+    if (writer_ != nullptr) {
+      writer_->Open(*element);
+      if (++started == kSampleNodes) reserve();
+    }
     open.push_back(std::move(entry));
   };
 

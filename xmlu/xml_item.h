@@ -131,6 +131,11 @@ class ARBTREXM_API XMLTextWriter {
   void Close();
   /// Whether an element is open.
   bool IsOpen() const { return !open_.empty(); }
+  /// Bytes of text so far.
+  std::size_t Size() const { return out_.size(); }
+  /// Makes room for this many bytes of text in all, so that a document of gigabytes is not
+  /// copied each time its buffer would double; room that is never used costs no memory.
+  void Reserve(std::size_t bytes) { out_.reserve(bytes); }
 
  private:
   struct OpenElement {

@@ -160,6 +160,46 @@ void ReferenceWrite(const xmlu::XMLInterface& item, std::string& out, xmlu::XMLW
   out += t;
 }
 
+XMLElement* ShallowCopy(const XMLElement& e) {
+  XMLElement* copy = xmlu::NewElement(e.GetName());
+  for (const xmlu::XMLInterface* a : e.GetAttributes()) {
+    const auto& attribute = dynamic_cast<const xmlu::XMLAttribute&>(*a);
+    copy->AddAttribute(attribute.GetName(), attribute.GetValue());
+  }
+  return copy;
+}
+
+xmlu::XMLInterface* DeepCopy(const xmlu::XMLInterface& item) {
+  if (const auto* text = dynamic_cast<const xmlu::XMLString*>(&item)) {
+    return xmlu::NewString(text->GetText());
+  }
+  const auto& e = dynamic_cast<const XMLElement&>(item);
+  XMLElement* copy = ShallowCopy(e);
+  for (const xmlu::XMLInterface* child : e.GetChildren()) copy->AddChild(DeepCopy(*child));
+  return copy;
+}
+
+// Writes a copy of e the way an exporter builds it while writing: opened with some of its
+// children already in place, the rest either handed over whole and flushed at random moments,
+// or opened and closed in turn.
+void StreamWrite(const XMLElement& e, xmlu::XMLTextWriter& writer, std::mt19937& random) {
+  std::unique_ptr<XMLElement> open(ShallowCopy(e));
+  const auto& children = e.GetChildren();
+  std::size_t i = 0;
+  for (; i < children.size() && random() % 2 == 0; ++i) open->AddChild(DeepCopy(*children[i]));
+  writer.Open(*open);
+  for (; i < children.size(); ++i) {
+    const auto* element = dynamic_cast<const XMLElement*>(children[i]);
+    if (element != nullptr && random() % 2 == 0) {
+      StreamWrite(*element, writer, random);
+    } else {
+      open->AddChild(DeepCopy(*children[i]));
+      if (random() % 3 == 0) writer.Flush();
+    }
+  }
+  writer.Close();
+}
+
 TEST(ElementWrite, SameBytesAsTheRecursiveRulesOnMixedTrees) {
   std::mt19937 random(20261206);
   const char* texts[] = {"", "plain", "a<b", "x&y", "\"q\"", "1 > 0"};
@@ -191,6 +231,14 @@ TEST(ElementWrite, SameBytesAsTheRecursiveRulesOnMixedTrees) {
       root->Write(actual, mine);
       ASSERT_EQ(actual, expected) << "round " << round << (pretty ? " pretty" : " plain");
       EXPECT_EQ(mine.depth, 0);
+
+      xmlu::XMLWriteState streamed;
+      streamed.pretty = pretty;
+      std::string incremental;
+      xmlu::XMLTextWriter writer(incremental, streamed);
+      StreamWrite(*root, writer, random);
+      EXPECT_FALSE(writer.IsOpen());
+      ASSERT_EQ(incremental, expected) << "round " << round << " written while built";
     }
   }
 }
