@@ -454,8 +454,22 @@ TEST(TreeXmlExamples, BundledExamplesMatchTheirReviewedDocuments) {
     EXPECT_TRUE(text == expected)
         << name << ": the document differs from " << golden
         << "; review the difference, then regenerate with: TREEXPORT_REGENERATE_GOLDEN=1 "
-           "ctest -R TreeXmlExamples";
+           "ctest --test-dir <build dir> -R TreeXmlExamples";
   }
+}
+
+// The text between the line "```<kind>" and the next "```" line of the page.
+std::string Block(const std::string& page, const std::string& kind) {
+  const std::size_t open = page.find("\n```" + kind + "\n");
+  if (open == std::string::npos) return "<no " + kind + " block>";
+  const std::size_t begin = open + kind.size() + 5;
+  return page.substr(begin, page.find("\n```\n", begin) - begin);
+}
+
+TEST(TreeXmlExamples, FormatPageExampleIsTheExportOfItsModel) {
+  std::ifstream in(std::string(TREEXPORT_SOURCE_DIR) + "/docs/tree-xml.md", std::ios::binary);
+  const std::string page((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(Exported::Export(Block(page, "json")), Block(page, "xml"));
 }
 
 }  // namespace
