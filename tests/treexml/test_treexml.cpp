@@ -2,6 +2,7 @@
 // parsing and against docs/Tree.dtd; deep chains; the bundled examples against reviewed files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -451,8 +452,10 @@ TEST(TreeXmlExamples, BundledExamplesMatchTheirReviewedDocuments) {
     }
     std::ifstream in(golden, std::ios::binary);
     const std::string expected((std::istreambuf_iterator<char>(in)), {});
+    const auto diff = std::mismatch(text.begin(), text.end(), expected.begin(), expected.end());
     EXPECT_TRUE(text == expected)
-        << name << ": the document differs from " << golden
+        << name << ": the document differs from " << golden << " from byte "
+        << (diff.first - text.begin())
         << "; review the difference, then regenerate with: TREEXPORT_REGENERATE_GOLDEN=1 "
            "ctest --test-dir <build dir> -R TreeXmlExamples";
   }
