@@ -4,11 +4,14 @@
 #include <sstream>
 #include <string>
 
+#include "cli/converter.h"
 #include "cli/output_file.h"
 #include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "host/memtree/summary.h"
 #include "pmml/pmml_output_adapter.h"
+#include "treexml/xml_export_error.h"
+#include "treexml/xml_output_adapter.h"
 #include "version/arb_version.h"
 
 namespace {
@@ -27,9 +30,21 @@ std::string VersionText() {
          v.GetDateTime() + ")";
 }
 
-memtree::Model Load(const std::string& path) {
-  if (path == "-") return memtree::LoadModel(std::cin, "<stdin>");
-  return memtree::LoadModel(path);
+// Where the model comes from: a model file, standard input, or another program's tree file
+// read through its converter.
+struct Input {
+  std::string path;
+  std::string from;
+};
+
+memtree::Model Load(const Input& input) {
+  if (!input.from.empty()) {
+    return memtree::ParseModel(
+        cli::Convert(input.from, input.path),
+        input.path + " (converted by " + cli::ConverterName(input.from) + ")");
+  }
+  if (input.path == "-") return memtree::LoadModel(std::cin, "<stdin>");
+  return memtree::LoadModel(input.path);
 }
 
 // TreeModel's algorithmName unless the user gives one: empty for codes without a usual name.
@@ -63,9 +78,33 @@ std::string Pmml(const memtree::Model& model, const PmmlOptions& options) {
   return std::move(out).str();
 }
 
-void AddModelArgument(CLI::App& command, std::string& path) {
-  command.add_option("MODEL", path, "model file (docs/model-format.md), or - for standard input")
+std::string TreeXml(const memtree::Model& model) {
+  TreeOut::XMLOutputAdapter adapter;
+  std::ostringstream out;
+  adapter.GenerateXML(out, *model.tree, model.metadata.get());
+  return std::move(out).str();
+}
+
+void AddInputOptions(CLI::App& command, Input& input) {
+  command
+      .add_option("MODEL", input.path,
+                  "model file (docs/model-format.md), or - for standard input; with --from, the "
+                  "other program's saved tree")
       ->required();
+  command
+      .add_option("--from", input.from,
+                  "read a tree saved by scikit-learn (pickle or joblib file of a "
+                  "DecisionTreeClassifier/Regressor) or by R's rpart (.rds file), through "
+                  "tools/sklearn2treexport or tools/rpart2treexport")
+      ->check(CLI::IsMember({"sklearn", "rpart"}));
+}
+
+void AddOutputOption(CLI::App& command, std::string& output) {
+  command
+      .add_option("-o,--output", output,
+                  "write to FILE (replaced only once the whole document is written); "
+                  "default: standard output")
+      ->option_text("FILE");
 }
 
 }  // namespace
@@ -76,21 +115,18 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", VersionText(), "print the tool's and the library's version");
   app.require_subcommand(1);
   app.footer(
-      "Exit status: 0 done, 1 usage error, 2 the model cannot be read, 3 the output cannot be "
-      "written.\nRun 'treexport COMMAND --help' for a command's options.");
+      "Exit status: 0 done, 1 usage error, 2 the model cannot be read or converted, 3 the output "
+      "cannot be written.\nRun 'treexport COMMAND --help' for a command's options.");
 
-  std::string modelPath;
+  Input input;
   CLI::App* info = app.add_subcommand("info", "print a one-screen summary of a model");
-  AddModelArgument(*info, modelPath);
+  AddInputOptions(*info, input);
   info->footer("Example: treexport info examples/cart_classification.json");
 
   PmmlOptions pmmlOptions;
   CLI::App* pmml = app.add_subcommand("pmml", "export a model as a PMML 4.3 document");
-  AddModelArgument(*pmml, modelPath);
-  pmml->add_option("-o,--output", pmmlOptions.output,
-                   "write to FILE (replaced only once the whole document is written); "
-                   "default: standard output")
-      ->option_text("FILE");
+  AddInputOptions(*pmml, input);
+  AddOutputOption(*pmml, pmmlOptions.output);
   pmml->add_option("--sample", pmmlOptions.sample,
                    "data sample whose counts and statistics the nodes carry: 0 training "
                    "(default), 1 test")
@@ -109,7 +145,19 @@ int main(int argc, char** argv) {
       "Examples:\n"
       "  treexport pmml examples/cart_classification.json\n"
       "  treexport pmml examples/regression.json -o regression.pmml\n"
-      "  treexport pmml --sample 1 examples/cart_classification.json | xmllint --noout -");
+      "  treexport pmml --sample 1 examples/cart_classification.json | xmllint --noout -\n"
+      "  treexport pmml --from sklearn tree.pkl -o tree.pmml");
+
+  std::string xmlOutput;
+  CLI::App* xml =
+      app.add_subcommand("xml", "export a model as a tree XML document (docs/Tree.dtd)");
+  AddInputOptions(*xml, input);
+  AddOutputOption(*xml, xmlOutput);
+  xml->footer(
+      "Examples:\n"
+      "  treexport xml examples/chaid.json\n"
+      "  treexport xml examples/regression.json -o regression.xml\n"
+      "  treexport xml --from rpart fit.rds | xmllint --noout --dtdvalid docs/Tree.dtd -");
 
   try {
     app.parse(argc, argv);
@@ -118,7 +166,7 @@ int main(int argc, char** argv) {
   }
 
   try {
-    memtree::Model model = Load(modelPath);
+    memtree::Model model = Load(input);
     if (info->parsed()) {
       cli::WriteOutput("-", memtree::Summarize(*model.tree, *model.metadata));
     } else if (pmml->parsed()) {
@@ -130,8 +178,17 @@ int main(int argc, char** argv) {
         return kUsage;
       }
       cli::WriteOutput(pmmlOptions.output, Pmml(model, pmmlOptions));
+    } else if (xml->parsed()) {
+      cli::WriteOutput(xmlOutput, TreeXml(model));
     }
   } catch (const memtree::ModelError& e) {
+    std::cerr << "treexport: " << e.what() << '\n';
+    return kBadModel;
+  } catch (const cli::ConverterError& e) {
+    std::cerr << "treexport: " << e.what() << '\n';
+    return kBadModel;
+  } catch (const TreeOut::XMLExportError& e) {
+    // The loader accepts what the tree XML format cannot hold only in ways it names.
     std::cerr << "treexport: " << e.what() << '\n';
     return kBadModel;
   } catch (const cli::OutputError& e) {

@@ -1,6 +1,7 @@
 // The command as a user meets it: exit statuses, messages, and files left alone on failure.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "tests/support/run_command.h"
@@ -119,6 +120,62 @@ TEST(CliPmml, WritesTheDocumentToStdoutOrAtomicallyToAFile) {
       RunCommand(kExe, {"pmml", kExamples + "regression.json", "--sample", "1"});
   EXPECT_EQ(badSample.status, 1);
   EXPECT_NE(badSample.err.find("--sample 1"), std::string::npos) << badSample.err;
+}
+
+TEST(CliXml, WritesTheTreeDocumentWithTheSameInputAndOutputRules) {
+  CommandResult out = RunCommand(kExe, {"xml", "-"}, ReadFile(kExamples + "chaid.json"));
+  EXPECT_EQ(out.status, 0) << out.err;
+  EXPECT_EQ(
+      out.out.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<!DOCTYPE Tree>\n\n<Tree", 0),
+      0u);
+
+  TempDir dir;
+  const std::string target = dir.File("tree.xml");
+  EXPECT_EQ(RunCommand(kExe, {"xml", kExamples + "regression.json", "-o", target}).status, 0);
+  const std::string written = ReadFile(target);
+  EXPECT_NE(written.find("<RegTree"), std::string::npos);
+  WriteFile(dir.File("broken.json"), BrokenModel());
+  EXPECT_EQ(RunCommand(kExe, {"xml", dir.File("broken.json"), "-o", target}).status, 2);
+  EXPECT_EQ(ReadFile(target), written);
+  EXPECT_EQ(RunCommand(kExe, {"xml", kExamples + "regression.json", "-o", dir.path()}).status, 3);
+}
+
+// --from runs the converter named after the kind from TREEXPORT_TOOLS_DIR and reads the model
+// file it prints; stand-in converters show each way that can go.
+TEST(CliFrom, ReadsTheConvertersOutputAndReportsItsFailures) {
+  TempDir tools;
+  WriteFile(tools.File("rpart2treexport"),
+            "#!/bin/sh\ntest \"$1\" = fit.rds && cat '" + kExamples + "regression.json'\n");
+  WriteFile(tools.File("sklearn2treexport"),
+            "#!/bin/sh\necho \"sklearn2treexport: $1: not a fitted tree\" >&2\nexit 2\n");
+  ASSERT_EQ(RunCommand("/bin/chmod",
+                       {"+x", tools.File("rpart2treexport"), tools.File("sklearn2treexport")})
+                .status,
+            0);
+  setenv("TREEXPORT_TOOLS_DIR", tools.path().c_str(), 1);
+
+  CommandResult converted = RunCommand(kExe, {"pmml", "--from", "rpart", "fit.rds"});
+  EXPECT_EQ(converted.status, 0) << converted.err;
+  EXPECT_EQ(converted.out, RunCommand(kExe, {"pmml", kExamples + "regression.json"}).out);
+
+  CommandResult refused = RunCommand(kExe, {"xml", "--from", "sklearn", "x.pkl"});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("x.pkl: not a fitted tree"), std::string::npos) << refused.err;
+  EXPECT_NE(refused.err.find("sklearn2treexport could not convert x.pkl"), std::string::npos);
+
+  // Output that is not a model file is the loader's to report, under the converter's name.
+  WriteFile(tools.File("rpart2treexport"), "#!/bin/sh\necho '{\"format\": 1'\n");
+  CommandResult garbage = RunCommand(kExe, {"info", "--from", "rpart", "fit.rds"});
+  EXPECT_EQ(garbage.status, 2);
+  EXPECT_NE(garbage.err.find("fit.rds (converted by rpart2treexport)"), std::string::npos)
+      << garbage.err;
+
+  setenv("TREEXPORT_TOOLS_DIR", tools.File("absent").c_str(), 1);
+  CommandResult missing = RunCommand(kExe, {"pmml", "--from", "rpart", "fit.rds"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("TREEXPORT_TOOLS_DIR"), std::string::npos) << missing.err;
+  unsetenv("TREEXPORT_TOOLS_DIR");
+  EXPECT_EQ(RunCommand(kExe, {"pmml", "--from", "weka", "x"}).status, 1);
 }
 
 }  // namespace
