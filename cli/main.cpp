@@ -9,6 +9,7 @@
 #include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "host/memtree/summary.h"
+#include "model/alg_settings.h"
 #include "pmml/pmml_output_adapter.h"
 #include "treexml/xml_export_error.h"
 #include "treexml/xml_output_adapter.h"
@@ -49,7 +50,7 @@ memtree::Model Load(const Input& input) {
 
 // TreeModel's algorithmName unless the user gives one: empty for codes without a usual name.
 std::string AlgorithmNameOrEmpty(int type) {
-  const char* name = memtree::AlgorithmName(type);
+  const char* name = tree::AlgorithmName(type);
   return name != nullptr ? name : "";
 }
 

@@ -4,6 +4,21 @@
 
 namespace tree {
 
+const char* AlgorithmName(int type) {
+  switch (type) {
+    case 0:
+    case 1:
+      return "C&RT";
+    case 2:
+    case 3:
+      return "CHAID";
+    case 4:
+      return "QUEST";
+    default:
+      return nullptr;
+  }
+}
+
 Priors::~Priors() = default;
 
 PriorsImp::PriorsImp(std::vector<double> values) : values_(std::move(values)) {}

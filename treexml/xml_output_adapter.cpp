@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 
+#include "model/alg_settings.h"
 #include "xmlu/xml_item.h"
 
 namespace TreeOut {
@@ -115,18 +116,8 @@ void XMLOutputAdapter::AddVersionInfo(xmlu::XMLElement* root) {
 
 std::string XMLOutputAdapter::GetAlgorithmName(const tree::TreeAlgorithmBase&) {
   // The settings name the algorithm; the odd codes are the same algorithms with priors.
-  switch (settings_->GetAlgorithmType()) {
-    case 0:
-    case 1:
-      return "C&RT";
-    case 2:
-    case 3:
-      return "CHAID";
-    case 4:
-      return "QUEST";
-    default:
-      return "Unknown";
-  }
+  const char* name = tree::AlgorithmName(settings_->GetAlgorithmType());
+  return name != nullptr ? name : "Unknown";
 }
 
 }  // namespace TreeOut

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host/memtree/detail/number_text.h"
+#include "model/alg_settings.h"
 
 namespace memtree {
 
@@ -51,25 +52,10 @@ std::string Number(double value) {
 
 }  // namespace
 
-const char* AlgorithmName(int type) {
-  switch (type) {
-    case 0:
-    case 1:
-      return "C&RT";
-    case 2:
-    case 3:
-      return "CHAID";
-    case 4:
-      return "QUEST";
-    default:
-      return nullptr;
-  }
-}
-
 std::string Summarize(const MemTree& tree, const mdt::ModelMetadata& metadata) {
   std::string out;
   const int type = tree.GetAlgorithmType();
-  const char* algorithm = AlgorithmName(type);
+  const char* algorithm = tree::AlgorithmName(type);
   Line(out, "Algorithm",
        std::string(algorithm ? algorithm : "unknown algorithm") + " (type " + std::to_string(type) +
            "), " + (tree.IsClassification() ? "classification" : "regression"));

@@ -8,9 +8,6 @@
 
 namespace memtree {
 
-/// The usual name of an algorithm type code ("C&RT", "CHAID", "QUEST"); null for other codes.
-const char* AlgorithmName(int type);
-
 /// Algorithm, function, target, predictors, weights, node count, depth, leaves, samples and risk,
 /// one topic per line; long predictor lists are cut after the first 12 names.
 std::string Summarize(const MemTree& tree, const mdt::ModelMetadata& metadata);

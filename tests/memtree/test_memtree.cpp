@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <algorithm>
 #include <cfloat>
@@ -22,8 +21,12 @@
 #include "model/ovalue_set.h"
 #include "model/prefix_node_iterator.h"
 #include "model/tree_statistics.h"
+#include "tests/support/model_text.h"
+#include "tests/support/stack.h"
 
 namespace {
+
+using testing_support::With;
 
 const std::string kExamples = std::string(TREEXPORT_SOURCE_DIR) + "/examples/";
 
@@ -43,13 +46,6 @@ const char* const kSmall = R"({
   ]
 }
 )";
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
 
 std::string LoadError(const std::string& text, const std::string& name = "model.json") {
   try {
@@ -164,55 +160,55 @@ TEST(ModelFile, ClassificationExampleHoldsWhatTheFileSays) {
 }
 
 TEST(ModelFile, ErrorsNamePlacePathAndProblem) {
-  EXPECT_EQ(LoadError(Replace(kSmall, "[1, 2]", "[1, 77]")),
+  EXPECT_EQ(LoadError(With(kSmall, "[1, 2]", "[1, 77]")),
             "model.json:10:31: nodes[0].children[1]: no node with id 77");
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"algorithm\": 0", "\"algorithm\": 0, \"colour\": 1")),
+  EXPECT_EQ(LoadError(With(kSmall, "\"algorithm\": 0", "\"algorithm\": 0, \"colour\": 1")),
             "model.json:2:88: colour: unknown member (expected one of format, version, function, "
             "algorithm, samples, riskSample, priors, risk, treeVersion, metadataVersion, fields, "
             "predictors, target, frequencyWeight, caseWeight, nodes)");
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"count\": 6", "\"count\": \"6\"")),
+  EXPECT_EQ(LoadError(With(kSmall, "\"count\": 6", "\"count\": \"6\"")),
             "model.json:11:37: nodes[1].samples[0].count: expected a number, found a string");
-  EXPECT_EQ(LoadError(Replace(kSmall, ", \"target\": \"y\"", "")),
+  EXPECT_EQ(LoadError(With(kSmall, ", \"target\": \"y\"", "")),
             "model.json:1:1: missing required member \"target\"");
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"mean\": 0", "\"mean\": NaN")),
+  EXPECT_EQ(LoadError(With(kSmall, "\"mean\": 0", "\"mean\": NaN")),
             "model.json:11:63: nodes[1].samples[0].regression.mean: expected a number, found NaN");
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"id\": 2,", "\"id\": 1,")),
+  EXPECT_EQ(LoadError(With(kSmall, "\"id\": 2,", "\"id\": 1,")),
             "model.json:12:12: nodes[2].id: node id 1 is also used by nodes[1]");
-  EXPECT_EQ(LoadError(Replace(kSmall, "{\"id\": 1, \"samples\"",
-                              "{\"id\": 1, \"children\": [2], "
-                              "\"samples\"")),
+  EXPECT_EQ(LoadError(With(kSmall, "{\"id\": 1, \"samples\"",
+                           "{\"id\": 1, \"children\": [2], "
+                           "\"samples\"")),
             "model.json:11:28: nodes[1].children[0]: node 2 is already a child of node 0 "
             "(nodes[0].children[1])");
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"mean\": 2}}]}",
-                              "\"mean\": 2}}]},\n    {\"id\": 3, \"children\": [4]},\n"
-                              "    {\"id\": 4, \"children\": [3]}")),
+  EXPECT_EQ(LoadError(With(kSmall, "\"mean\": 2}}]}",
+                           "\"mean\": 2}}]},\n    {\"id\": 3, \"children\": [4]},\n"
+                           "    {\"id\": 4, \"children\": [3]}")),
             "model.json:13:5: nodes[3]: nodes 3 -> 4 -> 3 form a cycle that the root node 0 does "
             "not reach");
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"mean\": 2}}]}",
-                              "\"mean\": 2}}]},\n    {\"id\": 3, \"samples\": []}")),
+  EXPECT_EQ(LoadError(With(kSmall, "\"mean\": 2}}]}",
+                           "\"mean\": 2}}]},\n    {\"id\": 3, \"samples\": []}")),
             "model.json:13:5: nodes[3]: node 3 is not reachable from the root node 0 (no node "
             "lists it as a child)");
-  EXPECT_EQ(LoadError(Replace(kSmall, "{\"codes\": [1]}", "{\"codes\": [5]}")),
+  EXPECT_EQ(LoadError(With(kSmall, "{\"codes\": [1]}", "{\"codes\": [5]}")),
             "model.json:10:253: nodes[0].surrogates[0].children[1].codes[0]: code 5 is not a "
             "category of predictor \"c\"");
-  EXPECT_EQ(LoadError(Replace(kSmall, "{\"high\": 3.5}", "{\"codes\": [1]}")),
+  EXPECT_EQ(LoadError(With(kSmall, "{\"high\": 3.5}", "{\"codes\": [1]}")),
             "model.json:10:131: nodes[0].split.children[0]: predictor \"x\" is ordered; its value "
             "sets are intervals");
-  EXPECT_EQ(LoadError(Replace(kSmall, "{\"low\": 3.5, \"lowOpen\": true}",
-                              "{\"low\": 3.5, \"high\": 1}")),
-            "model.json:10:146: nodes[0].split.children[1]: interval low 3.5 is above high 1");
-  EXPECT_EQ(LoadError(Replace(kSmall, "{\"codes\": [0]}", "{\"low\": 0}")),
+  EXPECT_EQ(
+      LoadError(With(kSmall, "{\"low\": 3.5, \"lowOpen\": true}", "{\"low\": 3.5, \"high\": 1}")),
+      "model.json:10:146: nodes[0].split.children[1]: interval low 3.5 is above high 1");
+  EXPECT_EQ(LoadError(With(kSmall, "{\"codes\": [0]}", "{\"low\": 0}")),
             "model.json:10:226: nodes[0].surrogates[0].children[0]: predictor \"c\" is nominal; "
             "its value sets are code lists");
-  EXPECT_EQ(LoadError(Replace(kSmall, "[{\"high\": 3.5}, ", "[")),
+  EXPECT_EQ(LoadError(With(kSmall, "[{\"high\": 3.5}, ", "[")),
             "model.json:10:130: nodes[0].split.children: 1 value sets for 2 children");
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"missingChild\": 1", "\"missingChild\": 2")),
+  EXPECT_EQ(LoadError(With(kSmall, "\"missingChild\": 1", "\"missingChild\": 2")),
             "model.json:10:275: nodes[0].surrogates[0].missingChild: expected an integer from 0 "
             "to 1, found 2");
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"predictors\": [\"x\", \"c\"]", "\"predictors\": [\"x\"]")),
+  EXPECT_EQ(LoadError(With(kSmall, "\"predictors\": [\"x\", \"c\"]", "\"predictors\": [\"x\"]")),
             "model.json:5:5: fields[1]: field \"c\" is neither a predictor, the target nor a "
             "weight");
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"target\": \"y\"", "\"target\": \"x\"")),
+  EXPECT_EQ(LoadError(With(kSmall, "\"target\": \"y\"", "\"target\": \"x\"")),
             "model.json:8:39: target: field \"x\" is already the predictor");
 }
 
@@ -236,7 +232,7 @@ TEST(ModelFile, ClassificationErrorsNameTheCategories) {
   EXPECT_EQ(LoadError(bad, "cart.json"),
             "cart.json:" + std::to_string(line) + ":" + std::to_string(column - 14) +
                 ": nodes[3].samples[0].class: counts has 3 entries; the target has 2 categories");
-  EXPECT_EQ(LoadError(Replace(text, "\"priors\": [0.5, 0.5]", "\"priors\": [1]"), "cart.json"),
+  EXPECT_EQ(LoadError(With(text, "\"priors\": [0.5, 0.5]", "\"priors\": [1]"), "cart.json"),
             "cart.json:8:13: priors: found 1 for 2 target categories");
 }
 
@@ -264,23 +260,23 @@ TEST(ModelFile, FormatPageExampleLoads) {
 
 TEST(ModelFile, FieldErrorsNameTheField) {
   const std::string labels =
-      Replace(kSmall, "{\"name\": \"y\", \"level\": \"continuous\", \"storage\": \"numeric\"}",
-              "{\"name\": \"y\", \"level\": \"continuous\", \"storage\": \"numeric\", "
-              "\"valueLabels\": [{\"value\": 1, \"label\": \"one\"}, {\"value\": 1, \"label\": "
-              "\"uno\"}]}");
+      With(kSmall, "{\"name\": \"y\", \"level\": \"continuous\", \"storage\": \"numeric\"}",
+           "{\"name\": \"y\", \"level\": \"continuous\", \"storage\": \"numeric\", "
+           "\"valueLabels\": [{\"value\": 1, \"label\": \"one\"}, {\"value\": 1, \"label\": "
+           "\"uno\"}]}");
   EXPECT_EQ(LoadError(labels),
             "model.json:6:120: fields[2].valueLabels[1].value: value labelled twice");
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"values\": [\"b\"]", "\"values\": [2]")),
+  EXPECT_EQ(LoadError(With(kSmall, "\"values\": [\"b\"]", "\"values\": [2]")),
             "model.json:5:128: fields[1].categories[1].values[0]: a string field needs a string or "
             "null, found a number");
-  EXPECT_EQ(LoadError(Replace(kSmall, "{\"code\": 1,", "{\"code\": 0,")),
+  EXPECT_EQ(LoadError(With(kSmall, "{\"code\": 1,", "{\"code\": 0,")),
             "model.json:5:114: fields[1].categories[1].code: code 0 is listed twice");
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"level\": \"nominal\"", "\"level\": \"Nominal\"")),
+  EXPECT_EQ(LoadError(With(kSmall, "\"level\": \"nominal\"", "\"level\": \"Nominal\"")),
             "model.json:5:28: fields[1].level: unknown level \"Nominal\" (expected \"nominal\", "
             "\"ordinal\", \"continuous\" or an integer code)");
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"function\": \"regression\"",
-                              "\"function\": \"classification\"")),
-            "model.json:6:5: fields[2]: the target of a classification model needs categories");
+  EXPECT_EQ(
+      LoadError(With(kSmall, "\"function\": \"regression\"", "\"function\": \"classification\"")),
+      "model.json:6:5: fields[2]: the target of a classification model needs categories");
 }
 
 TEST(ModelFile, SyntaxErrorsShowLineColumnAndCaret) {
@@ -312,11 +308,11 @@ TEST(ModelFile, UnreadableFileIsNamed) {
 }
 
 TEST(ModelFile, NumbersSurviveTheRoundTrip) {
-  std::string text = Replace(kSmall, "\"mean\": 0}", "\"mean\": 0.1, \"stdDev\": 1e-300}");
-  text = Replace(text, "\"mean\": 2}", "\"mean\": -0.30000000000000004, \"prediction\": 1e300}");
-  text = Replace(text, "\"missingChild\": 1",
-                 "\"missingChild\": 1, \"statistics\": [Infinity, "
-                 "null, 2], \"kinds\": [\"f\", \"df1\"]");
+  std::string text = With(kSmall, "\"mean\": 0}", "\"mean\": 0.1, \"stdDev\": 1e-300}");
+  text = With(text, "\"mean\": 2}", "\"mean\": -0.30000000000000004, \"prediction\": 1e300}");
+  text = With(text, "\"missingChild\": 1",
+              "\"missingChild\": 1, \"statistics\": [Infinity, "
+              "null, 2], \"kinds\": [\"f\", \"df1\"]");
   memtree::Model model = memtree::ParseModel(text, "n.json");
   const tree::RegInfo& left =
       *model.tree->GetRoot()->GetChild(0)->GetRegInfo(tree::TRAINING_SAMPLE);
@@ -337,45 +333,15 @@ TEST(ModelFile, NumbersSurviveTheRoundTrip) {
   EXPECT_EQ(rule->GetStatisticFlags(),
             tree::stat::kEntry0 | tree::stat::kEntry2 | tree::stat::kF | tree::stat::kDf1);
   EXPECT_EQ(memtree::ModelText(*again.tree, *again.metadata), saved);
-  EXPECT_EQ(LoadError(Replace(kSmall, "\"mean\": 0", "\"mean\": Infinity")),
+  EXPECT_EQ(LoadError(With(kSmall, "\"mean\": 0", "\"mean\": Infinity")),
             "model.json:11:63: nodes[1].samples[0].regression.mean: expected a finite number, "
             "found Infinity");
 }
 
-// Runs body on a thread whose stack is 8 MB, whatever the test runner's own stack is.
-void OnEightMegabyteStack(const std::function<void()>& body) {
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, 8u << 20);
-  pthread_t thread;
-  auto run = [](void* arg) -> void* {
-    (*static_cast<const std::function<void()>*>(arg))();
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&body)), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attr);
-}
-
 TEST(ModelFile, DeepChainLoadsWalksSavesAndDiesWithoutRecursion) {
   constexpr int kDepth = 100000;
-  std::string text =
-      "{\"format\": \"treexport-model\", \"version\": 1, \"function\": \"regression\", "
-      "\"algorithm\": 0, \"fields\": [{\"name\": \"x\", \"level\": \"continuous\", \"storage\": "
-      "\"numeric\"}, {\"name\": \"y\", \"level\": \"continuous\", \"storage\": \"numeric\"}], "
-      "\"predictors\": [\"x\"], \"target\": \"y\", \"nodes\": [\n";
-  for (int i = 0; i < kDepth; ++i) {
-    const std::string id = std::to_string(i);
-    text += "{\"id\": " + id + ", \"samples\": [{\"count\": 1, \"regression\": {\"mean\": " + id +
-            "}}]";
-    if (i + 1 < kDepth) {
-      text += ", \"children\": [" + std::to_string(i + 1) +
-              "], \"split\": {\"predictor\": \"x\", \"children\": [{\"low\": 0}]}},\n";
-    } else {
-      text += "}]}\n";
-    }
-  }
-  OnEightMegabyteStack([&] {
+  const std::string text = testing_support::ChainModel(kDepth);
+  testing_support::RunOnStack(testing_support::kDefaultStack, [&] {
     memtree::Model model = memtree::ParseModel(text, "deep.json");
     EXPECT_EQ(model.tree->GetNumberOfNodes(), static_cast<std::size_t>(kDepth));
     EXPECT_EQ(model.tree->GetDepth(), static_cast<std::size_t>(kDepth - 1));

@@ -9,11 +9,14 @@
 #include "host/memtree/model_file.h"
 #include "pmml/pmml_output_adapter.h"
 #include "tests/pmml/models.h"
+#include "tests/support/model_text.h"
 #include "tests/support/stack.h"
 #include "tests/support/xml_check.h"
 
 namespace {
 
+using testing_support::ChainModel;
+using testing_support::With;
 using testing_support::XmlDoc;
 using Names = std::vector<std::string>;
 
@@ -29,16 +32,6 @@ std::string Export(const tree::TreeAlgorithmBase& tree, const mdt::ModelMetadata
 std::string Export(const std::string& modelText, int sample = 0) {
   memtree::Model model = memtree::ParseModel(modelText, "test.json");
   return Export(*model.tree, *model.metadata, sample);
-}
-
-std::string With(std::string text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  if (at == std::string::npos) {
-    ADD_FAILURE() << "model text has no " << from;
-  } else {
-    text.replace(at, from.size(), to);
-  }
-  return text;
 }
 
 // The path of the node with that id.
@@ -377,28 +370,9 @@ TEST(PmmlExtensions, ImportanceOfTheHandWorkedTreeAndEncodedPriors) {
   EXPECT_EQ(zeros.Texts("//p:X-PredictorImportance/@importance"), (Names{"0", "0", "0"}));
 }
 
-// A regression chain: node i (id i, mean i) splits x with one child holding x >= 0.
-std::string Chain(int depth) {
-  std::string text =
-      "{\"format\": \"treexport-model\", \"version\": 1, \"function\": \"regression\", "
-      "\"algorithm\": 2, \"fields\": [{\"name\": \"x\", \"level\": \"continuous\", \"storage\": "
-      "\"numeric\"}, {\"name\": \"y\", \"level\": \"continuous\", \"storage\": \"numeric\"}], "
-      "\"predictors\": [\"x\"], \"target\": \"y\", \"nodes\": [\n";
-  for (int i = 0; i < depth; ++i) {
-    const std::string id = std::to_string(i);
-    text += "{\"id\": " + id + ", \"samples\": [{\"count\": 1, \"regression\": {\"mean\": " + id +
-            "}}]";
-    text += i + 1 < depth ? ", \"children\": [" + std::to_string(i + 1) +
-                                "], \"split\": {\"predictor\": \"x\", \"children\": "
-                                "[{\"low\": 0}]}},\n"
-                          : "}]}\n";
-  }
-  return text;
-}
-
 std::string Tabs(int n) { return std::string(static_cast<std::size_t>(n), '\t'); }
 
-// The bytes the layout rules give for node i of Chain(depth) and its subtree, written out
+// The bytes the layout rules give for node i of ChainModel(depth, 2) and its subtree, written out
 // level by level as the rules read: each element on its own line, attributes one tab deeper.
 std::string ExpectedChainNode(int i, int depth) {
   const int t = 2 + i;  // PMML, TreeModel, then one level per node
@@ -425,7 +399,7 @@ std::string ExpectedChainNode(int i, int depth) {
 
 TEST(PmmlNodes, ChainsGiveTheLayoutBytesAndNeedNoStackPerLevel) {
   {
-    const std::string text = Export(Chain(50));
+    const std::string text = Export(ChainModel(50, 2));
     const std::size_t begin = text.find("\n\t\t<Node");
     const std::size_t end = text.rfind("\n\t\t</Node>");
     ASSERT_NE(begin, std::string::npos);
@@ -438,7 +412,7 @@ TEST(PmmlNodes, ChainsGiveTheLayoutBytesAndNeedNoStackPerLevel) {
   // 100,000-deep one would take over 100 GB), so depth is shown by stack size instead: 1,500
   // levels on a 128 KB stack, where writing one level per call frame cannot fit.
   constexpr int kDepth = 1500;
-  memtree::Model model = memtree::ParseModel(Chain(kDepth), "chain.json");
+  memtree::Model model = memtree::ParseModel(ChainModel(kDepth, 2), "chain.json");
   std::string text;
   testing_support::RunOnStack(128 << 10, [&] { text = Export(*model.tree, *model.metadata); });
   XmlDoc doc(text);

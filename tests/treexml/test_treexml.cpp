@@ -14,6 +14,7 @@
 #include "host/memtree/model_file.h"
 #include "host/metadata/identity_encoder_imp.h"
 #include "host/metadata/missing_values_imp.h"
+#include "tests/support/model_text.h"
 #include "tests/support/stack.h"
 #include "tests/support/xml_check.h"
 #include "treexml/xml_output_adapter.h"
@@ -35,6 +36,8 @@ class XMLOutputAdapterTestPeer {
 
 namespace {
 
+using testing_support::ChainModel;
+using testing_support::With;
 using testing_support::XmlDoc;
 using Names = std::vector<std::string>;
 
@@ -105,17 +108,6 @@ const char* const kReg = R"({
   ]
 })";
 
-// The text of model with one piece replaced.
-std::string With(std::string text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  if (at == std::string::npos) {
-    ADD_FAILURE() << "model text has no " << from;
-  } else {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
 std::string Export(TreeOut::XMLOutputAdapter& adapter, const memtree::Model& model) {
   std::ostringstream out;
   adapter.GenerateXML(out, *model.tree, model.metadata.get());
@@ -134,23 +126,6 @@ struct Exported {
   std::string text;
   XmlDoc doc;
 };
-
-// A regression tree of depth nodes, each the only child of the one before.
-std::string Chain(int depth) {
-  std::string text =
-      R"({"format": "treexport-model", "version": 1, "function": "regression", "algorithm": 0,
-      "fields": [{"name": "x", "level": "continuous", "storage": "numeric"},
-                 {"name": "y", "level": "continuous", "storage": "numeric"}],
-      "predictors": ["x"], "target": "y", "nodes": [)";
-  for (int i = 0; i < depth; ++i) {
-    text += R"({"id": )" + std::to_string(i) +
-            R"(, "samples": [{"count": 1, "regression": {"mean": 1}}])";
-    text += i + 1 < depth ? R"(, "children": [)" + std::to_string(i + 1) +
-                                R"(], "split": {"predictor": "x", "children": [{"low": 0}]}},)"
-                          : "}]}";
-  }
-  return text;
-}
 
 TEST(TreeXmlDocument, PrologAndFirstLinesFollowTheLayoutRules) {
   const Exported x(kCls);
@@ -313,7 +288,7 @@ TEST(TreeXmlNodes, RegressionNodesAndStump) {
   EXPECT_EQ(d.Texts("//RegTerminalNode/@Deviation"), (Names{"0", "1.5"}));
   EXPECT_EQ(d.Number("//RegTerminalNode/*"), 0);
 
-  const Exported s(Chain(1));
+  const Exported s(ChainModel(1));
   EXPECT_EQ(s.doc.ChildNames("/Tree/RegTree"), (Names{"RegTerminalNode"}));
   EXPECT_EQ(s.doc.AttributeNames("//RegTerminalNode"), (Names{"Prediction", "Count", "Id"}));
 }
@@ -410,7 +385,7 @@ TEST(TreeXmlAdapter, InputsItCannotWriteAreNamed) {
 
 TEST(TreeXmlNodes, DeepChainsNeedNoStackPerLevel) {
   // Building and deleting the item tree of a 100,000-deep chain on a 256 KB stack.
-  const memtree::Model deep = memtree::ParseModel(Chain(100000), "deep.json");
+  const memtree::Model deep = memtree::ParseModel(ChainModel(100000), "deep.json");
   std::size_t depth = 0;
   testing_support::RunOnStack(256 << 10, [&] {
     TreeOut::XMLOutputAdapter adapter;
@@ -424,7 +399,7 @@ TEST(TreeXmlNodes, DeepChainsNeedNoStackPerLevel) {
   });
   EXPECT_EQ(depth, 100000u);
   // Writing it would take tens of gigabytes of tabs; 2,000 levels on 128 KB show the same.
-  const memtree::Model chain = memtree::ParseModel(Chain(2000), "chain.json");
+  const memtree::Model chain = memtree::ParseModel(ChainModel(2000), "chain.json");
   std::string text;
   testing_support::RunOnStack(128 << 10, [&] {
     TreeOut::XMLOutputAdapter adapter;
