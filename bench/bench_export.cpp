@@ -23,6 +23,7 @@
 #include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "pmml/pmml_output_adapter.h"
+#include "treexml/xml_output_adapter.h"
 #include "xmlu/xml_item.h"
 
 namespace {
@@ -178,6 +179,39 @@ void Classification(benchmark::State& state) { GeneratePmml(state, Kind::kClassi
 void Regression(benchmark::State& state) { GeneratePmml(state, Kind::kRegression); }
 BENCHMARK(Classification)->Arg(10001)->Arg(100001)->Arg(1000001)->Unit(benchmark::kMillisecond);
 BENCHMARK(Regression)->Arg(10001)->Arg(100001)->Arg(1000001)->Unit(benchmark::kMillisecond);
+
+// The tree XML document of the same trees, for comparison: it is built whole before it is written.
+void GenerateTreeXml(benchmark::State& state, Kind kind) {
+  const int nodes = static_cast<int>(state.range(0));
+  const memtree::Model model = memtree::ParseModel(Model(kind, nodes), "bench.json");
+  std::size_t bytes = 0;
+  std::size_t peakAbove = 0;
+  for (auto _ : state) {
+    malloc_trim(0);
+    const std::size_t before = heapInUse;
+    heapPeak = before;
+    {
+      TreeOut::XMLOutputAdapter adapter;
+      MemoryBuffer buffer;
+      std::ostream out(&buffer);
+      adapter.GenerateXML(out, *model.tree, model.metadata.get());
+      bytes = buffer.text().size();
+    }
+    peakAbove = std::max(peakAbove, heapPeak - before);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+  state.counters["nodes/s"] =
+      benchmark::Counter(static_cast<double>(nodes), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["doc_MB"] = static_cast<double>(bytes) / 1e6;
+  state.counters["peak/doc"] = static_cast<double>(peakAbove) / static_cast<double>(bytes);
+}
+
+void TreeXmlClassification(benchmark::State& state) {
+  GenerateTreeXml(state, Kind::kClassification);
+}
+void TreeXmlRegression(benchmark::State& state) { GenerateTreeXml(state, Kind::kRegression); }
+BENCHMARK(TreeXmlClassification)->Arg(10001)->Arg(100001)->Unit(benchmark::kMillisecond);
+BENCHMARK(TreeXmlRegression)->Arg(10001)->Arg(100001)->Unit(benchmark::kMillisecond);
 
 // A regression tree whose root splits a nominal predictor of `categories` categories: into one
 // leaf per category (`wide`), or into two leaves taking the even and the odd codes.
