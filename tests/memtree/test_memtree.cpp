@@ -298,15 +298,6 @@ TEST(ModelFile, SyntaxErrorsShowLineColumnAndCaret) {
   EXPECT_EQ(LoadError("[1]", "t.json"), "t.json:1:1: expected an object, found an array");
 }
 
-TEST(ModelFile, UnreadableFileIsNamed) {
-  try {
-    memtree::LoadModel("/nonexistent/model.json");
-    FAIL() << "loaded";
-  } catch (const memtree::ModelError& e) {
-    EXPECT_STREQ(e.what(), "/nonexistent/model.json: cannot be opened");
-  }
-}
-
 TEST(ModelFile, NumbersSurviveTheRoundTrip) {
   std::string text = With(kSmall, "\"mean\": 0}", "\"mean\": 0.1, \"stdDev\": 1e-300}");
   text = With(text, "\"mean\": 2}", "\"mean\": -0.30000000000000004, \"prediction\": 1e300}");
