@@ -30,14 +30,24 @@ void AddCountAndId(const tree::Node& node, xmlu::XMLElement* element) {
 
 void XMLOutputAdapter::AddClsTree(xmlu::XMLElement* root) {
   std::unique_ptr<xmlu::XMLElement> clsTree(xmlu::NewElement("ClsTree"));
+  if (writer_ != nullptr) writer_->Open(*clsTree);
   AddClsNode(*model_->GetRoot(), clsTree.get());
-  root->AddChild(clsTree.release());
+  if (writer_ != nullptr) {
+    writer_->Close();
+  } else {
+    root->AddChild(clsTree.release());
+  }
 }
 
 void XMLOutputAdapter::AddRegTree(xmlu::XMLElement* root) {
   std::unique_ptr<xmlu::XMLElement> regTree(xmlu::NewElement("RegTree"));
+  if (writer_ != nullptr) writer_->Open(*regTree);
   AddRegNode(*model_->GetRoot(), regTree.get());
-  root->AddChild(regTree.release());
+  if (writer_ != nullptr) {
+    writer_->Close();
+  } else {
+    root->AddChild(regTree.release());
+  }
 }
 
 void XMLOutputAdapter::AddClsNode(const tree::Node& node, xmlu::XMLElement* parent) {
@@ -60,6 +70,7 @@ void XMLOutputAdapter::AddSubtree(const tree::Node& first, NodeStart start,
   };
   std::vector<Open> open;
   open.push_back({&first, (this->*start)(first), first.GetNumberOfChildren(), 0});
+  if (writer_ != nullptr) writer_->Open(*open.back().element);
   while (!open.empty()) {
     Open& top = open.back();
     if (top.next < top.children) {
@@ -71,11 +82,16 @@ void XMLOutputAdapter::AddSubtree(const tree::Node& first, NodeStart start,
       }
       // The element is made before push_back, which may move top.
       std::unique_ptr<xmlu::XMLElement> element = (this->*start)(*child);
+      if (writer_ != nullptr) writer_->Open(*element);
       open.push_back({child, std::move(element), child->GetNumberOfChildren(), 0});
       continue;
     }
     std::unique_ptr<xmlu::XMLElement> done = std::move(top.element);
     open.pop_back();
+    if (writer_ != nullptr) {
+      writer_->Close();
+      continue;
+    }
     xmlu::XMLElement* up = open.empty() ? parent : open.back().element.get();
     up->AddChild(done.release());
   }

@@ -43,17 +43,21 @@ const ArbTree::ArbVersion& XMLOutputAdapter::GetVersion() const {
 void XMLOutputAdapter::GenerateXML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
                                    const mdt::ModelMetadata* metadata) {
   std::unique_ptr<xmlu::XMLDocType> docType(xmlu::NewDocType("Tree", "Tree.dtd"));
-  std::unique_ptr<xmlu::XMLElement> root = BuildDocument(tree, metadata);
-
   std::string text;
   xmlu::XMLOutput output;
   output.stream = &out;
   docType->Write(text, output.state);
   text += ">\n";  // the document-type item leaves its declaration open
-  root->Write(text, output.state);
-  // The text is all that is needed now; free the item tree before converting.
   docType.reset();
-  root.reset();
+  // The elements are written as they are finished: the same bytes as writing the whole tree.
+  xmlu::XMLTextWriter writer(text, output.state);
+  struct Streaming {
+    xmlu::XMLTextWriter*& writer;
+    ~Streaming() { writer = nullptr; }
+  } streaming{writer_};
+  writer_ = &writer;
+  BuildDocument(tree, metadata);
+  writer_ = nullptr;
   xmlu::WriteDocument(output, text);
 }
 
@@ -75,6 +79,7 @@ std::unique_ptr<xmlu::XMLElement> XMLOutputAdapter::BuildDocument(
 
   std::unique_ptr<xmlu::XMLElement> root(xmlu::NewElement("Tree"));
   SetAttributes_Tree(root.get());
+  if (writer_ != nullptr) writer_->Open(*root);
   AddVersionInfo(root.get());
   AddDictionary(root.get());
   if (tree.IsClassification()) {
@@ -82,6 +87,7 @@ std::unique_ptr<xmlu::XMLElement> XMLOutputAdapter::BuildDocument(
   } else {
     AddRegTree(root.get());
   }
+  if (writer_ != nullptr) writer_->Close();
   return root;
 }
 

@@ -20,7 +20,8 @@
 
 namespace xmlu {
 class XMLElement;
-}
+class XMLTextWriter;
+}  // namespace xmlu
 
 namespace TreeOut {
 
@@ -119,6 +120,9 @@ class ARBTREXM_API XMLOutputAdapter {
   // Where the split writers are, for their messages: the node and -1 (primary) or a surrogate.
   const tree::Node* splitNode_;
   int splitSurrogate_;
+  // Set while GenerateXML runs: elements are written as they are finished, so a big tree is
+  // never held as items all at once. Null when BuildDocument is to return the whole item tree.
+  xmlu::XMLTextWriter* writer_ = nullptr;
 };
 
 }  // namespace TreeOut
