@@ -65,14 +65,10 @@ void PMMLOutputAdapterImp::AddTreeModel(xmlu::XMLElement* pmml, tree::DataSample
 
   AddMiningSchema(treeModel.get());
   AddModelStats(treeModel.get(), sample);
-  if (writer_ != nullptr) writer_->Open(*treeModel);
+  xmlu::OpenIfWriting(writer_, *treeModel);
   AddNode(model_->GetRoot(), treeModel.get(), sample);
   AddXTreeModel(treeModel.get());
-  if (writer_ != nullptr) {
-    writer_->Close();
-  } else {
-    pmml->AddChild(treeModel.release());
-  }
+  xmlu::CloseOrAppend(writer_, std::move(treeModel), pmml);
 }
 
 void PMMLOutputAdapterImp::AddNode(const tree::Node* node, xmlu::XMLElement* parent,
@@ -160,12 +156,8 @@ void PMMLOutputAdapterImp::AddSubtree(const tree::Node* first, tree::SplitRule* 
     // The subtree is complete: release the node's rules, then end or hand up its element.
     std::unique_ptr<xmlu::XMLElement> done = std::move(top.element);
     open.pop_back();
-    if (writer_ != nullptr) {
-      writer_->Close();
-      continue;
-    }
-    xmlu::XMLElement* up = open.empty() ? parent : open.back().element.get();
-    up->AddChild(done.release());
+    xmlu::CloseOrAppend(writer_, std::move(done),
+                        open.empty() ? parent : open.back().element.get());
   }
 }
 

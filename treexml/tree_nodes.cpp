@@ -30,24 +30,16 @@ void AddCountAndId(const tree::Node& node, xmlu::XMLElement* element) {
 
 void XMLOutputAdapter::AddClsTree(xmlu::XMLElement* root) {
   std::unique_ptr<xmlu::XMLElement> clsTree(xmlu::NewElement("ClsTree"));
-  if (writer_ != nullptr) writer_->Open(*clsTree);
+  xmlu::OpenIfWriting(writer_, *clsTree);
   AddClsNode(*model_->GetRoot(), clsTree.get());
-  if (writer_ != nullptr) {
-    writer_->Close();
-  } else {
-    root->AddChild(clsTree.release());
-  }
+  xmlu::CloseOrAppend(writer_, std::move(clsTree), root);
 }
 
 void XMLOutputAdapter::AddRegTree(xmlu::XMLElement* root) {
   std::unique_ptr<xmlu::XMLElement> regTree(xmlu::NewElement("RegTree"));
-  if (writer_ != nullptr) writer_->Open(*regTree);
+  xmlu::OpenIfWriting(writer_, *regTree);
   AddRegNode(*model_->GetRoot(), regTree.get());
-  if (writer_ != nullptr) {
-    writer_->Close();
-  } else {
-    root->AddChild(regTree.release());
-  }
+  xmlu::CloseOrAppend(writer_, std::move(regTree), root);
 }
 
 void XMLOutputAdapter::AddClsNode(const tree::Node& node, xmlu::XMLElement* parent) {
@@ -70,7 +62,7 @@ void XMLOutputAdapter::AddSubtree(const tree::Node& first, NodeStart start,
   };
   std::vector<Open> open;
   open.push_back({&first, (this->*start)(first), first.GetNumberOfChildren(), 0});
-  if (writer_ != nullptr) writer_->Open(*open.back().element);
+  xmlu::OpenIfWriting(writer_, *open.back().element);
   while (!open.empty()) {
     Open& top = open.back();
     if (top.next < top.children) {
@@ -82,18 +74,14 @@ void XMLOutputAdapter::AddSubtree(const tree::Node& first, NodeStart start,
       }
       // The element is made before push_back, which may move top.
       std::unique_ptr<xmlu::XMLElement> element = (this->*start)(*child);
-      if (writer_ != nullptr) writer_->Open(*element);
+      xmlu::OpenIfWriting(writer_, *element);
       open.push_back({child, std::move(element), child->GetNumberOfChildren(), 0});
       continue;
     }
     std::unique_ptr<xmlu::XMLElement> done = std::move(top.element);
     open.pop_back();
-    if (writer_ != nullptr) {
-      writer_->Close();
-      continue;
-    }
-    xmlu::XMLElement* up = open.empty() ? parent : open.back().element.get();
-    up->AddChild(done.release());
+    xmlu::CloseOrAppend(writer_, std::move(done),
+                        open.empty() ? parent : open.back().element.get());
   }
 }
 

@@ -322,6 +322,18 @@ void XMLTextWriter::Close() {
   state_.indent = true;
 }
 
+void OpenIfWriting(XMLTextWriter* writer, XMLElement& element) {
+  if (writer != nullptr) writer->Open(element);
+}
+
+void CloseOrAppend(XMLTextWriter* writer, std::unique_ptr<XMLElement> element, XMLElement* parent) {
+  if (writer != nullptr) {
+    writer->Close();
+  } else {
+    parent->AddChild(element.release());
+  }
+}
+
 XMLElement* NewElement(const std::string& name) { return new XMLElement(name); }
 
 XMLAttribute* NewAttribute(const std::string& name, const std::string& value) {

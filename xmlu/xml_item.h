@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,14 @@ class ARBTREXM_API XMLTextWriter {
   XMLWriteState& state_;
   std::vector<OpenElement> open_;
 };
+
+/// For element writers that serve both ways of building: opens element on writer when there is
+/// one, and does nothing when the item tree is being built whole.
+ARBTREXM_API void OpenIfWriting(XMLTextWriter* writer, XMLElement& element);
+/// Closes the innermost open element (element itself) on writer when there is one; otherwise
+/// appends element to parent, which takes ownership.
+ARBTREXM_API void CloseOrAppend(XMLTextWriter* writer, std::unique_ptr<XMLElement> element,
+                                XMLElement* parent);
 
 /// New element with that name and no attributes or children; the caller owns it.
 ARBTREXM_API XMLElement* NewElement(const std::string& name);
