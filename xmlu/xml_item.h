@@ -136,7 +136,7 @@ class ARBTREXM_API XMLTextWriter {
   std::size_t Size() const { return out_.size(); }
   /// Makes room for this many bytes of text in all, so that a document of gigabytes is not
   /// copied each time its buffer would double; room that is never used costs no memory.
-  void Reserve(std::size_t bytes) { out_.reserve(bytes); }
+  void Reserve(std::size_t bytes);
 
  private:
   struct OpenElement {
