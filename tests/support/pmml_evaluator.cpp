@@ -218,4 +218,24 @@ std::string PmmlTreeEvaluator::Score(const PmmlRecord& record) const {
   return node != nullptr ? Attribute(node, "score").value_or("") : "<no tree>";
 }
 
+std::map<std::string, double> PmmlTreeEvaluator::Probabilities(const PmmlRecord& record) const {
+  std::map<std::string, double> result;
+  const xmlNode* node = impl_->Walk(record);
+  if (node == nullptr) return result;
+  for (const xmlNode* d = node->children; d != nullptr; d = d->next) {
+    if (!Named(d, "ScoreDistribution")) continue;
+    for (const xmlNode* e = d->children; e != nullptr; e = e->next) {
+      if (!Named(e, "Extension") || Attribute(e, "name").value_or("") != "probability") continue;
+      const std::string text = Attribute(e, "value").value_or("");
+      const std::optional<double> p = Number(text);
+      if (!p) {
+        ADD_FAILURE() << "probability '" << text << "' is not a number";
+        continue;
+      }
+      result[Attribute(d, "value").value_or("")] = *p;
+    }
+  }
+  return result;
+}
+
 }  // namespace testing_support

@@ -27,6 +27,9 @@ class PmmlTreeEvaluator {
   std::string LeafId(const PmmlRecord& record) const;
   /// That node's score.
   std::string Score(const PmmlRecord& record) const;
+  /// That node's class probabilities: ScoreDistribution value -> the value of its "probability"
+  /// Extension; a distribution without one is left out, a text that is no number fails the test.
+  std::map<std::string, double> Probabilities(const PmmlRecord& record) const;
 
  private:
   struct Impl;

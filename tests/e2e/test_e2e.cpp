@@ -1,0 +1,457 @@
+// Trees fitted by scikit-learn and rpart, converted into model files, must send every row to the
+// leaf the fitting software sends it to, with the same prediction, both through the in-memory
+// tree and through the PMML document exported from it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/importance/predictor_rank.h"
+#include "host/memtree/model_file.h"
+#include "pmml/pmml_output_adapter.h"
+#include "tests/support/pmml_evaluator.h"
+#include "tests/support/run_command.h"
+#include "tests/support/xml_check.h"
+
+namespace {
+
+using testing_support::CommandResult;
+using testing_support::PmmlRecord;
+using testing_support::PmmlTreeEvaluator;
+using testing_support::ReadFile;
+using testing_support::RunCommand;
+using testing_support::TempDir;
+
+const char* const kPython = "/usr/bin/python3";
+const char* const kRscript = "/usr/bin/Rscript";
+const std::string kTools = TREEXPORT_TOOLS_DIR;
+const std::string kScripts = TREEXPORT_E2E_DIR;
+
+struct Table {
+  std::vector<std::string> header;
+  std::vector<std::vector<std::string>> rows;
+  int Column(const std::string& name) const {
+    auto it = std::find(header.begin(), header.end(), name);
+    return it == header.end() ? -1 : static_cast<int>(it - header.begin());
+  }
+};
+
+// CSV as both scripts write it: fields optionally in double quotes, "" for a quote inside.
+Table ParseCsv(const std::string& text) {
+  Table table;
+  std::vector<std::string> row;
+  std::string field;
+  bool quoted = false, any = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        field += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+      any = true;
+    } else if (c == ',') {
+      row.push_back(field);
+      field.clear();
+    } else if (c == '\n' || c == '\r') {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      if (any || !field.empty() || !row.empty()) {
+        row.push_back(field);
+        (table.header.empty() ? table.header : table.rows.emplace_back()) = row;
+      }
+      row.clear();
+      field.clear();
+      any = false;
+    } else {
+      field += c;
+      any = true;
+    }
+  }
+  return table;
+}
+
+std::optional<double> Number(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  if (*end != '\0') return std::nullopt;
+  return v;
+}
+
+bool Close(double a, double b) {
+  return a == b || std::fabs(a - b) <= 1e-12 * std::max(std::fabs(a), std::fabs(b));
+}
+
+// Class labels match as texts, or as numbers when both are ("0" and "0.0").
+bool SameLabel(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  const std::optional<double> x = Number(a), y = Number(b);
+  return x && y && *x == *y;
+}
+
+std::string ValueText(const mdt::Variant& v) {
+  if (v.GetType() == mdt::Variant::TEXT) return static_cast<const char*>(v);
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.17g", static_cast<double>(v));
+  return buffer;
+}
+
+// Code -> first value text of a categorical field, read back through the field's own encoder.
+std::map<int, std::string> CategoryTexts(const mdt::Variable& field) {
+  std::map<int, std::string> texts;
+  const auto* encoder = dynamic_cast<const mdt::MapEncoder*>(field.GetEncoding());
+  if (encoder == nullptr) return texts;
+  for (int code : encoder->EncodedValues()) {
+    const mdt::EncodingSets sets = encoder->Decode(code);
+    const std::vector<mdt::Variant> values = sets.GetAllValues();
+    if (!values.empty()) texts[code] = ValueText(values.front());
+  }
+  return texts;
+}
+
+std::string ExportPmml(const memtree::Model& model) {
+  TreeOut::InstallPredictorRank();
+  TreeOut::PMMLOutputAdapter adapter;
+  std::ostringstream out;
+  adapter.GeneratePMML(out, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+  return out.str();
+}
+
+struct Tally {
+  int rows = 0;
+  int disagreements = 0;
+  int tiedStops = 0;  // rows rpart stops at an inner node whose children hold equally many rows
+  int pmmlUnsetLevelStops = 0;  // rows the PMML document stops at a level no child holds
+};
+
+// A nominal rule that holds the record's code in no child leaves the decision to the next rule,
+// in rpart and in the model file. The PMML predicates of such a rule are false, not unknown, for
+// every child, so the document stops the record at the node. True when that explains why the
+// document stopped at node `stop`.
+bool StopsOnUnsetLevel(const memtree::MemTree& tree, std::size_t stop,
+                       const std::vector<std::optional<double>>& record) {
+  const memtree::RuleSpec* rule = tree.GetNode(stop).GetSplitSpec();
+  if (rule == nullptr) return false;
+  const std::optional<double>& value = record[static_cast<std::size_t>(rule->predictor)];
+  if (!value) return false;
+  for (const memtree::ChildValues& child : rule->children) {
+    if (child.kind != memtree::ChildValues::Kind::kCodes) return false;
+    const std::vector<int>& codes = child.codes;
+    if (std::find(codes.begin(), codes.end(), static_cast<int>(*value)) != codes.end()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// rpart stops a record that no rule decides at a node whose two children hold equally many rows;
+// a model file cannot stop there and sends it on to the first child. True when the source's
+// node is such a node and the host went on into its first child.
+bool IsTiedStop(const memtree::MemTree& tree, std::size_t source, std::size_t hostLeaf) {
+  const std::vector<std::ptrdiff_t>& children = tree.GetNode(source).GetChildIndices();
+  if (children.size() != 2) return false;
+  const auto count = [&](std::ptrdiff_t i) {
+    return tree.GetNode(static_cast<std::size_t>(i)).GetCount(tree::TRAINING_SAMPLE);
+  };
+  if (count(children[0]) != count(children[1])) return false;
+  for (std::ptrdiff_t i = static_cast<std::ptrdiff_t>(hostLeaf); i >= 0;
+       i = tree.GetNode(static_cast<std::size_t>(i)).GetParentIndex()) {
+    if (i == children[0]) return true;
+  }
+  return false;
+}
+
+// Compares every row of the source's table with the converted model and its PMML document.
+Tally CompareRows(const std::string& name, const memtree::Model& model, const Table& table) {
+  const memtree::MemTree& tree = *model.tree;
+  const bool classification = tree.IsClassification();
+  const std::vector<const mdt::Variable*>& predictors = *model.metadata->GetPredictors();
+  std::vector<int> columns;
+  std::vector<std::map<std::string, int>> codes(predictors.size());
+  for (std::size_t p = 0; p < predictors.size(); ++p) {
+    columns.push_back(table.Column(predictors[p]->GetName()));
+    EXPECT_GE(columns.back(), 0) << name << ": no column for " << predictors[p]->GetName();
+    for (const auto& [code, text] : CategoryTexts(*predictors[p])) codes[p][text] = code;
+  }
+  const std::map<int, std::string> labels = CategoryTexts(*model.metadata->GetTarget());
+  std::map<unsigned, std::size_t> byId;
+  for (std::size_t i = 0; i < tree.GetNumberOfNodes(); ++i) byId[tree.GetNode(i).GetId()] = i;
+  const int leafColumn = table.Column("leaf"), predictedColumn = table.Column("predicted");
+  EXPECT_GE(leafColumn, 0);
+  EXPECT_GE(predictedColumn, 0);
+  if (leafColumn < 0 || predictedColumn < 0 ||
+      columns.end() != std::find(columns.begin(), columns.end(), -1)) {
+    return {};
+  }
+
+  const std::string document = ExportPmml(model);
+  EXPECT_EQ(testing_support::XmlDoc(document).PmmlSchemaErrors(), "") << name;
+  PmmlTreeEvaluator pmml(document);
+
+  Tally tally;
+  for (std::size_t r = 0; r < table.rows.size(); ++r) {
+    const std::vector<std::string>& row = table.rows[r];
+    std::vector<std::string> problems;
+    std::vector<std::optional<double>> record(predictors.size());
+    PmmlRecord text;
+    for (std::size_t p = 0; p < predictors.size(); ++p) {
+      const std::string& cell = row[static_cast<std::size_t>(columns[p])];
+      if (cell.empty()) continue;
+      text[predictors[p]->GetName()] = cell;
+      if (codes[p].empty()) {
+        record[p] = Number(cell);
+      } else if (codes[p].count(cell) != 0) {
+        record[p] = codes[p].at(cell);
+      } else {
+        problems.push_back(predictors[p]->GetName() + " value '" + cell + "' is no category");
+      }
+    }
+    const std::string& leaf = row[static_cast<std::size_t>(leafColumn)];
+    const std::string& predicted = row[static_cast<std::size_t>(predictedColumn)];
+    const unsigned hostLeaf = static_cast<unsigned>(tree.Route(record));
+    const std::string pmmlLeaf = pmml.LeafId(text);
+    const std::optional<double> sourceId = Number(leaf);
+    if (sourceId && byId.count(static_cast<unsigned>(*sourceId)) != 0 &&
+        IsTiedStop(tree, byId.at(static_cast<unsigned>(*sourceId)), byId.at(hostLeaf))) {
+      // What the file cannot say; the PMML document must still follow the file.
+      ++tally.tiedStops;
+      EXPECT_EQ(pmmlLeaf, std::to_string(hostLeaf)) << name << " row " << r + 1;
+      continue;
+    }
+    if (std::to_string(hostLeaf) != leaf) {
+      problems.push_back("host leaf " + std::to_string(hostLeaf) + ", source " + leaf);
+    }
+    // When the model file agrees with the source but the document cannot say what both do,
+    // only the model file is compared.
+    const std::optional<double> pmmlId = Number(pmmlLeaf);
+    const bool checkPmml =
+        pmmlLeaf == leaf || !problems.empty() || !pmmlId ||
+        byId.count(static_cast<unsigned>(*pmmlId)) == 0 ||
+        !StopsOnUnsetLevel(tree, byId.at(static_cast<unsigned>(*pmmlId)), record);
+    if (pmmlLeaf != leaf && checkPmml) {
+      problems.push_back("PMML leaf " + pmmlLeaf + ", source " + leaf);
+    }
+    const std::string score = pmml.Score(text);
+    const memtree::MemNode& node = tree.GetNode(byId.at(hostLeaf));
+    if (classification) {
+      const memtree::MemClsInfo& info = *node.GetClsStats(0);
+      const int code = info.GetPredictedCategory();
+      const std::string hostLabel = labels.count(code) ? labels.at(code) : "?";
+      if (!SameLabel(hostLabel, predicted)) problems.push_back("host class " + hostLabel);
+      if (checkPmml && !SameLabel(score, predicted)) problems.push_back("PMML class " + score);
+      const std::map<std::string, double> pmmlProbabilities = pmml.Probabilities(text);
+      for (const auto& [c, label] : labels) {
+        const int column = table.Column("p:" + label);
+        const std::optional<double> expected =
+            column < 0 ? std::nullopt : Number(row[static_cast<std::size_t>(column)]);
+        if (!expected) {
+          problems.push_back("no probability of " + label + " in the table");
+          continue;
+        }
+        if (!Close(info.GetCategoryProbability(c), *expected)) {
+          problems.push_back("host p(" + label + ")");
+        }
+        std::optional<double> fromPmml;
+        for (const auto& [value, p] : pmmlProbabilities) {
+          if (SameLabel(value, label)) fromPmml = p;
+        }
+        if (checkPmml && (!fromPmml || !Close(*fromPmml, *expected))) {
+          problems.push_back("PMML p(" + label + ")");
+        }
+      }
+    } else {
+      const double expected = Number(predicted).value_or(NAN);
+      if (!Close(node.GetRegStats(0)->GetPrediction(), expected)) {
+        problems.push_back("host prediction");
+      }
+      if (checkPmml && !Close(Number(score).value_or(NAN), expected)) {
+        problems.push_back("PMML score " + score);
+      }
+    }
+    if (checkPmml || !problems.empty()) {
+      ++tally.rows;
+    } else {
+      ++tally.pmmlUnsetLevelStops;
+    }
+    if (!problems.empty()) {
+      ++tally.disagreements;
+      if (tally.disagreements <= 5) {
+        std::string all;
+        for (const std::string& p : problems) all += "; " + p;
+        ADD_FAILURE() << name << " row " << r + 1 << all;
+      }
+    }
+  }
+  return tally;
+}
+
+bool Works(const char* program, const std::vector<std::string>& args) {
+  return access(program, X_OK) == 0 && RunCommand(program, args).status == 0;
+}
+
+// Runs a case script once per test program; every test of one source shares its files.
+struct Cases {
+  std::unique_ptr<TempDir> dir;
+  CommandResult run;
+  Table list;
+};
+
+const Cases& Fitted(const char* program, const std::string& script) {
+  static std::map<std::string, Cases> made;
+  Cases& cases = made[script];
+  if (!cases.dir) {
+    cases.dir = std::make_unique<TempDir>();
+    cases.run = RunCommand(program, {kScripts + "/" + script, cases.dir->path()});
+    if (cases.run.status == 0) cases.list = ParseCsv(ReadFile(cases.dir->File("cases.csv")));
+  }
+  return cases;
+}
+
+// Converts and compares every case the script fitted; prints rows and disagreements per case.
+void ConvertAndCompareAll(const std::string& source, const Cases& cases,
+                          const std::string& converter) {
+  ASSERT_EQ(cases.run.status, 0) << cases.run.err;
+  ASSERT_FALSE(cases.list.rows.empty());
+  int total = 0;
+  for (const std::vector<std::string>& c : cases.list.rows) {
+    const std::string& name = c[0];
+    const CommandResult converted = RunCommand(kTools + "/" + converter, {c[2]});
+    ASSERT_EQ(converted.status, 0) << name << ": " << converted.err;
+    memtree::Model model = memtree::ParseModel(converted.out, name + ".json");
+    EXPECT_EQ(model.tree->IsClassification(), c[1] == "classification") << name;
+    const Tally tally =
+        CompareRows(name, model, ParseCsv(ReadFile(cases.dir->File(name + ".csv"))));
+    std::cout << source << " " << name << ": " << tally.rows << " rows compared, "
+              << tally.disagreements << " disagreements";
+    if (tally.tiedStops > 0) {
+      std::cout << "; " << tally.tiedStops << " more stop in rpart at an inner node whose "
+                << "children hold equally many rows, which a model file cannot say (not compared)";
+    }
+    if (tally.pmmlUnsetLevelStops > 0) {
+      std::cout << "; " << tally.pmmlUnsetLevelStops << " more reach the source's leaf in the "
+                << "model file but stop in PMML at a factor level absent from the node "
+                << "(PMML not compared)";
+    }
+    std::cout << "\n";
+    EXPECT_GT(tally.rows, 0) << name;
+    EXPECT_EQ(tally.disagreements, 0) << name;
+    total += tally.rows;
+  }
+  std::cout << source << ": " << total << " rows compared in all\n";
+}
+
+bool HaveSklearn() { return Works(kPython, {"-c", "import sklearn, joblib"}); }
+bool HaveRpart() { return Works(kRscript, {"-e", "library(rpart)"}); }
+
+TEST(SklearnConverter, EveryRowReachesTheSourcesLeafWithItsPrediction) {
+  if (!HaveSklearn()) GTEST_SKIP() << kPython << " with scikit-learn and joblib is not installed";
+  ConvertAndCompareAll("sklearn", Fitted(kPython, "sklearn_cases.py"), "sklearn2treexport");
+}
+
+TEST(SklearnConverter, WritesTheFileGivenAndRefusesWhatItCannotConvert) {
+  if (!HaveSklearn()) GTEST_SKIP() << kPython << " with scikit-learn and joblib is not installed";
+  const Cases& cases = Fitted(kPython, "sklearn_cases.py");
+  ASSERT_EQ(cases.run.status, 0) << cases.run.err;
+  const std::string tool = kTools + "/sklearn2treexport";
+  const std::string model = cases.dir->File("iris_shallow.pickle");
+  const CommandResult toStdout = RunCommand(tool, {model});
+  const std::string path = cases.dir->File("iris_shallow.json");
+  const CommandResult toFile = RunCommand(tool, {"-o", path, model});
+  EXPECT_EQ(toFile.status, 0) << toFile.err;
+  EXPECT_EQ(toFile.out, "");
+  EXPECT_EQ(ReadFile(path), toStdout.out);
+  // The shallow iris tree: one split, the root's improvement is the Gini decrease
+  // 2/3 - 100/150 * 1/2 = 1/3, setosa alone on the left.
+  memtree::Model loaded = memtree::ParseModel(toStdout.out, "iris_shallow.json");
+  EXPECT_EQ(loaded.tree->GetAlgorithmType(), 0);
+  const memtree::MemNode& root = loaded.tree->GetNode(0);
+  ASSERT_NE(root.GetSplitSpec(), nullptr);
+  EXPECT_TRUE(Close(root.GetSplitSpec()->statistics[0].value_or(NAN), 1.0 / 3.0));
+  EXPECT_EQ(root.GetCount(tree::TRAINING_SAMPLE), 150);
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } refused[] = {
+      {{cases.dir->File("forest.joblib")}, 2, "RandomForestClassifier, an ensemble of trees"},
+      {{cases.dir->File("two_outputs.joblib")}, 2, "has 2 outputs"},
+      {{cases.dir->File("dict.pickle")}, 2, "holds a dict, not a DecisionTreeClassifier"},
+      {{cases.dir->File("iris_deep.csv")}, 2, "iris_deep.csv: not a pickle or joblib file"},
+      {{cases.dir->File("absent.pickle")}, 2, "absent.pickle: no such file"},
+      {{}, 1, "give either MODEL or --fit DATASET"},
+      {{"--fit", "mnist"}, 1, "invalid choice: 'mnist'"},
+      {{"--fit", "iris", "--feature-names", "a,b"}, 2, "gives 2 names for 4 features"},
+  };
+  for (const auto& r : refused) {
+    const CommandResult result = RunCommand(tool, r.args);
+    EXPECT_EQ(result.status, r.status) << r.message << ": " << result.err;
+    EXPECT_NE(result.err.find(r.message), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "") << r.message;
+  }
+}
+
+TEST(RpartConverter, EveryRowWithAndWithoutMissingValuesReachesRpartsNode) {
+  if (!HaveRpart()) GTEST_SKIP() << kRscript << " with the rpart package is not installed";
+  ConvertAndCompareAll("rpart", Fitted(kRscript, "rpart_cases.R"), "rpart2treexport");
+}
+
+TEST(RpartConverter, CarriesPriorsWeightsAndSurrogatesAndRefusesWhatItCannotConvert) {
+  if (!HaveRpart()) GTEST_SKIP() << kRscript << " with the rpart package is not installed";
+  const Cases& cases = Fitted(kRscript, "rpart_cases.R");
+  ASSERT_EQ(cases.run.status, 0) << cases.run.err;
+  const std::string tool = kTools + "/rpart2treexport";
+  const CommandResult priors = RunCommand(tool, {cases.dir->File("kyphosis_prior_weights.rds")});
+  ASSERT_EQ(priors.status, 0) << priors.err;
+  memtree::Model model = memtree::ParseModel(priors.out, "kyphosis_prior_weights.json");
+  EXPECT_EQ(model.tree->GetAlgorithmType(), 1);
+  ASSERT_TRUE(model.tree->GetPriors().has_value());
+  EXPECT_EQ(*model.tree->GetPriors(), (std::vector<double>{0.6, 0.4}));
+  ASSERT_NE(model.metadata->GetCaseWeight(), nullptr);
+  EXPECT_EQ(model.metadata->GetCaseWeight()->GetName(), "w_kyph");
+  // rpart numbers its nodes 1, 2, 3, ...: the root is 1 and has surrogates.
+  EXPECT_EQ(model.tree->GetNode(0).GetId(), 1u);
+  EXPECT_FALSE(model.tree->GetNode(0).GetSurrogateSpecs().empty());
+
+  const CommandResult plain = RunCommand(tool, {cases.dir->File("kyphosis.rds")});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(memtree::ParseModel(plain.out, "kyphosis.json").tree->GetAlgorithmType(), 0);
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  } refused[] = {
+      {{cases.dir->File("poisson.rds")}, 2, "method \"poisson\""},
+      {{cases.dir->File("lm.rds")}, 2, "holds an object of class lm, not an rpart tree"},
+      {{cases.dir->File("usesurrogate1.rds")}, 2, "usesurrogate = 1"},
+      {{cases.dir->File("kyphosis.csv")}, 2, "kyphosis.csv: not a file written by saveRDS"},
+      {{cases.dir->File("absent.rds")}, 2, "absent.rds: no such file"},
+      {{}, 1, "no MODEL given"},
+      {{"--bogus", "x.rds"}, 1, "unknown option --bogus"},
+  };
+  for (const auto& r : refused) {
+    const CommandResult result = RunCommand(tool, r.args);
+    EXPECT_EQ(result.status, r.status) << r.message << ": " << result.err;
+    EXPECT_NE(result.err.find(r.message), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "") << r.message;
+  }
+}
+
+}  // namespace
