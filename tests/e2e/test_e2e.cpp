@@ -407,6 +407,37 @@ TEST(SklearnConverter, WritesTheFileGivenAndRefusesWhatItCannotConvert) {
   }
 }
 
+TEST(SklearnConverter, MissingGoToLeftBecomesEachSplitsMissingValueChild) {
+  if (!HaveSklearn()) GTEST_SKIP() << kPython << " with scikit-learn and joblib is not installed";
+  TempDir dir;
+  const CommandResult run = RunCommand(
+      kPython, {kScripts + "/sklearn_missing.py", kTools + "/sklearn2treexport", dir.File("m")});
+  ASSERT_EQ(run.status, 0) << run.err;
+  memtree::Model model = memtree::LoadModel(dir.File("m.json"));
+  const Table expected = ParseCsv(ReadFile(dir.File("m.csv")));
+  ASSERT_GE(expected.rows.size(), 2u);
+  std::map<unsigned, std::size_t> byId;
+  for (std::size_t i = 0; i < model.tree->GetNumberOfNodes(); ++i) {
+    byId[model.tree->GetNode(i).GetId()] = i;
+  }
+  for (std::size_t r = 0; r + 1 < expected.rows.size(); ++r) {
+    const unsigned id = static_cast<unsigned>(std::stoul(expected.rows[r][0]));
+    ASSERT_EQ(byId.count(id), 1u) << id;
+    const memtree::MemNode& node = model.tree->GetNode(byId.at(id));
+    const memtree::RuleSpec* split = node.GetSplitSpec();
+    ASSERT_NE(split, nullptr) << id;
+    // The missing-value child comes first, where the PMML document's order lets it take them.
+    ASSERT_EQ(split->missingChild, 0) << "node " << id;
+    const std::size_t child = static_cast<std::size_t>(node.GetChildIndices()[0]);
+    EXPECT_EQ(std::to_string(model.tree->GetNode(child).GetId()), expected.rows[r][1])
+        << "node " << id;
+  }
+  const std::string leaf = expected.rows.back()[1];
+  const std::vector<std::optional<double>> allMissing(4);
+  EXPECT_EQ(std::to_string(model.tree->Route(allMissing)), leaf);
+  EXPECT_EQ(PmmlTreeEvaluator(ExportPmml(model)).LeafId({}), leaf);
+}
+
 TEST(RpartConverter, EveryRowWithAndWithoutMissingValuesReachesRpartsNode) {
   if (!HaveRpart()) GTEST_SKIP() << kRscript << " with the rpart package is not installed";
   ConvertAndCompareAll("rpart", Fitted(kRscript, "rpart_cases.R"), "rpart2treexport");

@@ -1,0 +1,71 @@
+"""Checks the converter's mapping of missing_go_to_left, which scikit-learn 1.3 and later keep.
+
+Usage: sklearn_missing.py CONVERTER OUT. The installed scikit-learn may predate the field, so a
+fitted tree's node records are given one here (the root's pointing to its bigger child, every
+other to its smaller one) and the converter's own functions write OUT.json. OUT.csv holds each
+inner node's expected missing-value child (its node id) and the leaf a record with every feature missing
+reaches when each split sends it where missing_go_to_left says.
+"""
+
+import csv
+import importlib.machinery
+import importlib.util
+import sys
+
+import numpy as np
+from sklearn import datasets
+from sklearn.tree import DecisionTreeClassifier
+
+
+class TreeWithMissingRouting:
+    def __init__(self, tree, go_left):
+        self._tree = tree
+        self._go_left = go_left
+
+    def __getattr__(self, name):
+        return getattr(self._tree, name)
+
+    def __getstate__(self):
+        state = dict(self._tree.__getstate__())
+        nodes = state["nodes"]
+        dtype = np.dtype(nodes.dtype.descr + [("missing_go_to_left", "u1")])
+        extended = np.zeros(nodes.shape, dtype=dtype)
+        for field in nodes.dtype.names:
+            extended[field] = nodes[field]
+        extended["missing_go_to_left"] = self._go_left
+        state["nodes"] = extended
+        return state
+
+
+def main(converter, out):
+    loader = importlib.machinery.SourceFileLoader("sklearn2treexport", converter)
+    spec = importlib.util.spec_from_loader(loader.name, loader)
+    tool = importlib.util.module_from_spec(spec)
+    loader.exec_module(tool)
+
+    iris = datasets.load_iris()
+    est = DecisionTreeClassifier(max_depth=3, random_state=0).fit(iris.data, iris.target)
+    t = est.tree_
+    # Below the root every split sends missing values to its smaller child, so that a model file
+    # that ignored the field (and used the bigger child) would route differently.
+    n = t.n_node_samples
+    go_left = n[t.children_left] < n[t.children_right]
+    go_left[0] = not go_left[0]
+    est.tree_ = TreeWithMissingRouting(t, go_left.astype(np.uint8))
+
+    with open(out + ".json", "w", encoding="utf-8") as f:
+        f.write(tool.model_text(tool.convert(est, "class", None, "iris")))
+    node = 0
+    while t.children_left[node] != -1:
+        node = t.children_left[node] if go_left[node] else t.children_right[node]
+    with open(out + ".csv", "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(["node", "missingChild"])
+        for i in range(t.node_count):
+            if t.children_left[i] != -1:
+                w.writerow([i, t.children_left[i] if go_left[i] else t.children_right[i]])
+        w.writerow(["leaf", node])
+
+
+if __name__ == "__main__":
+    main(sys.argv[1], sys.argv[2])
