@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -177,129 +178,165 @@ bool IsTiedStop(const memtree::MemTree& tree, std::size_t source, std::size_t ho
   return false;
 }
 
-// Compares every row of the source's table with the converted model and its PMML document.
-Tally CompareRows(const std::string& name, const memtree::Model& model, const Table& table) {
-  const memtree::MemTree& tree = *model.tree;
-  const bool classification = tree.IsClassification();
-  const std::vector<const mdt::Variable*>& predictors = *model.metadata->GetPredictors();
-  std::vector<int> columns;
-  std::vector<std::map<std::string, int>> codes(predictors.size());
-  for (std::size_t p = 0; p < predictors.size(); ++p) {
-    columns.push_back(table.Column(predictors[p]->GetName()));
-    EXPECT_GE(columns.back(), 0) << name << ": no column for " << predictors[p]->GetName();
-    for (const auto& [code, text] : CategoryTexts(*predictors[p])) codes[p][text] = code;
-  }
-  const std::map<int, std::string> labels = CategoryTexts(*model.metadata->GetTarget());
-  std::map<unsigned, std::size_t> byId;
-  for (std::size_t i = 0; i < tree.GetNumberOfNodes(); ++i) byId[tree.GetNode(i).GetId()] = i;
-  const int leafColumn = table.Column("leaf"), predictedColumn = table.Column("predicted");
-  EXPECT_GE(leafColumn, 0);
-  EXPECT_GE(predictedColumn, 0);
-  if (leafColumn < 0 || predictedColumn < 0 ||
-      columns.end() != std::find(columns.begin(), columns.end(), -1)) {
-    return {};
+// Compares rows of the source's table with a converted model and with its PMML document.
+class RowComparer {
+ public:
+  RowComparer(const std::string& name, const memtree::Model& model, const Table& table)
+      : name_(name),
+        tree_(*model.tree),
+        table_(table),
+        predictors_(*model.metadata->GetPredictors()),
+        labels_(CategoryTexts(*model.metadata->GetTarget())),
+        document_(ExportPmml(model)),
+        pmml_(document_) {
+    EXPECT_EQ(testing_support::XmlDoc(document_).PmmlSchemaErrors(), "") << name;
+    for (const mdt::Variable* predictor : predictors_) {
+      columns_.push_back(Column(predictor->GetName()));
+      codes_.emplace_back();
+      for (const auto& [code, text] : CategoryTexts(*predictor)) codes_.back()[text] = code;
+    }
+    for (std::size_t i = 0; i < tree_.GetNumberOfNodes(); ++i) {
+      byId_[tree_.GetNode(i).GetId()] = i;
+    }
+    leaf_ = Column("leaf");
+    predicted_ = Column("predicted");
   }
 
-  const std::string document = ExportPmml(model);
-  EXPECT_EQ(testing_support::XmlDoc(document).PmmlSchemaErrors(), "") << name;
-  PmmlTreeEvaluator pmml(document);
-
-  Tally tally;
-  for (std::size_t r = 0; r < table.rows.size(); ++r) {
-    const std::vector<std::string>& row = table.rows[r];
-    std::vector<std::string> problems;
-    std::vector<std::optional<double>> record(predictors.size());
-    PmmlRecord text;
-    for (std::size_t p = 0; p < predictors.size(); ++p) {
-      const std::string& cell = row[static_cast<std::size_t>(columns[p])];
-      if (cell.empty()) continue;
-      text[predictors[p]->GetName()] = cell;
-      if (codes[p].empty()) {
-        record[p] = Number(cell);
-      } else if (codes[p].count(cell) != 0) {
-        record[p] = codes[p].at(cell);
-      } else {
-        problems.push_back(predictors[p]->GetName() + " value '" + cell + "' is no category");
+  Tally CompareAll() {
+    Tally tally;
+    for (std::size_t r = 0; r < table_.rows.size(); ++r) {
+      std::vector<std::string> problems = Compare(table_.rows[r], tally);
+      if (problems.empty()) continue;
+      ++tally.disagreements;
+      if (tally.disagreements <= 5) {
+        std::string all;
+        for (const std::string& p : problems) all += "; " + p;
+        ADD_FAILURE() << name_ << " row " << r + 1 << all;
       }
     }
-    const std::string& leaf = row[static_cast<std::size_t>(leafColumn)];
-    const std::string& predicted = row[static_cast<std::size_t>(predictedColumn)];
-    const unsigned hostLeaf = static_cast<unsigned>(tree.Route(record));
-    const std::string pmmlLeaf = pmml.LeafId(text);
-    const std::optional<double> sourceId = Number(leaf);
-    if (sourceId && byId.count(static_cast<unsigned>(*sourceId)) != 0 &&
-        IsTiedStop(tree, byId.at(static_cast<unsigned>(*sourceId)), byId.at(hostLeaf))) {
+    return tally;
+  }
+
+ private:
+  std::size_t Column(const std::string& name) const {
+    const int column = table_.Column(name);
+    if (column < 0) throw std::runtime_error(name_ + ": the table has no column " + name);
+    return static_cast<std::size_t>(column);
+  }
+
+  // Index of the node whose id is the text, if there is one.
+  std::optional<std::size_t> Node(const std::string& id) const {
+    const std::optional<double> number = Number(id);
+    if (!number) return std::nullopt;
+    auto it = byId_.find(static_cast<unsigned>(*number));
+    return it == byId_.end() ? std::nullopt : std::optional<std::size_t>(it->second);
+  }
+
+  std::vector<std::string> Compare(const std::vector<std::string>& row, Tally& tally) const {
+    std::vector<std::string> problems;
+    std::vector<std::optional<double>> record(predictors_.size());
+    PmmlRecord text;
+    for (std::size_t p = 0; p < predictors_.size(); ++p) {
+      const std::string& cell = row[columns_[p]];
+      if (cell.empty()) continue;
+      text[predictors_[p]->GetName()] = cell;
+      if (codes_[p].empty()) {
+        record[p] = Number(cell);
+      } else if (codes_[p].count(cell) != 0) {
+        record[p] = codes_[p].at(cell);
+      } else {
+        problems.push_back(predictors_[p]->GetName() + " value '" + cell + "' is no category");
+      }
+    }
+    const std::string& leaf = row[leaf_];
+    const std::size_t host = byId_.at(static_cast<unsigned>(tree_.Route(record)));
+    const std::string hostLeaf = std::to_string(tree_.GetNode(host).GetId());
+    const std::string pmmlLeaf = pmml_.LeafId(text);
+    const std::optional<std::size_t> source = Node(leaf);
+    if (source && IsTiedStop(tree_, *source, host)) {
       // What the file cannot say; the PMML document must still follow the file.
       ++tally.tiedStops;
-      EXPECT_EQ(pmmlLeaf, std::to_string(hostLeaf)) << name << " row " << r + 1;
-      continue;
+      EXPECT_EQ(pmmlLeaf, hostLeaf) << name_ << " leaf " << leaf;
+      return problems;
     }
-    if (std::to_string(hostLeaf) != leaf) {
-      problems.push_back("host leaf " + std::to_string(hostLeaf) + ", source " + leaf);
-    }
+    if (hostLeaf != leaf) problems.push_back("host leaf " + hostLeaf + ", source " + leaf);
     // When the model file agrees with the source but the document cannot say what both do,
     // only the model file is compared.
-    const std::optional<double> pmmlId = Number(pmmlLeaf);
-    const bool checkPmml =
-        pmmlLeaf == leaf || !problems.empty() || !pmmlId ||
-        byId.count(static_cast<unsigned>(*pmmlId)) == 0 ||
-        !StopsOnUnsetLevel(tree, byId.at(static_cast<unsigned>(*pmmlId)), record);
+    const std::optional<std::size_t> pmmlStop = Node(pmmlLeaf);
+    const bool checkPmml = pmmlLeaf == leaf || !problems.empty() || !pmmlStop ||
+                           !StopsOnUnsetLevel(tree_, *pmmlStop, record);
     if (pmmlLeaf != leaf && checkPmml) {
       problems.push_back("PMML leaf " + pmmlLeaf + ", source " + leaf);
     }
-    const std::string score = pmml.Score(text);
-    const memtree::MemNode& node = tree.GetNode(byId.at(hostLeaf));
-    if (classification) {
-      const memtree::MemClsInfo& info = *node.GetClsStats(0);
-      const int code = info.GetPredictedCategory();
-      const std::string hostLabel = labels.count(code) ? labels.at(code) : "?";
-      if (!SameLabel(hostLabel, predicted)) problems.push_back("host class " + hostLabel);
-      if (checkPmml && !SameLabel(score, predicted)) problems.push_back("PMML class " + score);
-      const std::map<std::string, double> pmmlProbabilities = pmml.Probabilities(text);
-      for (const auto& [c, label] : labels) {
-        const int column = table.Column("p:" + label);
-        const std::optional<double> expected =
-            column < 0 ? std::nullopt : Number(row[static_cast<std::size_t>(column)]);
-        if (!expected) {
-          problems.push_back("no probability of " + label + " in the table");
-          continue;
-        }
-        if (!Close(info.GetCategoryProbability(c), *expected)) {
-          problems.push_back("host p(" + label + ")");
-        }
-        std::optional<double> fromPmml;
-        for (const auto& [value, p] : pmmlProbabilities) {
-          if (SameLabel(value, label)) fromPmml = p;
-        }
-        if (checkPmml && (!fromPmml || !Close(*fromPmml, *expected))) {
-          problems.push_back("PMML p(" + label + ")");
-        }
-      }
+    if (tree_.IsClassification()) {
+      CheckClass(row, tree_.GetNode(host), checkPmml ? &text : nullptr, problems);
     } else {
-      const double expected = Number(predicted).value_or(NAN);
-      if (!Close(node.GetRegStats(0)->GetPrediction(), expected)) {
-        problems.push_back("host prediction");
-      }
-      if (checkPmml && !Close(Number(score).value_or(NAN), expected)) {
-        problems.push_back("PMML score " + score);
-      }
+      CheckValue(row, tree_.GetNode(host), checkPmml ? &text : nullptr, problems);
     }
     if (checkPmml || !problems.empty()) {
       ++tally.rows;
     } else {
       ++tally.pmmlUnsetLevelStops;
     }
-    if (!problems.empty()) {
-      ++tally.disagreements;
-      if (tally.disagreements <= 5) {
-        std::string all;
-        for (const std::string& p : problems) all += "; " + p;
-        ADD_FAILURE() << name << " row " << r + 1 << all;
+    return problems;
+  }
+
+  // The predicted class and every class probability of the host's leaf and, unless text is
+  // null, of the node the document reaches.
+  void CheckClass(const std::vector<std::string>& row, const memtree::MemNode& node,
+                  const PmmlRecord* text, std::vector<std::string>& problems) const {
+    const std::string& predicted = row[predicted_];
+    const memtree::MemClsInfo& info = *node.GetClsStats(0);
+    auto label = labels_.find(info.GetPredictedCategory());
+    if (label == labels_.end() || !SameLabel(label->second, predicted)) {
+      problems.push_back("host class");
+    }
+    std::map<std::string, double> fromPmml;
+    if (text != nullptr) {
+      const std::string score = pmml_.Score(*text);
+      if (!SameLabel(score, predicted)) problems.push_back("PMML class " + score);
+      for (const auto& [value, p] : pmml_.Probabilities(*text)) {
+        for (const auto& [code, name] : labels_) {
+          if (SameLabel(value, name)) fromPmml[name] = p;
+        }
+      }
+    }
+    for (const auto& [code, name] : labels_) {
+      const std::optional<double> expected = Number(row[Column("p:" + name)]);
+      if (!expected || !Close(info.GetCategoryProbability(code), *expected)) {
+        problems.push_back("host p(" + name + ")");
+      }
+      if (text != nullptr &&
+          (!expected || fromPmml.count(name) == 0 || !Close(fromPmml.at(name), *expected))) {
+        problems.push_back("PMML p(" + name + ")");
       }
     }
   }
-  return tally;
-}
+
+  void CheckValue(const std::vector<std::string>& row, const memtree::MemNode& node,
+                  const PmmlRecord* text, std::vector<std::string>& problems) const {
+    const double expected = Number(row[predicted_]).value_or(NAN);
+    if (!Close(node.GetRegStats(0)->GetPrediction(), expected)) {
+      problems.push_back("host prediction");
+    }
+    if (text != nullptr) {
+      const std::string score = pmml_.Score(*text);
+      if (!Close(Number(score).value_or(NAN), expected)) problems.push_back("PMML score " + score);
+    }
+  }
+
+  std::string name_;
+  const memtree::MemTree& tree_;
+  const Table& table_;
+  const std::vector<const mdt::Variable*>& predictors_;
+  std::map<int, std::string> labels_;  // target code -> label
+  std::string document_;
+  PmmlTreeEvaluator pmml_;
+  std::vector<std::size_t> columns_;               // per predictor
+  std::vector<std::map<std::string, int>> codes_;  // per predictor: level -> code
+  std::map<unsigned, std::size_t> byId_;
+  std::size_t leaf_ = 0, predicted_ = 0;
+};
 
 bool Works(const char* program, const std::vector<std::string>& args) {
   return access(program, X_OK) == 0 && RunCommand(program, args).status == 0;
@@ -335,8 +372,8 @@ void ConvertAndCompareAll(const std::string& source, const Cases& cases,
     ASSERT_EQ(converted.status, 0) << name << ": " << converted.err;
     memtree::Model model = memtree::ParseModel(converted.out, name + ".json");
     EXPECT_EQ(model.tree->IsClassification(), c[1] == "classification") << name;
-    const Tally tally =
-        CompareRows(name, model, ParseCsv(ReadFile(cases.dir->File(name + ".csv"))));
+    const Table table = ParseCsv(ReadFile(cases.dir->File(name + ".csv")));
+    const Tally tally = RowComparer(name, model, table).CompareAll();
     std::cout << source << " " << name << ": " << tally.rows << " rows compared, "
               << tally.disagreements << " disagreements";
     if (tally.tiedStops > 0) {
@@ -354,6 +391,22 @@ void ConvertAndCompareAll(const std::string& source, const Cases& cases,
     total += tally.rows;
   }
   std::cout << source << ": " << total << " rows compared in all\n";
+}
+
+// Arguments a converter must refuse, with the exit status and a part of the message it gives.
+struct Refusal {
+  std::vector<std::string> args;
+  int status;
+  std::string message;
+};
+
+void ExpectRefused(const std::string& tool, const std::vector<Refusal>& refused) {
+  for (const Refusal& r : refused) {
+    const CommandResult result = RunCommand(tool, r.args);
+    EXPECT_EQ(result.status, r.status) << r.message << ": " << result.err;
+    EXPECT_NE(result.err.find(r.message), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "") << r.message;
+  }
 }
 
 bool HaveSklearn() { return Works(kPython, {"-c", "import sklearn, joblib"}); }
@@ -385,11 +438,7 @@ TEST(SklearnConverter, WritesTheFileGivenAndRefusesWhatItCannotConvert) {
   EXPECT_TRUE(Close(root.GetSplitSpec()->statistics[0].value_or(NAN), 1.0 / 3.0));
   EXPECT_EQ(root.GetCount(tree::TRAINING_SAMPLE), 150);
 
-  const struct {
-    std::vector<std::string> args;
-    int status;
-    std::string message;
-  } refused[] = {
+  const std::vector<Refusal> refused = {
       {{cases.dir->File("forest.joblib")}, 2, "RandomForestClassifier, an ensemble of trees"},
       {{cases.dir->File("two_outputs.joblib")}, 2, "has 2 outputs"},
       {{cases.dir->File("dict.pickle")}, 2, "holds a dict, not a DecisionTreeClassifier"},
@@ -399,12 +448,7 @@ TEST(SklearnConverter, WritesTheFileGivenAndRefusesWhatItCannotConvert) {
       {{"--fit", "mnist"}, 1, "invalid choice: 'mnist'"},
       {{"--fit", "iris", "--feature-names", "a,b"}, 2, "gives 2 names for 4 features"},
   };
-  for (const auto& r : refused) {
-    const CommandResult result = RunCommand(tool, r.args);
-    EXPECT_EQ(result.status, r.status) << r.message << ": " << result.err;
-    EXPECT_NE(result.err.find(r.message), std::string::npos) << result.err;
-    EXPECT_EQ(result.out, "") << r.message;
-  }
+  ExpectRefused(tool, refused);
 }
 
 TEST(SklearnConverter, MissingGoToLeftBecomesEachSplitsMissingValueChild) {
@@ -464,11 +508,7 @@ TEST(RpartConverter, CarriesPriorsWeightsAndSurrogatesAndRefusesWhatItCannotConv
   ASSERT_EQ(plain.status, 0) << plain.err;
   EXPECT_EQ(memtree::ParseModel(plain.out, "kyphosis.json").tree->GetAlgorithmType(), 0);
 
-  const struct {
-    std::vector<std::string> args;
-    int status;
-    std::string message;
-  } refused[] = {
+  const std::vector<Refusal> refused = {
       {{cases.dir->File("poisson.rds")}, 2, "method \"poisson\""},
       {{cases.dir->File("lm.rds")}, 2, "holds an object of class lm, not an rpart tree"},
       {{cases.dir->File("usesurrogate1.rds")}, 2, "usesurrogate = 1"},
@@ -477,12 +517,7 @@ TEST(RpartConverter, CarriesPriorsWeightsAndSurrogatesAndRefusesWhatItCannotConv
       {{}, 1, "no MODEL given"},
       {{"--bogus", "x.rds"}, 1, "unknown option --bogus"},
   };
-  for (const auto& r : refused) {
-    const CommandResult result = RunCommand(tool, r.args);
-    EXPECT_EQ(result.status, r.status) << r.message << ": " << result.err;
-    EXPECT_NE(result.err.find(r.message), std::string::npos) << result.err;
-    EXPECT_EQ(result.out, "") << r.message;
-  }
+  ExpectRefused(tool, refused);
 }
 
 }  // namespace
