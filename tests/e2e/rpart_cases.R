@@ -9,7 +9,8 @@ suppressPackageStartupMessages(library(rpart))
 dir <- commandArgs(trailingOnly = TRUE)[1]
 
 cell <- function(x) {
-  out <- if (is.numeric(x)) sprintf("%.17g", x) else as.character(x)
+  out <- if (is.logical(x)) as.character(as.integer(x))
+    else if (is.numeric(x)) sprintf("%.17g", x) else as.character(x)
   out[is.na(x)] <- ""
   out
 }
@@ -58,12 +59,18 @@ car <- car90[, c("Price", "Country", "Disp", "HP", "Reliability", "Type", "Weigh
                  "Mileage", "Rim")]
 w_kyph <- runif(nrow(kyphosis), 0.5, 3)
 w_iris <- rep(c(1, 2, 3), length.out = nrow(iris))
+kyph <- kyphosis
+kyph$Start <- ifelse(kyph$Start > 12, "low", ifelse(kyph$Start > 5, "middle", "top"))
+kyph$Old <- kyph$Age > 100
 cases <- rbind(
   run_case("kyphosis", rpart(Kyphosis ~ Age + Number + Start, kyphosis), kyphosis),
   run_case("kyphosis_prior_weights",
            rpart(Kyphosis ~ Age + Number + Start, kyphosis, weights = w_kyph,
                  parms = list(prior = c(0.6, 0.4)),
                  control = rpart.control(cp = 0.001, minsplit = 5)), kyphosis),
+  run_case("kyphosis_character_logical",
+           rpart(Kyphosis ~ Start + Old + Number, kyph,
+                 control = rpart.control(cp = 0.001, minsplit = 5)), kyph),
   run_case("iris_deep", rpart(Species ~ ., iris, control = rpart.control(cp = 0, minsplit = 2)),
            iris),
   run_case("iris_weighted_gini", rpart(Species ~ ., iris, weights = w_iris,
