@@ -66,7 +66,7 @@ cases <- rbind(
   run_case("kyphosis", rpart(Kyphosis ~ Age + Number + Start, kyphosis), kyphosis),
   run_case("kyphosis_prior_weights",
            rpart(Kyphosis ~ Age + Number + Start, kyphosis, weights = w_kyph,
-                 parms = list(prior = c(0.6, 0.4)),
+                 parms = list(prior = c(0.6, 0.4), loss = matrix(c(0, 3, 1, 0), 2)),
                  control = rpart.control(cp = 0.001, minsplit = 5)), kyphosis),
   run_case("kyphosis_character_logical",
            rpart(Kyphosis ~ Start + Old + Number, kyph,
