@@ -2,6 +2,7 @@
 // leaf the fitting software sends it to, with the same prediction, both through the in-memory
 // tree and through the PMML document exported from it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -429,6 +430,12 @@ TEST(SklearnConverter, WritesTheFileGivenAndRefusesWhatItCannotConvert) {
   EXPECT_EQ(toFile.status, 0) << toFile.err;
   EXPECT_EQ(toFile.out, "");
   EXPECT_EQ(ReadFile(path), toStdout.out);
+  // Written through a temporary file, yet with the mode any file the user creates gets.
+  struct stat written {};
+  ASSERT_EQ(::stat(path.c_str(), &written), 0);
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(written.st_mode & 0777, 0666 & ~mask);
   // The shallow iris tree: one split, the root's improvement is the Gini decrease
   // 2/3 - 100/150 * 1/2 = 1/3, setosa alone on the left.
   memtree::Model loaded = memtree::ParseModel(toStdout.out, "iris_shallow.json");
