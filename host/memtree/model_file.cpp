@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <initializer_list>
@@ -1371,13 +1373,23 @@ Model LoadModel(std::istream& in, const std::string& name) {
   return ParseModel(std::move(text), name);
 }
 
+namespace {
+
+// The C library's reason, when the failed open left one.
+std::string Reason(int error) {
+  return error == 0 ? std::string() : std::string(" (") + std::strerror(error) + ")";
+}
+
+}  // namespace
+
 Model LoadModel(const std::string& path) {
   struct stat info;
   if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
     throw ModelError(path + ": is a directory, not a model file");
   }
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw ModelError(path + ": cannot be opened");
+  if (!in) throw ModelError(path + ": cannot be opened" + Reason(errno));
   return LoadModel(in, path);
 }
 
@@ -1395,8 +1407,9 @@ void SaveModel(const MemTree& tree, const mdt::ModelMetadataImp& metadata, std::
 void SaveModel(const MemTree& tree, const mdt::ModelMetadataImp& metadata,
                const std::string& path) {
   const std::string text = ModelText(tree, metadata);
+  errno = 0;
   std::ofstream out(path, std::ios::binary);
-  if (!out) throw ModelError(path + ": cannot be opened for writing");
+  if (!out) throw ModelError(path + ": cannot be opened for writing" + Reason(errno));
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
   out.close();
   if (!out) throw ModelError(path + ": cannot be written");

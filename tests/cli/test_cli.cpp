@@ -62,7 +62,8 @@ TEST(Cli, UnreadableModelsExitWithTwoAndSayWhy) {
   TempDir dir;
   CommandResult missing = RunCommand(kExe, {"info", dir.File("absent.json")});
   EXPECT_EQ(missing.status, 2);
-  EXPECT_EQ(missing.err, "treexport: " + dir.File("absent.json") + ": cannot be opened\n");
+  EXPECT_EQ(missing.err, "treexport: " + dir.File("absent.json") +
+                             ": cannot be opened (No such file or directory)\n");
   EXPECT_EQ(missing.out, "");
 
   CommandResult directory = RunCommand(kExe, {"info", dir.path()});
@@ -73,6 +74,8 @@ TEST(Cli, UnreadableModelsExitWithTwoAndSayWhy) {
   CommandResult malformed = RunCommand(kExe, {"info", dir.File("cut.json")});
   EXPECT_EQ(malformed.status, 2);
   EXPECT_EQ(malformed.err.rfind("treexport: " + dir.File("cut.json") + ":2:", 0), 0u)
+      << malformed.err;
+  EXPECT_NE(malformed.err.find("the text ends before its JSON value does"), std::string::npos)
       << malformed.err;
 
   WriteFile(dir.File("broken.json"), BrokenModel());

@@ -229,6 +229,9 @@ JsonDocument::JsonDocument(std::string text, std::string name)
   if (result.Code() == rapidjson::kParseErrorTermination && !handler.Error().empty()) {
     message = handler.Error();
     offset = handler.ErrorOffset();
+  } else if (offset >= text_.size() && result.Code() != rapidjson::kParseErrorDocumentEmpty) {
+    // RapidJSON calls a cut-off text an invalid value; say what the user did.
+    message = "syntax error: the text ends before its JSON value does (cut off?)";
   } else {
     message = std::string("syntax error: ") + rapidjson::GetParseError_En(result.Code());
     if (!message.empty() && message.back() == '.') message.pop_back();
