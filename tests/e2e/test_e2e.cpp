@@ -24,6 +24,7 @@
 #include "tests/support/pmml_evaluator.h"
 #include "tests/support/run_command.h"
 #include "tests/support/xml_check.h"
+#include "treexml/xml_output_adapter.h"
 
 namespace {
 
@@ -135,6 +136,15 @@ std::string ExportPmml(const memtree::Model& model) {
   return out.str();
 }
 
+std::string ExportTreeXml(const memtree::Model& model) {
+  TreeOut::XMLOutputAdapter adapter;
+  std::ostringstream out;
+  adapter.GenerateXML(out, *model.tree, model.metadata.get());
+  return out.str();
+}
+
+const std::string kTreeDtd = std::string(TREEXPORT_SOURCE_DIR) + "/docs/Tree.dtd";
+
 struct Tally {
   int rows = 0;
   int disagreements = 0;
@@ -191,6 +201,12 @@ class RowComparer {
         document_(ExportPmml(model)),
         pmml_(document_) {
     EXPECT_EQ(testing_support::XmlDoc(document_).PmmlSchemaErrors(), "") << name;
+    // The same tree as tree XML: valid, and holding every node once.
+    const testing_support::XmlDoc treeXml(ExportTreeXml(model));
+    EXPECT_EQ(treeXml.DtdErrors(kTreeDtd), "") << name;
+    const char* const nodeKinds = tree_.IsClassification() ? "count(//ClsNode | //ClsTerminalNode)"
+                                                           : "count(//RegNode | //RegTerminalNode)";
+    EXPECT_EQ(treeXml.Number(nodeKinds), static_cast<double>(tree_.GetNumberOfNodes())) << name;
     for (const mdt::Variable* predictor : predictors_) {
       columns_.push_back(Column(predictor->GetName()));
       codes_.emplace_back();
