@@ -18,7 +18,7 @@
 namespace xmlu {
 class XMLElement;
 class XMLTextWriter;
-}
+}  // namespace xmlu
 
 namespace TreeOut {
 
