@@ -9,8 +9,8 @@ reaches when each split sends it where missing_go_to_left says.
 
 import csv
 import importlib.machinery
-import importlib.util
 import sys
+import types
 
 import numpy as np
 from sklearn import datasets
@@ -38,10 +38,9 @@ class TreeWithMissingRouting:
 
 
 def main(converter, out):
-    loader = importlib.machinery.SourceFileLoader("sklearn2treexport", converter)
-    spec = importlib.util.spec_from_loader(loader.name, loader)
-    tool = importlib.util.module_from_spec(spec)
-    loader.exec_module(tool)
+    # The converter is a script without a .py suffix: load it as a module by its path.
+    tool = types.ModuleType("sklearn2treexport")
+    importlib.machinery.SourceFileLoader(tool.__name__, converter).exec_module(tool)
 
     iris = datasets.load_iris()
     est = DecisionTreeClassifier(max_depth=3, random_state=0).fit(iris.data, iris.target)
