@@ -70,14 +70,8 @@ void PMMLOutputAdapterImp::GeneratePMML(std::ostream& out, const tree::TreeAlgor
     AddHeader(root.get());
     AddDataDictionary(root.get());
     writer.Flush();
-    writer_ = &writer;
-    try {
-      AddTreeModel(root.get(), sample);
-    } catch (...) {
-      writer_ = nullptr;
-      throw;
-    }
-    writer_ = nullptr;
+    xmlu::WritingScope streaming(writer_, writer);
+    AddTreeModel(root.get(), sample);
   }
   writer.Close();
   root.reset();

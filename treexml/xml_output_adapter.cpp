@@ -51,13 +51,10 @@ void XMLOutputAdapter::GenerateXML(std::ostream& out, const tree::TreeAlgorithmB
   docType.reset();
   // The elements are written as they are finished: the same bytes as writing the whole tree.
   xmlu::XMLTextWriter writer(text, output.state);
-  struct Streaming {
-    xmlu::XMLTextWriter*& writer;
-    ~Streaming() { writer = nullptr; }
-  } streaming{writer_};
-  writer_ = &writer;
-  BuildDocument(tree, metadata);
-  writer_ = nullptr;
+  {
+    xmlu::WritingScope streaming(writer_, writer);
+    BuildDocument(tree, metadata);
+  }
   xmlu::WriteDocument(output, text);
 }
 
@@ -79,7 +76,7 @@ std::unique_ptr<xmlu::XMLElement> XMLOutputAdapter::BuildDocument(
 
   std::unique_ptr<xmlu::XMLElement> root(xmlu::NewElement("Tree"));
   SetAttributes_Tree(root.get());
-  if (writer_ != nullptr) writer_->Open(*root);
+  xmlu::OpenIfWriting(writer_, *root);
   AddVersionInfo(root.get());
   AddDictionary(root.get());
   if (tree.IsClassification()) {

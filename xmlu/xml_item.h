@@ -151,6 +151,19 @@ class ARBTREXM_API XMLTextWriter {
   std::vector<OpenElement> open_;
 };
 
+/// Points an exporter's writer slot at writer for one build and empties it again however the
+/// build ends, so that a later build of the whole item tree never writes into a dead writer.
+class WritingScope {
+ public:
+  WritingScope(XMLTextWriter*& slot, XMLTextWriter& writer) : slot_(slot) { slot_ = &writer; }
+  ~WritingScope() { slot_ = nullptr; }
+  WritingScope(const WritingScope&) = delete;
+  WritingScope& operator=(const WritingScope&) = delete;
+
+ private:
+  XMLTextWriter*& slot_;
+};
+
 /// For element writers that serve both ways of building: opens element on writer when there is
 /// one, and does nothing when the item tree is being built whole.
 ARBTREXM_API void OpenIfWriting(XMLTextWriter* writer, XMLElement& element);
