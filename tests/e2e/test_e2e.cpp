@@ -426,16 +426,30 @@ void ExpectRefused(const std::string& tool, const std::vector<Refusal>& refused)
   }
 }
 
-bool HaveSklearn() { return Works(kPython, {"-c", "import sklearn, joblib"}); }
-bool HaveRpart() { return Works(kRscript, {"-e", "library(rpart)"}); }
+// Each converter's tests run only where its interpreter and package are, and say so otherwise.
+class SklearnConverter : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!Works(kPython, {"-c", "import sklearn, joblib"})) {
+      GTEST_SKIP() << kPython << " with scikit-learn and joblib is not installed";
+    }
+  }
+};
 
-TEST(SklearnConverter, EveryRowReachesTheSourcesLeafWithItsPrediction) {
-  if (!HaveSklearn()) GTEST_SKIP() << kPython << " with scikit-learn and joblib is not installed";
+class RpartConverter : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!Works(kRscript, {"-e", "library(rpart)"})) {
+      GTEST_SKIP() << kRscript << " with the rpart package is not installed";
+    }
+  }
+};
+
+TEST_F(SklearnConverter, EveryRowReachesTheSourcesLeafWithItsPrediction) {
   ConvertAndCompareAll("sklearn", Fitted(kPython, "sklearn_cases.py"), "sklearn2treexport");
 }
 
-TEST(SklearnConverter, WritesTheFileGivenAndRefusesWhatItCannotConvert) {
-  if (!HaveSklearn()) GTEST_SKIP() << kPython << " with scikit-learn and joblib is not installed";
+TEST_F(SklearnConverter, WritesTheFileGivenAndRefusesWhatItCannotConvert) {
   const Cases& cases = Fitted(kPython, "sklearn_cases.py");
   ASSERT_EQ(cases.run.status, 0) << cases.run.err;
   const std::string tool = kTools + "/sklearn2treexport";
@@ -474,8 +488,7 @@ TEST(SklearnConverter, WritesTheFileGivenAndRefusesWhatItCannotConvert) {
   ExpectRefused(tool, refused);
 }
 
-TEST(SklearnConverter, MissingGoToLeftBecomesEachSplitsMissingValueChild) {
-  if (!HaveSklearn()) GTEST_SKIP() << kPython << " with scikit-learn and joblib is not installed";
+TEST_F(SklearnConverter, MissingGoToLeftBecomesEachSplitsMissingValueChild) {
   TempDir dir;
   const CommandResult run = RunCommand(
       kPython, {kScripts + "/sklearn_missing.py", kTools + "/sklearn2treexport", dir.File("m")});
@@ -505,13 +518,11 @@ TEST(SklearnConverter, MissingGoToLeftBecomesEachSplitsMissingValueChild) {
   EXPECT_EQ(PmmlTreeEvaluator(ExportPmml(model)).LeafId({}), leaf);
 }
 
-TEST(RpartConverter, EveryRowWithAndWithoutMissingValuesReachesRpartsNode) {
-  if (!HaveRpart()) GTEST_SKIP() << kRscript << " with the rpart package is not installed";
+TEST_F(RpartConverter, EveryRowWithAndWithoutMissingValuesReachesRpartsNode) {
   ConvertAndCompareAll("rpart", Fitted(kRscript, "rpart_cases.R"), "rpart2treexport");
 }
 
-TEST(RpartConverter, CarriesPriorsWeightsAndSurrogatesAndRefusesWhatItCannotConvert) {
-  if (!HaveRpart()) GTEST_SKIP() << kRscript << " with the rpart package is not installed";
+TEST_F(RpartConverter, CarriesPriorsWeightsAndSurrogatesAndRefusesWhatItCannotConvert) {
   const Cases& cases = Fitted(kRscript, "rpart_cases.R");
   ASSERT_EQ(cases.run.status, 0) << cases.run.err;
   const std::string tool = kTools + "/rpart2treexport";
