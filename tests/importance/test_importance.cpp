@@ -52,10 +52,9 @@ class FakeTree : public tree::TreeAlgorithmBase {
  public:
   FakeNode& Add(FakeNode* parent) {
     nodes_.push_back(std::make_unique<FakeNode>());
-    FakeNode& node = *nodes_.back();
-    node.parent = parent;
-    if (parent != nullptr) parent->children.push_back(&node);
-    return node;
+    nodes_.back()->parent = parent;
+    if (parent != nullptr) parent->children.push_back(nodes_.back().get());
+    return *nodes_.back();
   }
   const tree::Node* GetRoot() const override { return nodes_.empty() ? nullptr : nodes_[0].get(); }
   bool IsClassification() const override { return false; }
@@ -69,27 +68,6 @@ class FakeTree : public tree::TreeAlgorithmBase {
   std::vector<std::unique_ptr<FakeNode>> nodes_;
 };
 
-// Root splits on x0 (improvement 0.3), surrogate x2 (0.1); its first child splits on x1 (0.2),
-// surrogate x0 (0.05); its second child splits on x3 whose improvement lacks the entry-0 flag.
-// x4 is used by no split.
-//   weight 1.0: raw x0 = 0.3 + 0.05 = 0.35, x1 = 0.2, x2 = 0.1, x3 = 0; sum 0.65
-//               -> x0 = 0.35/0.65 = 7/13, x1 = 0.2/0.65 = 4/13, x2 = 0.1/0.65 = 2/13, x3 = 0
-//   weight 0.5: raw x0 = 0.3 + 0.025 = 0.325, x1 = 0.2, x2 = 0.05; sum 0.575
-//               -> x0 = 13/23, x1 = 8/23, x2 = 2/23, x3 = 0
-void BuildTree(FakeTree& model) {
-  FakeNode& root = model.Add(nullptr);
-  root.splits.emplace_back(0, 0.3);
-  root.surrogates.emplace_back(2, 0.1);
-  FakeNode& left = model.Add(&root);
-  left.splits.emplace_back(1, 0.2);
-  left.surrogates.emplace_back(0, 0.05);
-  model.Add(&left);
-  model.Add(&left);
-  FakeNode& right = model.Add(&root);
-  right.splits.emplace_back(3, 5.0, tree::stat::kImprovement);
-  model.Add(&right);
-}
-
 double ImportanceOf(const TreeOut::PredictorRank& rank, unsigned p) {
   const TreeOut::PredictorImportance* entry = rank.GetPredictorImportance(p);
   EXPECT_NE(entry, nullptr) << "predictor " << p;
@@ -101,8 +79,26 @@ double ImportanceOf(const TreeOut::PredictorRank& rank, unsigned p) {
 }  // namespace
 
 TEST(PredictorRank, SumsPrimaryAndWeightedSurrogateImprovementsNormalised) {
+  // Root splits on x0 (improvement 0.3), surrogate x2 (0.1); its first child splits on x1
+  // (0.2), surrogate x0 (0.05); its second child splits on x3 whose improvement lacks the
+  // entry-0 flag. x4 is used by no split.
+  //   weight 1.0: raw x0 = 0.3 + 0.05 = 0.35, x1 = 0.2, x2 = 0.1, x3 = 0; sum 0.65
+  //               -> x0 = 0.35/0.65 = 7/13, x1 = 0.2/0.65 = 4/13, x2 = 0.1/0.65 = 2/13, x3 = 0
+  //   weight 0.5: raw x0 = 0.3 + 0.025 = 0.325, x1 = 0.2, x2 = 0.05; sum 0.575
+  //               -> x0 = 13/23, x1 = 8/23, x2 = 2/23, x3 = 0
   FakeTree model;
-  BuildTree(model);
+  FakeNode& root = model.Add(nullptr);
+  root.splits.emplace_back(0, 0.3);
+  root.surrogates.emplace_back(2, 0.1);
+  FakeNode& left = model.Add(&root);
+  left.splits.emplace_back(1, 0.2);
+  left.surrogates.emplace_back(0, 0.05);
+  model.Add(&left);
+  model.Add(&left);
+  FakeNode& right = model.Add(&root);
+  right.splits.emplace_back(3, 5.0, tree::stat::kImprovement);
+  model.Add(&right);
+
   TreeOut::PredictorRank rank;
   ArbTree::ArbStatus status =
       rank.ComputeVariableImportance(model, TreeOut::CartPredictorImportanceSettings(1.0));
@@ -119,24 +115,13 @@ TEST(PredictorRank, SumsPrimaryAndWeightedSurrogateImprovementsNormalised) {
   EXPECT_NEAR(ImportanceOf(rank, 1), 8.0 / 23, 1e-12);
   EXPECT_NEAR(ImportanceOf(rank, 2), 2.0 / 23, 1e-12);
   EXPECT_EQ(ImportanceOf(rank, 3), 0.0);
-}
 
-TEST(PredictorRank, ZeroTotalKeepsRawZerosAndMissingRootClearsResults) {
-  FakeTree model;
-  FakeNode& root = model.Add(nullptr);
-  root.splits.emplace_back(1, 0.4, tree::stat::kEntry0);  // entry set but not an improvement
-  model.Add(&root);
-  TreeOut::PredictorRank rank;
-  rank.ComputeVariableImportance(model, TreeOut::CartPredictorImportanceSettings(1.0));
-  EXPECT_EQ(ImportanceOf(rank, 1), 0.0);
-  EXPECT_EQ(rank.GetPredictorImportance(0), nullptr);
-
+  // A model without a root fails and leaves no earlier result behind.
   FakeTree empty;
-  ArbTree::ArbStatus status =
-      rank.ComputeVariableImportance(empty, TreeOut::CartPredictorImportanceSettings(1.0));
+  status = rank.ComputeVariableImportance(empty, TreeOut::CartPredictorImportanceSettings(1.0));
   EXPECT_EQ(status.code, 10004);
   EXPECT_EQ(status.severity, -1);
-  EXPECT_EQ(rank.GetPredictorImportance(1), nullptr);
+  EXPECT_EQ(rank.GetPredictorImportance(0), nullptr);
 }
 
 TEST(PredictorRank, WalksAHundredThousandDeepChain) {
