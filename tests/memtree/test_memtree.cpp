@@ -14,6 +14,7 @@
 #include "host/memtree/model_file.h"
 #include "host/memtree/summary.h"
 #include "host/memtree/tree_builder.h"
+#include "model/collect_split_values.h"
 #include "model/prefix_node_iterator.h"
 #include "tests/support/model_text.h"
 #include "tests/support/stack.h"
@@ -183,28 +184,102 @@ TEST(ModelFile, NumbersSurviveTheRoundTrip) {
 
 TEST(ModelFile, DeepChainLoadsWalksSavesAndDiesWithoutRecursion) {
   constexpr int kDepth = 100000;
-  const std::string text = testing_support::ChainModel(kDepth);
+  // x ordinal, so that the split-value pass gathers the cuts; the deepest split's cut differs.
+  std::string text = With(testing_support::ChainModel(kDepth), "\"level\": \"continuous\"",
+                          "\"level\": \"ordinal\"");
+  text.replace(text.rfind("{\"low\": 0}"), 10, "{\"low\": 7}");
   testing_support::RunOnStack(testing_support::kDefaultStack, [&] {
     memtree::Model model = memtree::ParseModel(text, "deep.json");
     EXPECT_EQ(model.tree->GetNumberOfNodes(), static_cast<std::size_t>(kDepth));
     EXPECT_EQ(model.tree->GetDepth(), static_cast<std::size_t>(kDepth - 1));
     EXPECT_EQ(model.tree->GetNumberOfLeaves(), 1u);
-    tree::PrefixNodeIterator it(model.tree->GetRoot());
-    int visited = 0;
-    const tree::Node* last = nullptr;
-    while (const tree::Node* node = it.Next()) {
-      ++visited;
-      last = node;
-    }
-    EXPECT_EQ(visited, kDepth);
-    ASSERT_NE(last, nullptr);
-    EXPECT_EQ(last->GetRegInfo(tree::TRAINING_SAMPLE)->GetMean(), kDepth - 1);
-    EXPECT_EQ(model.tree->Route({5.0}), kDepth - 1);
+    EXPECT_EQ(model.tree->Route({8.0}), kDepth - 1);
     EXPECT_EQ(model.tree->Route({-5.0}), kDepth - 1);  // not covered: the biggest child
+    TreeOut::SplitValueSets sets;
+    TreeOut::CollectSplitValues(*model.tree, model.metadata.get(), sets);
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(sets[0], (std::set<double>{0, 7}));
     const std::string first = memtree::ModelText(*model.tree, *model.metadata);
     memtree::Model again = memtree::ParseModel(first, "deep.json");
     EXPECT_EQ(memtree::ModelText(*again.tree, *again.metadata), first);
   });
+}
+
+// x continuous, c nominal (code 3 is used by no split), z ordinal; node 2 (60 records) is bigger
+// than node 1 (40), node 3 (25) than node 4 (15). Pre-order (0 1 3 4 2) differs from the order
+// by level.
+//   node 0: x <= 3.5 | > 3.5, no missing child; surrogate c {0} | {1, 2}, missing -> 1
+//     node 1: c {0} | {1}, missing -> 0; surrogate z <= 2 | > 4, which no record below gives
+const char* const kTree = R"({
+  "format": "treexport-model", "version": 1, "function": "classification", "algorithm": 0,
+  "fields": [
+    {"name": "x", "level": "continuous", "storage": "numeric"},
+    {"name": "c", "level": "nominal", "storage": "numeric", "categories": [{"code": 0, "values": [0]}, {"code": 1, "values": [1]}, {"code": 2, "values": [2]}, {"code": 3, "values": [3]}]},
+    {"name": "z", "level": "ordinal", "storage": "numeric"},
+    {"name": "t", "level": "nominal", "storage": "string", "categories": [{"code": 0, "values": ["a"]}, {"code": 1, "values": ["b"]}]}
+  ],
+  "predictors": ["x", "c", "z"], "target": "t",
+  "nodes": [
+    {"id": 0, "children": [1, 2], "samples": [{"count": 100, "class": {"predicted": 1, "counts": [45, 55]}}],
+     "split": {"predictor": "x", "children": [{"high": 3.5}, {"low": 3.5, "lowOpen": true}]},
+     "surrogates": [{"predictor": "c", "children": [{"codes": [0]}, {"codes": [1, 2]}], "missingChild": 1}]},
+    {"id": 1, "children": [3, 4], "samples": [{"count": 40, "class": {"predicted": 0, "counts": [30, 10]}}],
+     "split": {"predictor": "c", "children": [{"codes": [0]}, {"codes": [1]}], "missingChild": 0},
+     "surrogates": [{"predictor": "z", "children": [{"high": 2}, {"low": 4, "lowOpen": true}]}]},
+    {"id": 3, "samples": [{"count": 25, "class": {"predicted": 0, "counts": [20, 5]}}]},
+    {"id": 4, "samples": [{"count": 15, "class": {"predicted": 0, "counts": [10, 5]}}]},
+    {"id": 2, "samples": [{"count": 60, "class": {"predicted": 1, "counts": [15, 45]}}]}
+  ]
+})";
+
+TEST(Route, PrimaryThenSurrogatesThenBiggestChild) {
+  const memtree::Model model = memtree::ParseModel(kTree, "tree.json");
+  const memtree::MemTree& tree = *model.tree;
+  EXPECT_EQ(tree.GetRoot()->GetBiggestChild(), 1);
+  const double nan = std::nan("");
+  EXPECT_EQ(tree.Route({1.0, 0.0}), 3);                    // primary left, then c = 0
+  EXPECT_EQ(tree.Route({3.5, 1.0}), 4);                    // the bound belongs to the left child
+  EXPECT_EQ(tree.Route({3.6, 0.0}), 2);                    // primary right
+  EXPECT_EQ(tree.Route({std::nullopt, 0.0}), 3);           // x missing: surrogate sends c = 0 left
+  EXPECT_EQ(tree.Route({nan, 2.0}), 2);                    // NaN counts as missing; surrogate right
+  EXPECT_EQ(tree.Route({std::nullopt, std::nullopt}), 2);  // surrogate's missing child
+  EXPECT_EQ(tree.Route({}), 2);                   // a short record: every predictor missing
+  EXPECT_EQ(tree.Route({1.0, std::nullopt}), 3);  // node 1's rule takes missing values left
+  EXPECT_EQ(tree.Route({1.0, 7.0}), 3);           // c = 7 fits no child: node 1's biggest
+  EXPECT_EQ(tree.Route({std::nullopt, 7.0}), 2);  // nothing decides at the root: biggest
+}
+
+std::vector<unsigned> Walk(const tree::Node* start) {
+  std::vector<unsigned> ids;
+  tree::PrefixNodeIterator it(start);
+  while (!it.AtEnd()) ids.push_back(it.Next()->GetId());
+  EXPECT_EQ(it.Next(), nullptr);
+  return ids;
+}
+
+TEST(PrefixNodeIterator, VisitsTheStartSubtreeInPreOrder) {
+  const memtree::Model model = memtree::ParseModel(kTree, "tree.json");
+  const tree::Node* root = model.tree->GetRoot();
+  EXPECT_EQ(Walk(root), (std::vector<unsigned>{0, 1, 3, 4, 2}));
+  EXPECT_EQ(Walk(root->GetChild(0)), (std::vector<unsigned>{1, 3, 4}));
+  const tree::Node* leaf = root->GetChild(0)->GetChild(1);
+  tree::PrefixNodeIterator it(leaf);
+  EXPECT_TRUE(it.IsAtStart());
+  EXPECT_FALSE(it.AtEnd());
+  EXPECT_EQ(it.Next(), leaf);
+  EXPECT_FALSE(it.IsAtStart());
+  EXPECT_TRUE(it.AtEnd());
+}
+
+TEST(CollectSplitValues, GathersNominalCodesAndOrdinalCutsOnly) {
+  const memtree::Model model = memtree::ParseModel(kTree, "tree.json");
+  TreeOut::SplitValueSets sets{{42.0}};  // rebuilt, not added to
+  EXPECT_EQ(TreeOut::CollectSplitValues(*model.tree, model.metadata.get(), sets).code, 0);
+  ASSERT_EQ(sets.size(), 4u);
+  EXPECT_TRUE(sets[0].empty());                     // continuous cuts are not gathered
+  EXPECT_EQ(sets[1], (std::set<double>{0, 1, 2}));  // 2 from the surrogate only; 3 from none
+  EXPECT_EQ(sets[2], (std::set<double>{2, 4}));     // both ends of a surrogate's intervals
+  EXPECT_EQ(sets[3], (std::set<double>{0, 1}));     // the target's class codes
 }
 
 memtree::SampleStats Reg(double count, double mean) {
@@ -214,57 +289,12 @@ memtree::SampleStats Reg(double count, double mean) {
   return s;
 }
 
-memtree::RuleSpec Interval(int predictor, double cut, int missingChild = -1) {
-  memtree::RuleSpec rule;
-  rule.predictor = predictor;
-  rule.children = {memtree::ChildValues::Interval({std::nullopt, cut, false, false}),
-                   memtree::ChildValues::Interval({cut, std::nullopt, true, false})};
-  rule.missingChild = missingChild;
-  return rule;
-}
-
-memtree::RuleSpec Codes(int predictor, std::vector<int> left, std::vector<int> right,
-                        int missingChild = -1) {
+memtree::RuleSpec Codes(int predictor, std::vector<int> left, std::vector<int> right) {
   memtree::RuleSpec rule;
   rule.predictor = predictor;
   rule.children = {memtree::ChildValues::Codes(std::move(left)),
                    memtree::ChildValues::Codes(std::move(right))};
-  rule.missingChild = missingChild;
   return rule;
-}
-
-// Root 0 splits on x at 3.5 (no missing child), surrogate c {0} | {1, 2} sending missing right;
-// node 1 splits on c {0} | {1} with missing values left and no surrogate; node 2 (60 cases)
-// is bigger than node 1 (40).
-std::unique_ptr<memtree::MemTree> RoutingTree() {
-  memtree::TreeBuilder builder({false, 0, {2, 0}, 0, 1});
-  auto root = builder.AddRoot(0);
-  builder.SetSample(root, 0, Reg(100, 5));
-  builder.SetSplit(root, Interval(0, 3.5));
-  builder.AddSurrogate(root, Codes(1, {0}, {1, 2}, 1));
-  auto left = builder.AddChild(root, 1);
-  builder.SetSample(left, 0, Reg(40, 4));
-  builder.SetSplit(left, Codes(1, {0}, {1}, 0));
-  builder.SetSample(builder.AddChild(left, 3), 0, Reg(25, 3));
-  builder.SetSample(builder.AddChild(left, 4), 0, Reg(15, 4.5));
-  builder.SetSample(builder.AddChild(root, 2), 0, Reg(60, 7));
-  return builder.Build();
-}
-
-TEST(Route, PrimaryThenSurrogatesThenBiggestChild) {
-  auto tree = RoutingTree();
-  EXPECT_EQ(tree->GetRoot()->GetBiggestChild(), 1);
-  const double nan = std::nan("");
-  EXPECT_EQ(tree->Route({1.0, 0.0}), 3);           // primary left, then c = 0
-  EXPECT_EQ(tree->Route({3.5, 1.0}), 4);           // the bound belongs to the left child
-  EXPECT_EQ(tree->Route({3.6, 0.0}), 2);           // primary right
-  EXPECT_EQ(tree->Route({std::nullopt, 0.0}), 3);  // x missing: surrogate sends c = 0 left
-  EXPECT_EQ(tree->Route({nan, 2.0}), 2);           // NaN counts as missing; surrogate right
-  EXPECT_EQ(tree->Route({std::nullopt, std::nullopt}), 2);  // surrogate's missing child
-  EXPECT_EQ(tree->Route({}), 2);                   // a short record: every predictor missing
-  EXPECT_EQ(tree->Route({1.0, std::nullopt}), 3);  // node 1's rule takes missing values left
-  EXPECT_EQ(tree->Route({1.0, 7.0}), 3);           // c = 7 fits no child: node 1's biggest
-  EXPECT_EQ(tree->Route({std::nullopt, 7.0}), 2);  // nothing decides at the root: biggest
 }
 
 std::string BuildError(const std::function<void(memtree::TreeBuilder&)>& steps,
