@@ -117,14 +117,4 @@ inline const char* const kChaid = R"({
   ]
 })";
 
-// A tree of one node.
-inline const char* const kStump = R"({
-  "format": "treexport-model", "version": 1, "function": "regression", "algorithm": 0,
-  "fields": [{"name": "a", "level": "nominal", "storage": "numeric"},
-             {"name": "b", "level": "continuous", "storage": "numeric"},
-             {"name": "y", "level": "continuous", "storage": "numeric"}],
-  "predictors": ["a", "b"], "target": "y",
-  "nodes": [{"id": 7, "samples": [{"count": 12, "regression": {"mean": 1.5}}]}]
-})";
-
 }  // namespace pmml_test

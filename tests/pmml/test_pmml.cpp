@@ -1,117 +1,132 @@
-// The PMML document: driver and header, data dictionary, mining schema and statistics, nodes,
-// predicates and extensions, checked by parsing and by the PMML 4.3 schema.
+// The PMML document, checked by parsing and against the PMML 4.3 schema: the adapter's settings
+// and lifecycle, what the bundled examples do not show of the dictionary, mining schema and
+// nodes, the predicate of every kind of rule, the extensions, and deep trees.
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <clocale>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "pmml/pmml_output_adapter.h"
 #include "tests/pmml/models.h"
+#include "tests/support/model_text.h"
 #include "tests/support/stack.h"
 #include "tests/support/xml_check.h"
 
 namespace {
 
+using testing_support::ChainModel;
+using testing_support::With;
 using testing_support::XmlDoc;
 using Names = std::vector<std::string>;
 
 memtree::Model Load(const std::string& text) { return memtree::ParseModel(text, "test.json"); }
 
-std::string Export(TreeOut::PMMLOutputAdapter& adapter, const tree::TreeAlgorithmBase& tree,
-                   const mdt::ModelMetadata& metadata, int sample = 0) {
+std::string Export(const tree::TreeAlgorithmBase& tree, const mdt::ModelMetadata& metadata,
+                   int sample = 0) {
   TreeOut::InstallPredictorRank();
+  TreeOut::PMMLOutputAdapter adapter;
   std::ostringstream out;
   adapter.GeneratePMML(out, tree, &metadata, static_cast<tree::DataSample>(sample));
   return out.str();
 }
 
 std::string Export(const std::string& modelText, int sample = 0) {
-  memtree::Model model = Load(modelText);
-  TreeOut::PMMLOutputAdapter adapter;
-  return Export(adapter, *model.tree, *model.metadata, sample);
+  const memtree::Model model = Load(modelText);
+  return Export(*model.tree, *model.metadata, sample);
 }
 
-// The text of model with one piece replaced, for variants of a model.
-std::string With(std::string text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  if (at == std::string::npos)
-    ADD_FAILURE() << "model text has no " << from;
-  else
-    text.replace(at, from.size(), to);
-  return text;
-}
+// The document of a model, which must be valid against the schema.
+struct Doc : XmlDoc {
+  explicit Doc(const std::string& modelText, int sample = 0) : XmlDoc(Export(modelText, sample)) {
+    EXPECT_EQ(PmmlSchemaErrors(), "");
+  }
+};
 
-// Forwards to a loaded model, with a few answers changed to reach what a model file cannot.
-class AlteredModel : public tree::TreeAlgorithmBase {
+std::string NodePath(const std::string& id) { return "//p:Node[@id='" + id + "']"; }
+
+// Forwards to a loaded model, changed where a model file cannot go: no root, or settings that
+// call every predictor nominal, so that interval value sets are of the wrong kind.
+class Altered : public tree::TreeAlgorithmBase {
  public:
-  explicit AlteredModel(const tree::TreeAlgorithmBase& inner) : inner_(inner) {}
-  bool noRoot = false;
-  bool statisticsFail = false;
-  const tree::Node* GetRoot() const override { return noRoot ? nullptr : inner_.GetRoot(); }
+  Altered(const tree::TreeAlgorithmBase& inner, bool noRoot, bool allNominal)
+      : inner_(inner), noRoot_(noRoot), allNominal_(allNominal) {}
+  const tree::Node* GetRoot() const override { return noRoot_ ? nullptr : inner_.GetRoot(); }
   bool IsClassification() const override { return inner_.IsClassification(); }
-  tree::AlgSettings* CreateSettings() const override { return inner_.CreateSettings(); }
+  tree::AlgSettings* CreateSettings() const override {
+    tree::AlgSettings* settings = inner_.CreateSettings();
+    return allNominal_ ? new Settings(std::unique_ptr<tree::AlgSettings>(settings)) : settings;
+  }
   ArbTree::ArbStatus ComputeTreeStatistics(tree::DataSample sample,
                                            tree::TreeStatistics& stats) const override {
-    if (!statisticsFail) return inner_.ComputeTreeStatistics(sample, stats);
-    ArbTree::ArbStatus failed;
-    failed.severity = 1;
-    return failed;
+    return inner_.ComputeTreeStatistics(sample, stats);
   }
   const ArbTree::ArbVersion& GetVersion() const override { return inner_.GetVersion(); }
 
  private:
+  struct Nominal : tree::PredictorDescriptor {
+    int GetMeasurementLevel() const override { return 0; }
+  };
+  struct Info : tree::PredictorInfo {
+    Nominal nominal;
+    const tree::PredictorDescriptor& GetPredictor(int) const override { return nominal; }
+  };
+  struct Settings : tree::AlgSettings {
+    explicit Settings(std::unique_ptr<tree::AlgSettings> inner) : inner(std::move(inner)) {}
+    std::unique_ptr<tree::AlgSettings> inner;
+    Info info;
+    int GetAlgorithmType() const override { return inner->GetAlgorithmType(); }
+    const tree::PredictorInfo& GetPredictorInfo() const override { return info; }
+    const tree::RiskEstimation& GetRiskEstimation() const override {
+      return inner->GetRiskEstimation();
+    }
+  };
   const tree::TreeAlgorithmBase& inner_;
+  bool noRoot_, allNominal_;
 };
 
 TEST(PmmlDocument, BareRootForAModelWithoutRoot) {
-  memtree::Model model = Load(pmml_test::kStump);
-  AlteredModel empty(*model.tree);
-  empty.noRoot = true;
-  TreeOut::PMMLOutputAdapter adapter;
-  EXPECT_EQ(Export(adapter, empty, *model.metadata),
+  const memtree::Model model = Load(ChainModel(1));
+  EXPECT_EQ(Export(Altered(*model.tree, true, false), *model.metadata),
             "\n<PMML\n\tversion=\"4.3\"\n\txmlns=\"http://www.dmg.org/PMML-4_3\"\n"
             "\txmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"\n"
             "\txsi:schemaLocation=\"http://www.dmg.org/PMML-4_3 pmml-4-3.xsd\"/>");
 }
 
-TEST(PmmlDocument, HeaderTextsAndTheirSetters) {
-  memtree::Model model = Load(pmml_test::kStump);
-  TreeOut::PMMLOutputAdapter fresh;
-  const std::string text = Export(fresh, *model.tree, *model.metadata);
-  EXPECT_EQ(text.rfind("\n<PMML\n\tversion=\"4.3\"", 0), 0u) << "no declaration, starts with LF";
-  XmlDoc doc(text);
-  EXPECT_EQ(doc.PmmlSchemaErrors(), "");
-  EXPECT_EQ(doc.ChildNames("/p:PMML"), (Names{"Header", "DataDictionary", "TreeModel"}));
-  EXPECT_NE(doc.Text("/p:PMML/p:Header/@copyright").find("treexport"), std::string::npos);
-  EXPECT_EQ(fresh.GetCopyRight(), "");
-  EXPECT_EQ(doc.AttributeNames("//p:Application"), (Names{"name", "version"}));
-  EXPECT_EQ(doc.Text("//p:Application/@name"), "");
-  EXPECT_EQ(doc.Text("//p:Application/@version"), "");
-  EXPECT_EQ(doc.ChildNames("/p:PMML/p:Header"), (Names{"Application", "Timestamp"}));
-  EXPECT_EQ(doc.Number("//p:Timestamp/node()"), 0);
-
-  TreeOut::PMMLOutputAdapterImp set;
-  set.SetCopyRight("");
-  set.SetApplicationName("app & co");
-  set.SetApplicationVersion("2.0");
-  set.SetAlgorithmName("my <algorithm>");
-  TreeOut::PMMLOutputAdapterImp copy(set);
-  for (TreeOut::PMMLOutputAdapterImp* adapter : {&set, &copy}) {
+TEST(PmmlDocument, SettingsTravelWithCopiesAndSuccessiveCallsAreIndependent) {
+  TreeOut::InstallPredictorRank();
+  const memtree::Model credit = Load(pmml_test::kCredit);
+  const memtree::Model regression = Load(pmml_test::kRegression);
+  auto generate = [](TreeOut::PMMLOutputAdapterImp& adapter, const memtree::Model& model) {
     std::ostringstream out;
-    adapter->GeneratePMML(out, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
-    XmlDoc again(out.str());
-    EXPECT_EQ(again.Number("/p:PMML/p:Header/@copyright"), 1);
-    EXPECT_EQ(again.Text("/p:PMML/p:Header/@copyright"), "");
-    EXPECT_EQ(again.Text("//p:Application/@name"), "app & co");
-    EXPECT_EQ(again.Text("//p:Application/@version"), "2.0");
-    EXPECT_EQ(again.Text("//p:TreeModel/@algorithmName"), "my <algorithm>");
-  }
+    adapter.GeneratePMML(out, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+    return out.str();
+  };
+  auto adapter = std::make_unique<TreeOut::PMMLOutputAdapterImp>();
+  adapter->SetCopyRight("");
+  const std::string first = generate(*adapter, credit);
+  const XmlDoc doc(first);
+  EXPECT_EQ(doc.PmmlSchemaErrors(), "");
+  EXPECT_EQ(doc.Number("/p:PMML/p:Header/@copyright"), 1);
+  EXPECT_EQ(doc.Text("/p:PMML/p:Header/@copyright"), "");
+
+  auto copy = std::make_unique<TreeOut::PMMLOutputAdapterImp>(*adapter);
+  const XmlDoc second(generate(*adapter, regression));
+  EXPECT_EQ(second.PmmlSchemaErrors(), "");
+  EXPECT_EQ(second.Texts("//p:MiningField/@name"), (Names{"x", "y"}));
+  // The copy and the original each hold their own settings object; both can go.
+  EXPECT_EQ(generate(*copy, credit), first);
+  *copy = *adapter;
+  adapter.reset();
+  copy.reset();
+  TreeOut::PMMLOutputAdapterImp assigned;
+  assigned = assigned;
+  EXPECT_EQ(generate(assigned, credit), Export(pmml_test::kCredit));
 }
 
 class RecordingTranscoder : public ArbTree::Transcoder {
@@ -125,141 +140,290 @@ class RecordingTranscoder : public ArbTree::Transcoder {
 };
 
 TEST(PmmlDocument, TranscoderGetsTheRawTextAndItsBytesGoOutUnchanged) {
-  // A label in the process code page: Latin-1 0xE9 when such a locale exists, else UTF-8 bytes.
+  // The model file is UTF-8; in a Latin-1 process the host would hold Latin-1 text.
   const std::string saved = std::setlocale(LC_CTYPE, nullptr);
   const bool latin1 = std::setlocale(LC_CTYPE, "de_DE.ISO-8859-1") != nullptr ||
                       std::setlocale(LC_CTYPE, "de_DE.iso88591") != nullptr;
-  const std::string label = latin1 ? "caf\xE9" : "caf\xC3\xA9";
-  memtree::Model model = Load(
-      With(pmml_test::kStump, "\"name\": \"b\"", "\"name\": \"b\", \"label\": \"caf\xC3\xA9\""));
-  // The model file is UTF-8; in a Latin-1 process the host would hold Latin-1 text.
+  const memtree::Model model =
+      Load(With(ChainModel(1), "\"name\": \"x\"", "\"name\": \"x\", \"label\": \"caf\xC3\xA9\""));
   TreeOut::PMMLOutputAdapter adapter;
   RecordingTranscoder transcoder;
   adapter.UseTranscoder(&transcoder);
-  const std::string written = Export(adapter, *model.tree, *model.metadata);
-  EXPECT_EQ(written, "transcoded:" + std::to_string(transcoder.seen.size()));
+  std::ostringstream transcoded, plain;
+  adapter.GeneratePMML(transcoded, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+  EXPECT_EQ(transcoded.str(), "transcoded:" + std::to_string(transcoder.seen.size()));
   EXPECT_EQ(transcoder.seen.rfind("\n<PMML", 0), 0u);
   EXPECT_NE(transcoder.seen.find("displayName=\"caf\xC3\xA9\""), std::string::npos);
 
   adapter.UseTranscoder(nullptr);
-  const std::string utf8 = Export(adapter, *model.tree, *model.metadata);
-  if (latin1) {
-    // Each byte of the UTF-8 label is a Latin-1 character, so it is converted once more.
-    EXPECT_NE(utf8.find("displayName=\"caf\xC3\x83\xC2\xA9\""), std::string::npos);
-  } else {
-    EXPECT_NE(utf8.find("displayName=\"caf\xC3\xA9\""), std::string::npos);
-  }
+  adapter.GeneratePMML(plain, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+  // In Latin-1 each byte of the UTF-8 label is a character of its own, converted once more.
+  EXPECT_NE(plain.str().find(latin1 ? "displayName=\"caf\xC3\x83\xC2\xA9\""
+                                    : "displayName=\"caf\xC3\xA9\""),
+            std::string::npos);
+  EXPECT_EQ(XmlDoc(plain.str()).PmmlSchemaErrors(), "");
   std::setlocale(LC_CTYPE, saved.c_str());
   if (!latin1) GTEST_SKIP() << "no ISO-8859-1 locale installed; checked the UTF-8 path only";
 }
 
-TEST(PmmlDocument, SuccessiveCallsAndCopiesAreIndependent) {
-  memtree::Model credit = Load(pmml_test::kCredit);
-  memtree::Model regression = Load(pmml_test::kRegression);
-  auto adapter = std::make_unique<TreeOut::PMMLOutputAdapterImp>();
-  std::ostringstream first, second;
-  adapter->GeneratePMML(first, *credit.tree, credit.metadata.get(), tree::TRAINING_SAMPLE);
-  auto copy = std::make_unique<TreeOut::PMMLOutputAdapterImp>(*adapter);
-  adapter->GeneratePMML(second, *regression.tree, regression.metadata.get(), tree::TRAINING_SAMPLE);
-  XmlDoc two(second.str());
-  EXPECT_EQ(two.Texts("//p:MiningField/@name"), (Names{"x", "y"}));
-  // The copy and the original each hold their own settings object; both can go.
-  std::ostringstream third;
-  copy->GeneratePMML(third, *credit.tree, credit.metadata.get(), tree::TRAINING_SAMPLE);
-  EXPECT_EQ(third.str(), first.str());
-  *copy = *adapter;
-  adapter.reset();
-  copy.reset();
-  TreeOut::PMMLOutputAdapterImp assigned;
-  assigned = assigned;
-  std::ostringstream fourth;
-  assigned.GeneratePMML(fourth, *credit.tree, credit.metadata.get(), tree::TRAINING_SAMPLE);
-  EXPECT_EQ(fourth.str(), first.str());
-}
-
-TEST(PmmlDataDictionary, FieldsOptypesCategoriesAndMissingValues) {
-  XmlDoc doc(Export(pmml_test::kCredit));
-  ASSERT_EQ(doc.PmmlSchemaErrors(), "");
-  const std::string dd = "/p:PMML/p:DataDictionary";
-  EXPECT_EQ(doc.Text(dd + "/@numberOfFields"), "6");
-  EXPECT_EQ(doc.Texts(dd + "/p:DataField/@name"),
-            (Names{"age", "region", "size", "unused", "credit", "wt"}));
-  EXPECT_EQ(
-      doc.Texts(dd + "/p:DataField/@optype"),
-      (Names{"continuous", "categorical", "ordinal", "categorical", "categorical", "categorical"}));
-  EXPECT_EQ(doc.Texts(dd + "/p:DataField/@dataType"),
-            (Names{"double", "string", "string", "string", "string", "double"}));
-  EXPECT_EQ(doc.Texts(dd + "/p:DataField/@isCyclic"), Names(6, "0"));
-  EXPECT_EQ(doc.AttributeNames(dd + "/p:DataField[@name='size']"),
+TEST(PmmlDataDictionary, CategoriesAndMissingValues) {
+  const Doc doc(pmml_test::kCredit);
+  const std::string field = "/p:PMML/p:DataDictionary/p:DataField";
+  // A field without a label still gets its (empty) displayName.
+  EXPECT_EQ(doc.AttributeNames(field + "[@name='size']"),
             (Names{"name", "displayName", "optype", "isCyclic", "dataType"}));
-  EXPECT_EQ(doc.Text(dd + "/p:DataField[@name='size']/@displayName"), "");
-  EXPECT_EQ(doc.Text(dd + "/p:DataField[@name='age']/@displayName"), "Age in years");
-
-  // age: the ranges in an extension first, then the missing values (null is no value).
-  const std::string age = dd + "/p:DataField[@name='age']";
-  EXPECT_EQ(doc.ChildNames(age), (Names{"Extension", "Value"}));
-  EXPECT_EQ(doc.Texts(age + "/p:Extension/p:X-DataField/p:Interval/@closure"),
-            (Names{"closedOpen", "closedClosed"}));
-  EXPECT_EQ(doc.Texts(age + "//p:Interval/@leftMargin"), (Names{"1", "200"}));
+  // age: a range open at its end, one without an end; null is no missing value.
+  const std::string age = field + "[@name='age']";
+  EXPECT_EQ(doc.Texts(age + "//p:Interval/@closure"), (Names{"closedOpen", "closedClosed"}));
   EXPECT_EQ(doc.Texts(age + "//p:Interval/@rightMargin"), (Names{"5", ""}));
   EXPECT_EQ(doc.Texts(age + "/p:Value/@value"), (Names{"-1"}));
-  EXPECT_EQ(doc.Texts(age + "/p:Value/@property"), (Names{"missing"}));
-
   // region: only the codes the splits name (1, 0, 3; not 2), every value of each, code order.
-  const std::string region = dd + "/p:DataField[@name='region']";
-  EXPECT_EQ(doc.Texts(region + "/p:Value/@value"), (Names{"north", "south", "S", "west"}));
-  EXPECT_EQ(doc.Texts(region + "/p:Value/@displayValue"), (Names{"Southern region"}));
-  EXPECT_EQ(doc.AttributeNames(region + "/p:Value[@value='south']"),
-            (Names{"value", "displayValue", "property"}));
+  EXPECT_EQ(doc.Texts(field + "[@name='region']/p:Value/@value"),
+            (Names{"north", "south", "S", "west"}));
   // size: ordinal, so every category of its code table, in code order (the file lists L first).
-  EXPECT_EQ(doc.Texts(dd + "/p:DataField[@name='size']/p:Value/@value"), (Names{"S", "M", "L"}));
-  EXPECT_EQ(doc.Number(dd + "/p:DataField[@name='unused']/*"), 0);
+  EXPECT_EQ(doc.Texts(field + "[@name='size']/p:Value/@value"), (Names{"S", "M", "L"}));
+  EXPECT_EQ(doc.Number(field + "[@name='unused']/*"), 0);
   // The target lists codes 0 and 1 in code order, decoded.
-  EXPECT_EQ(doc.Texts(dd + "/p:DataField[@name='credit']/p:Value/@value"), (Names{"yes", "no"}));
+  EXPECT_EQ(doc.Texts(field + "[@name='credit']/p:Value/@value"), (Names{"yes", "no"}));
   // A categorical weight field gets its missing values but no categories.
-  EXPECT_EQ(doc.Texts(dd + "/p:DataField[@name='wt']/p:Value/@value"), (Names{"0"}));
-  EXPECT_EQ(doc.Texts(dd + "/p:DataField[@name='wt']/p:Value/@property"), (Names{"missing"}));
-
-  XmlDoc regression(Export(pmml_test::kRegression));
-  EXPECT_EQ(regression.Number("//p:DataField[@name='y']/*"), 0);
-  EXPECT_EQ(regression.Text("/p:PMML/p:DataDictionary/@numberOfFields"), "3");
+  EXPECT_EQ(doc.Texts(field + "[@name='wt']/p:Value/@value"), (Names{"0"}));
 }
 
 TEST(PmmlMiningSchema, FieldsInOrderOfFirstUseThenTheTarget) {
-  XmlDoc doc(Export(pmml_test::kCredit, 1));
-  const std::string tm = "/p:PMML/p:TreeModel";
-  EXPECT_EQ(doc.ChildNames(tm),
-            (Names{"Extension", "MiningSchema", "ModelStats", "Node", "Extension"}));
+  const Doc doc(pmml_test::kCredit, 1);
   // Root primary (region), root surrogate (age), then node 1's split (size); weights never.
-  EXPECT_EQ(doc.Texts(tm + "/p:MiningSchema/p:MiningField/@name"),
+  EXPECT_EQ(doc.Texts("//p:MiningSchema/p:MiningField/@name"),
             (Names{"region", "age", "size", "credit"}));
-  EXPECT_EQ(doc.Texts(tm + "/p:MiningSchema/p:MiningField/@usageType"),
-            (Names{"active", "active", "active", "predicted"}));
-  EXPECT_EQ(doc.AttributeNames(tm + "/p:MiningSchema/p:MiningField"), (Names{"name", "usageType"}));
-  EXPECT_EQ(doc.Texts(tm + "/p:ModelStats/p:UnivariateStats/@field"),
-            (Names{"region", "age", "size"}));
+  EXPECT_EQ(doc.Texts("//p:ModelStats/p:UnivariateStats/@field"), (Names{"region", "age", "size"}));
   // Always the root's training count, even for an export of the test sample.
-  EXPECT_EQ(doc.Texts(tm + "//p:Counts/@totalFreq"), Names(3, "100"));
-  EXPECT_EQ(doc.Texts(tm + "//p:Counts/@missingFreq"), Names(3, "0"));
-  EXPECT_EQ(doc.Texts(tm + "//p:Counts/@invalidFreq"), Names(3, "0"));
-  EXPECT_EQ(doc.ChildNames(tm + "//p:UnivariateStats[@field='region']"), (Names{"Counts"}));
-  EXPECT_EQ(doc.ChildNames(tm + "//p:UnivariateStats[@field='age']"),
-            (Names{"Counts", "NumericInfo"}));
-  EXPECT_EQ(doc.Text(tm + "//p:NumericInfo/@minimum"), "18");
-  EXPECT_EQ(doc.Text(tm + "//p:NumericInfo/@maximum"), "90");
+  EXPECT_EQ(doc.Texts("//p:Counts/@totalFreq"), Names(3, "100"));
 
-  // x is split on but the root gives no range for it: the untouched 1 and 1.
-  XmlDoc regression(Export(pmml_test::kRegression));
-  EXPECT_EQ(regression.Text("//p:UnivariateStats[@field='x']/p:NumericInfo/@minimum"), "1");
-  EXPECT_EQ(regression.Text("//p:UnivariateStats[@field='x']/p:NumericInfo/@maximum"), "1");
-
-  XmlDoc stump(Export(pmml_test::kStump));
-  EXPECT_EQ(stump.PmmlSchemaErrors(), "");
+  // A tree without splits: the target only, and the first predictor's statistics.
+  const Doc stump(ChainModel(1));
   EXPECT_EQ(stump.Texts("//p:MiningField/@name"), (Names{"y"}));
-  EXPECT_EQ(stump.Texts("//p:MiningField/@usageType"), (Names{"predicted"}));
-  EXPECT_EQ(stump.Texts("//p:UnivariateStats/@field"), (Names{"a"}));
-  EXPECT_EQ(stump.Text("//p:Counts/@totalFreq"), "12");
+  EXPECT_EQ(stump.Texts("//p:UnivariateStats/@field"), (Names{"x"}));
   EXPECT_EQ(stump.Number("//p:X-PredictorImportanceList/*"), 0);
+}
+
+TEST(PmmlNodes, RegressionScoresAndDistributions) {
+  const Doc doc(pmml_test::kRegression);
+  const std::string root = "/p:PMML/p:TreeModel/p:Node";
+  // The score is the prediction, X-RegInfo the mean; a node without a deviation says 0.
+  EXPECT_EQ(doc.Text(root + "/@score"), "5.2");
+  EXPECT_EQ(doc.Text(root + "/p:Extension/p:X-Node/p:X-RegInfo/@mean"), "5.25");
+  EXPECT_EQ(doc.Text(root + "/p:Extension/p:X-Node/p:X-RegInfo/@stdDev"), "0");
+  // The regression distribution: value is the entry index, written before recordCount.
+  const std::string right = root + "/p:Node[2]";
+  EXPECT_EQ(doc.AttributeNames(right + "/p:ScoreDistribution"), (Names{"value", "recordCount"}));
+  EXPECT_EQ(doc.Texts(right + "/p:ScoreDistribution/@value"), (Names{"0", "1", "2"}));
+  EXPECT_EQ(doc.Texts(right + "/p:ScoreDistribution/@recordCount"), (Names{"10", "20.5", "9.5"}));
+}
+
+TEST(PmmlNodes, ClassificationIdsProbabilitiesAndSamples) {
+  const Doc doc(pmml_test::kCredit);
+  EXPECT_EQ(doc.Texts("//p:Node/@id"), (Names{"0", "1", "3", "4", "4294967295"}));
+  // Probabilities: given at the root; 0 and none at the last leaf; none elsewhere.
+  EXPECT_EQ(doc.Texts(NodePath("0") + "/p:ScoreDistribution/p:Extension/@value"),
+            (Names{"0.6", "0.4"}));
+  const std::string last = NodePath("4294967295") + "/p:ScoreDistribution";
+  EXPECT_EQ(doc.Number(last + "[1]/*"), 1);
+  EXPECT_EQ(doc.Text(last + "[1]/p:Extension/@value"), "0");
+  EXPECT_EQ(doc.Number(last + "[2]/*"), 0);
+  EXPECT_EQ(doc.Number(NodePath("3") + "/p:ScoreDistribution/*"), 0);
+  // The test sample's counts and predictions.
+  const Doc test(pmml_test::kCredit, 1);
+  EXPECT_EQ(test.Texts("//p:Node/@recordCount"), (Names{"50", "35", "10", "25", "15"}));
+  EXPECT_EQ(test.Text(NodePath("3") + "/@score"), "no");
+}
+
+TEST(PmmlNodes, RiskFallsBackToSampleZeroThenToTheSentinel) {
+  // The risk sample is 1 but only sample 0 has a risk: the second call reads sample 0.
+  const Doc retried(
+      With(pmml_test::kCredit, ", {\"sample\": 1, \"value\": 0.3, \"stdError\": 0.05}", ""));
+  EXPECT_EQ(retried.Text("//p:X-risk/@value"), "0.25");
+  EXPECT_EQ(retried.Text("//p:X-seOfRisk/@value"), "0.04");
+  const Doc none(ChainModel(1));
+  EXPECT_EQ(none.Text("//p:X-risk/@value"), "-1.79769313486232e+308");
+  EXPECT_EQ(none.Text("//p:X-seOfRisk/@value"), "-1.79769313486232e+308");
+}
+
+// The predicate at path as text: a SimplePredicate as "field operator 'value'" (without the
+// quoted part when it has no value), a CompoundPredicate as "operator(part, ...)" with "-" for
+// a missing operator, True and False by name.
+std::string Predicate(const XmlDoc& doc, const std::string& path) {
+  const std::string name = doc.Text("local-name(" + path + ")");
+  if (name == "SimplePredicate") {
+    std::string text = doc.Text(path + "/@field") + " " + doc.Text(path + "/@operator");
+    if (doc.Number(path + "/@value") == 1) text += " '" + doc.Text(path + "/@value") + "'";
+    return text;
+  }
+  if (name != "CompoundPredicate") return name;
+  std::string text =
+      doc.Number(path + "/@booleanOperator") == 1 ? doc.Text(path + "/@booleanOperator") : "-";
+  const std::size_t parts = doc.ChildNames(path).size();
+  for (std::size_t i = 1; i <= parts; ++i) {
+    text += (i == 1 ? "(" : ", ") + Predicate(doc, path + "/*[" + std::to_string(i) + "]");
+  }
+  return text + (parts == 0 ? "()" : ")");
+}
+
+TEST(PmmlPredicates, EachRuleOfTheParentThenWhetherTheChildIsTheBiggest) {
+  const std::string regression = pmml_test::kRegression;
+  auto missingChild = [&](const std::string& child) {
+    return With(regression, "\"children\": [{\"high\": 3.5}",
+                "\"missingChild\": " + child + ", \"children\": [{\"high\": 3.5}");
+  };
+  const std::string nullSet = With(pmml_test::kChaid, "{\"codes\": [2]}]}]},", "null]}]},");
+  const struct {
+    std::string model;
+    const char* schemaError;  // part of the validator's message for a named exception
+    std::vector<std::pair<const char*, const char*>> nodes;  // id, predicate
+  } cases[] = {
+      {pmml_test::kCredit,
+       nullptr,
+       {// One code, then False; the surrogate's lower half-line; the biggest child, so True.
+        {"1", "surrogate(or(region equal 'south', False), and(True, age lessOrEqual '40'), True)"},
+        // The missing-value child: isMissing first, then the codes.
+        {"4294967295",
+         "surrogate(or(region isMissing, region equal 'north', region equal 'west'), "
+         "and(age greaterThan '40', True), False)"}}},
+      // The middle interval of the missing-value child: "or" of isMissing and a nested "and";
+      // interval categories decode to the upper end of their range. (A record without education
+      // meets node 1's agegroup surrogate before this isMissing, so the document sends it to
+      // node 1 where the host sends it here: the document follows the writer's rules.)
+      {pmml_test::kChaid,
+       nullptr,
+       {{"2",
+         "surrogate(or(education isMissing, education equal '30', False), "
+         "or(agegroup isMissing, and(agegroup greaterThan '30', agegroup lessOrEqual '50')), "
+         "or(sector equal 'private', False), False)"}}},
+      // A missing-value child without an upper bound: "or" of isMissing and the lower one.
+      {missingChild("1"),
+       nullptr,
+       {{"2", "surrogate(or(x isMissing, x greaterThan '3.5'), False)"}}},
+      {With(regression, "[{\"high\": 3.5}, {\"low\": 3.5, \"lowOpen\": true}]",
+            "[{\"high\": 3.5, \"highOpen\": true}, {\"low\": 3.5}]"),
+       nullptr,
+       {{"1", "surrogate(and(True, x lessThan '3.5'), True)"},
+        {"2", "surrogate(and(x greaterOrEqual '3.5', True), False)"}}},
+      // A rule without a value set accepts every record, or for the missing-value child only the
+      // missing ones. Without isMissing that is a CompoundPredicate of one part, where the
+      // schema asks for two: the writer keeps those bytes.
+      {nullSet,
+       "CompoundPredicate",
+       {{"3",
+         "surrogate(or(education equal '40', education equal '50'), "
+         "and(agegroup greaterThan '50', True), and(True), True)"}}},
+      {With(nullSet, "null]", "null], \"missingChild\": 2"),
+       nullptr,
+       {{"3",
+         "surrogate(or(education equal '40', education equal '50'), "
+         "and(agegroup greaterThan '50', True), and(sector isMissing, True), True)"}}},
+  };
+  for (const auto& c : cases) {
+    const XmlDoc doc(Export(c.model));
+    for (const auto& [id, predicate] : c.nodes) {
+      EXPECT_EQ(Predicate(doc, NodePath(id) + "/p:CompoundPredicate"), predicate) << id;
+    }
+    if (c.schemaError == nullptr) {
+      EXPECT_EQ(doc.PmmlSchemaErrors(), "");
+    } else {
+      EXPECT_NE(doc.PmmlSchemaErrors().find(c.schemaError), std::string::npos);
+    }
+  }
+
+  // Settings that call x nominal make its intervals the wrong kind of value set: the rule keeps
+  // its isMissing but gets no operator, and the schema, which wants both, is not met.
+  const memtree::Model model = Load(missingChild("1"));
+  const XmlDoc doc(Export(Altered(*model.tree, false, true), *model.metadata));
+  EXPECT_EQ(Predicate(doc, NodePath("1") + "/p:CompoundPredicate"), "surrogate(-(), True)");
+  EXPECT_EQ(Predicate(doc, NodePath("2") + "/p:CompoundPredicate"),
+            "surrogate(-(x isMissing), False)");
+  EXPECT_NE(doc.PmmlSchemaErrors(), "");
+}
+
+// name=value pairs of the root's X-NodeStats when its split carries these statistics.
+Names RootStatistics(const std::string& statistics, const std::string& kinds) {
+  const Doc doc(With(pmml_test::kRegression,
+                     "\"statistics\": [12.25], \"kinds\": [\"improvement\"]",
+                     "\"statistics\": " + statistics + ", \"kinds\": " + kinds));
+  const std::string path = "/p:PMML/p:TreeModel/p:Node/p:Extension/p:X-Node/p:X-NodeStats";
+  if (doc.Number(path) != 1) return {"<no X-NodeStats>"};
+  Names pairs;
+  for (const std::string& name : doc.AttributeNames(path)) {
+    pairs.push_back(name + "=" + doc.Text(path + "/@" + name));
+  }
+  return pairs;
+}
+
+TEST(PmmlExtensions, StatisticFlagsPickTheAttributes) {
+  EXPECT_EQ(RootStatistics("[Infinity, 0.05, 3, 40]", "[\"f\", \"pValue\", \"df1\", \"df2\"]"),
+            (Names{"fStats=inf", "pValue=0.05", "df1=3", "df2=40"}));
+  // One entry, two kinds: each takes the entry's value; only F statistics write "inf".
+  EXPECT_EQ(RootStatistics("[Infinity]", "[\"improvement\", \"levenesF\"]"),
+            (Names{"improvement=INF", "levenesF=inf"}));
+  EXPECT_EQ(RootStatistics("[]", "[\"chiSquare\"]"), Names{});  // kind without entry
+  EXPECT_EQ(RootStatistics("[5, 6, 7, 8]", "[]"), Names{});     // entries without kind
+  EXPECT_EQ(RootStatistics("[null, 2]", "[\"improvement\", \"association\"]"),
+            (Names{"association=2"}));
+
+  // A classification split node without statistics still gets an empty X-NodeStats.
+  const Doc bare(With(pmml_test::kCredit,
+                      ",\n               \"statistics\": [6, 0.01], \"kinds\": [\"improvement\", "
+                      "\"pValue\"]",
+                      ""));
+  EXPECT_EQ(bare.Number(NodePath("1") + "/p:Extension/p:X-Node/p:X-NodeStats"), 1);
+  EXPECT_EQ(bare.Number(NodePath("1") + "/p:Extension/p:X-Node/p:X-NodeStats/@*"), 0);
+}
+
+TEST(PmmlExtensions, PriorsOfEachKindOfSettings) {
+  // CHAID and QUEST settings (codes 3 and 4) hold their priors as C&RT's do (code 1, in a bundled
+  // example); neither algorithm rates importance.
+  for (const char* algorithm : {"3", "4"}) {
+    const Doc doc(
+        With(pmml_test::kChaid, "\"algorithm\": 3", std::string("\"algorithm\": ") + algorithm));
+    EXPECT_EQ(doc.ChildNames("//p:TreeModel/p:Extension[last()]/p:X-TreeModel"),
+              (Names{"X-Priors"}));
+    EXPECT_EQ(doc.Texts("//p:X-Prior-Value/@targetCategory"), (Names{"low", "mid", "high"}));
+    EXPECT_EQ(doc.Texts("//p:X-Prior-Value/@value"), (Names{"0.2", "0.3", "0.5"}));
+  }
+}
+
+TEST(PmmlExtensions, ImportanceOfTheHandWorkedTreeAndEncodedPriors) {
+  // Root: region improves by 10 as primary, age by 4 as surrogate (weight 1.0); node 1: size
+  // by 6. Sum 20: region 0.5, age 0.2, size 0.3, listed in order of first use.
+  const Doc doc(pmml_test::kCredit);
+  EXPECT_EQ(doc.Texts("//p:X-PredictorImportance/@predictorName"),
+            (Names{"region", "age", "size"}));
+  EXPECT_EQ(doc.Texts("//p:X-PredictorImportance/@importance"), (Names{"0.5", "0.2", "0.3"}));
+  // Codes 0 and 1 of the target are "yes" and "no", whatever order the file lists them in.
+  EXPECT_EQ(doc.Texts("//p:X-Prior-Value/@targetCategory"), (Names{"yes", "no"}));
+  EXPECT_EQ(doc.Texts("//p:X-Prior-Value/@value"), (Names{"0.3", "0.7"}));
+
+  // With 5 for the root: 5, 4 and 6 of 15.
+  const Doc thirds(With(pmml_test::kCredit, "\"statistics\": [10]", "\"statistics\": [5]"));
+  EXPECT_EQ(thirds.Texts("//p:X-PredictorImportance/@importance"),
+            (Names{"0.333333333333333", "0.266666666666667", "0.4"}));
+  // CHAID statistics hold no improvement: every used predictor is rated 0.
+  const Doc zeros(With(With(pmml_test::kChaid, "\"algorithm\": 3", "\"algorithm\": 0"),
+                       "\"priors\": [0.2, 0.3, 0.5],", ""));
+  EXPECT_EQ(zeros.Texts("//p:X-PredictorImportance/@predictorName"),
+            (Names{"education", "agegroup", "sector"}));
+  EXPECT_EQ(zeros.Texts("//p:X-PredictorImportance/@importance"), (Names{"0", "0", "0"}));
+}
+
+TEST(PmmlNodes, DeepChainNeedsNoStackPerLevel) {
+  // The tab indentation makes a chain's document grow with the square of its depth (a
+  // 100,000-deep one would take over 100 GB), so depth is shown by stack size instead: 1,500
+  // levels on a 128 KB stack, where writing one level per call frame cannot fit.
+  constexpr int kDepth = 1500;
+  const memtree::Model model = Load(ChainModel(kDepth, 2));
+  std::string text;
+  testing_support::RunOnStack(128 << 10, [&] { text = Export(*model.tree, *model.metadata); });
+  const XmlDoc doc(text);
+  EXPECT_EQ(doc.PmmlSchemaErrors(), "");
+  EXPECT_EQ(doc.Number("count(//p:Node)"), kDepth);
+  EXPECT_EQ(doc.Text("(//p:Node)[last()]/@id"), std::to_string(kDepth - 1));
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 
 #include "host/memtree/model_file.h"
 #include "pmml/pmml_output_adapter.h"
-#include "tests/pmml/models.h"
 #include "tests/support/pmml_evaluator.h"
+#include "tests/support/xml_check.h"
 
 namespace {
 
@@ -71,7 +71,9 @@ std::string HostLeaf(const memtree::Model& model, const std::vector<std::optiona
 
 TEST(PmmlRouting, EveryCombinationOfValuesAndMissingReachesTheHostsLeaf) {
   memtree::Model model = memtree::ParseModel(kRouting, "routing.json");
-  PmmlTreeEvaluator pmml(Pmml(model));
+  const std::string document = Pmml(model);
+  EXPECT_EQ(testing_support::XmlDoc(document).PmmlSchemaErrors(), "");
+  PmmlTreeEvaluator pmml(document);
   const std::vector<std::optional<double>> xs = {std::nullopt, 1, 3.5, 3.6, 5, 6, 8, 9};
   const std::vector<const char*> colours = {"red", "green", "blue"};
   const std::vector<const char*> levels = {"lo", "mid", "hi"};
@@ -107,34 +109,6 @@ TEST(PmmlRouting, EveryCombinationOfValuesAndMissingReachesTheHostsLeaf) {
   EXPECT_EQ(pmml.LeafId({{"x", "2"}}), "5");  // o missing: its own rule sends it to child 0
   EXPECT_EQ(pmml.LeafId({{"c", "blue"}, {"x", "3.5"}, {"o", "mid"}}), "6");
   EXPECT_EQ(pmml.Score({{"x", "9"}, {"c", "red"}}), "a");
-}
-
-TEST(PmmlRouting, RealExamplesAgreeOnRecordsWithAndWithoutMissingValues) {
-  memtree::Model model = memtree::ParseModel(pmml_test::kRegression, "regression.json");
-  PmmlTreeEvaluator pmml(Pmml(model));
-  for (double x : {-1.0, 3.5, 3.5000001, 100.0}) {
-    std::ostringstream text;
-    text.precision(17);
-    text << x;
-    EXPECT_EQ(pmml.LeafId({{"x", text.str()}}), HostLeaf(model, {std::nullopt, x})) << x;
-  }
-  // x missing and no surrogate: every rule is unknown and the biggest child takes the record.
-  EXPECT_EQ(pmml.LeafId({}), HostLeaf(model, {std::nullopt, std::nullopt}));
-  EXPECT_EQ(pmml.LeafId({}), "1");
-}
-
-TEST(PmmlRouting, AMissingValueChildAfterTheFirstLosesToTheSurrogatesOfEarlierChildren) {
-  // The CHAID example sends missing education to its middle child. Scored in order, the first
-  // child's predicate sees its primary rule unknown and lets the agegroup surrogate decide, so
-  // the document sends the record to the first child where the host sends it to the middle
-  // one. The document follows the writer's rules; this test pins the difference down.
-  memtree::Model model = memtree::ParseModel(pmml_test::kChaid, "chaid.json");
-  PmmlTreeEvaluator pmml(Pmml(model));
-  const PmmlRecord record = {{"agegroup", "25"}, {"sector", "public"}};
-  EXPECT_EQ(HostLeaf(model, {std::nullopt, 0, 0}), "2");
-  EXPECT_EQ(pmml.LeafId(record), "1");
-  // With both education and agegroup given, the two agree.
-  EXPECT_EQ(pmml.LeafId({{"education", "30"}, {"agegroup", "25"}}), HostLeaf(model, {2, 0, 0}));
 }
 
 }  // namespace
