@@ -249,18 +249,9 @@ TEST(ElementWrite, HundredThousandDeepChainWritesAndDiesOnADefaultStack) {
 }
 
 TEST(FormatNumber, FifteenDigitTextWithSchemaNonFinites) {
+  // Values beyond the range of the comparison below.
   const std::pair<double, const char*> fixed[] = {
-      {1, "1"},
-      {0.1, "0.1"},
-      {0.5, "0.5"},
-      {1e20, "1e+20"},
-      {1e15, "1e+15"},
-      {123456789012345, "123456789012345"},
-      {1e-5, "1e-05"},
-      {0.0001, "0.0001"},
-      {123456789012345678.0, "1.23456789012346e+17"},
       {-0.0, "-0"},
-      {-2.5, "-2.5"},
       {std::nan(""), "NaN"},
       {HUGE_VAL, "INF"},
       {-HUGE_VAL, "-INF"},
@@ -270,7 +261,8 @@ TEST(FormatNumber, FifteenDigitTextWithSchemaNonFinites) {
       {std::numeric_limits<double>::denorm_min(), "4.94065645841247e-324"}};
   for (const auto& [value, text] : fixed) EXPECT_EQ(xmlu::FormatNumber(value), text) << value;
 
-  // The C library's "%.15g" is the definition; compare on values of every magnitude.
+  // The C library's "%.15g" is the definition; compare on values of every magnitude from
+  // 2^-320 to 2^308 times 10, which holds the switches between fixed and exponent form.
   std::mt19937_64 random(7);
   std::uniform_real_distribution<double> mantissa(-10, 10);
   std::uniform_int_distribution<int> exponent(-320, 308);
