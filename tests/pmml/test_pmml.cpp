@@ -421,7 +421,42 @@ TEST(PmmlExtensions, ImportanceOfTheHandWorkedTreeAndEncodedPriors) {
   EXPECT_EQ(zeros.Texts("//p:X-PredictorImportance/@importance"), (Names{"0", "0", "0"}));
 }
 
-TEST(PmmlNodes, DeepChainNeedsNoStackPerLevel) {
+std::string Tabs(int n) { return std::string(static_cast<std::size_t>(n), '\t'); }
+
+// The bytes the layout rules give for node i of ChainModel(depth, 2) and its subtree, written out
+// level by level as the rules read: each element on its own line, attributes one tab deeper.
+std::string ExpectedChainNode(int i, int depth) {
+  const int t = 2 + i;  // PMML, TreeModel, then one level per node
+  const std::string n = std::to_string(i);
+  std::string s = "\n" + Tabs(t) + "<Node\n" + Tabs(t + 1) + "score=\"" + n + "\"\n" + Tabs(t + 1) +
+                  "recordCount=\"1\"\n" + Tabs(t + 1) + "id=\"" + n + "\">";
+  s += "\n" + Tabs(t + 1) + "<Extension>\n" + Tabs(t + 2) + "<X-Node>\n" + Tabs(t + 3) +
+       "<X-RegInfo\n" + Tabs(t + 4) + "mean=\"" + n + "\"\n" + Tabs(t + 4) + "stdDev=\"0\"/>";
+  if (i + 1 < depth) s += "\n" + Tabs(t + 3) + "<X-NodeStats/>";
+  s += "\n" + Tabs(t + 2) + "</X-Node>\n" + Tabs(t + 1) + "</Extension>";
+  if (i == 0) {
+    s += "\n" + Tabs(t + 1) + "<True/>";
+  } else {
+    s += "\n" + Tabs(t + 1) + "<CompoundPredicate\n" + Tabs(t + 2) +
+         "booleanOperator=\"surrogate\">\n" + Tabs(t + 2) + "<CompoundPredicate\n" + Tabs(t + 3) +
+         "booleanOperator=\"and\">\n" + Tabs(t + 3) + "<SimplePredicate\n" + Tabs(t + 4) +
+         "field=\"x\"\n" + Tabs(t + 4) + "operator=\"greaterOrEqual\"\n" + Tabs(t + 4) +
+         "value=\"0\"/>\n" + Tabs(t + 3) + "<True/>\n" + Tabs(t + 2) + "</CompoundPredicate>\n" +
+         Tabs(t + 2) + "<True/>\n" + Tabs(t + 1) + "</CompoundPredicate>";
+  }
+  if (i + 1 < depth) s += ExpectedChainNode(i + 1, depth);
+  return s + "\n" + Tabs(t) + "</Node>";
+}
+
+TEST(PmmlNodes, ChainsGiveTheLayoutBytesAndNeedNoStackPerLevel) {
+  {
+    const std::string text = Export(ChainModel(50, 2));
+    const std::size_t begin = text.find("\n\t\t<Node");
+    const std::size_t end = text.rfind("\n\t\t</Node>");
+    ASSERT_NE(begin, std::string::npos);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_EQ(text.substr(begin, end + 10 - begin), ExpectedChainNode(0, 50));
+  }
   // The tab indentation makes a chain's document grow with the square of its depth (a
   // 100,000-deep one would take over 100 GB), so depth is shown by stack size instead: 1,500
   // levels on a 128 KB stack, where writing one level per call frame cannot fit.
