@@ -249,8 +249,14 @@ TEST(ElementWrite, HundredThousandDeepChainWritesAndDiesOnADefaultStack) {
 }
 
 TEST(FormatNumber, FifteenDigitTextWithSchemaNonFinites) {
-  // Values beyond the range of the comparison below.
+  // Exact texts of the switches between fixed and exponent form and of values beyond the range
+  // of the comparison below.
   const std::pair<double, const char*> fixed[] = {
+      {1, "1"},
+      {0.1, "0.1"},
+      {1e20, "1e+20"},
+      {1e-5, "1e-05"},
+      {123456789012345678.0, "1.23456789012346e+17"},
       {-0.0, "-0"},
       {std::nan(""), "NaN"},
       {HUGE_VAL, "INF"},
