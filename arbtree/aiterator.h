@@ -1,11 +1,13 @@
 // Abstract forward iterator over host objects.
 #pragma once
 
+#include "arbtree/arbtree_export.h"
+
 namespace ArbTree {
 
 /// Iterator over objects of type T that it does not own.
 template <class T>
-class AIterator {
+class ARBTREE_API AIterator {
  public:
   virtual ~AIterator() = default;
   /// True when no object follows the current one.

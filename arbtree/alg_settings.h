@@ -1,20 +1,18 @@
 // Algorithm settings of a fitted tree, made new by the model for each reader.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <utility>
 #include <vector>
 
-#include "model/data_sample.h"
-#include "version/arbtrexm_export.h"
+#include "arbtree/arbtree_export.h"
+#include "arbtree/data_sample.h"
 
 namespace tree {
 
-/// The usual name of an algorithm type code: "C&RT" for 0 and 1 (1: with priors), "CHAID" for
-/// 2 and 3, "QUEST" for 4; null for any other code.
-ARBTREXM_API const char* AlgorithmName(int type);
-
 /// Per-predictor settings.
-class PredictorDescriptor {
+class ARBTREE_API PredictorDescriptor {
  public:
   virtual ~PredictorDescriptor() = default;
   /// 0 nominal, 1 ordinal, else continuous.
@@ -22,14 +20,14 @@ class PredictorDescriptor {
 };
 
 /// Predictor settings, by predictor index.
-class PredictorInfo {
+class ARBTREE_API PredictorInfo {
  public:
   virtual ~PredictorInfo() = default;
   virtual const PredictorDescriptor& GetPredictor(int index) const = 0;
 };
 
 /// How the tree's risk is estimated.
-class RiskEstimation {
+class ARBTREE_API RiskEstimation {
  public:
   virtual ~RiskEstimation() = default;
   /// The sample the risk is computed on.
@@ -37,25 +35,27 @@ class RiskEstimation {
 };
 
 /// Prior probabilities of the target categories.
-class ARBTREXM_API Priors {
+class ARBTREE_API Priors {
  public:
-  virtual ~Priors();
+  virtual ~Priors() = default;
 };
 
 /// Priors held as a list, one per target code.
-class ARBTREXM_API PriorsImp : public Priors {
+class ARBTREE_API PriorsImp : public Priors {
  public:
-  explicit PriorsImp(std::vector<double> values);
-  ~PriorsImp() override;
-  virtual int GetNumberOfPriors() const;
-  virtual double GetPrior(int code) const;
+  explicit PriorsImp(std::vector<double> values) : values_(std::move(values)) {}
+  virtual int GetNumberOfPriors() const { return static_cast<int>(values_.size()); }
+  virtual double GetPrior(int code) const {
+    if (code < 0 || code >= GetNumberOfPriors()) return 0.0;
+    return values_[static_cast<std::size_t>(code)];
+  }
 
  private:
   std::vector<double> values_;
 };
 
 /// Settings common to every growing algorithm.
-class AlgSettings {
+class ARBTREE_API AlgSettings {
  public:
   virtual ~AlgSettings() = default;
   /// 0, 1 C&RT; 2, 3 CHAID; 4 QUEST. Odd codes of C&RT and CHAID carry priors.
@@ -65,21 +65,21 @@ class AlgSettings {
 };
 
 /// C&RT settings.
-class CCartSettings : public AlgSettings {
+class ARBTREE_API CCartSettings : public AlgSettings {
  public:
   /// Null without priors; owned by the settings object.
   virtual const Priors* GetPriors() const = 0;
 };
 
 /// QUEST settings.
-class QuestSettings : public AlgSettings {
+class ARBTREE_API QuestSettings : public AlgSettings {
  public:
   /// Null without priors; owned by the settings object.
   virtual const Priors* GetPriors() const = 0;
 };
 
 /// CHAID settings; they hold their priors in a field.
-class CChaidSettingsImp : public AlgSettings {
+class ARBTREE_API CChaidSettingsImp : public AlgSettings {
  public:
   /// Null without priors.
   std::unique_ptr<Priors> priors;

@@ -3,15 +3,16 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
-#include "version/arbtrexm_export.h"
+#include "arbtree/arbtree_export.h"
 
 namespace ArbTree {
 
 /// Abstract version record: four numbers and a date-time text.
-class ARBTREXM_API ArbVersion {
+class ARBTREE_API ArbVersion {
  public:
-  virtual ~ArbVersion();
+  virtual ~ArbVersion() = default;
   /// Major version number.
   virtual int GetMajor() const = 0;
   /// Minor version number.
@@ -25,14 +26,19 @@ class ARBTREXM_API ArbVersion {
 };
 
 /// The concrete record: holds its five fields.
-class ARBTREXM_API ArbVersionImp : public ArbVersion {
+class ARBTREE_API ArbVersionImp : public ArbVersion {
  public:
-  ArbVersionImp(int32_t major, int32_t minor, int32_t patch, int32_t build, std::string dateTime);
-  int GetMajor() const override;
-  int GetMinor() const override;
-  int GetPatch() const override;
-  int GetBuild() const override;
-  const char* GetDateTime() const override;
+  ArbVersionImp(int32_t major, int32_t minor, int32_t patch, int32_t build, std::string dateTime)
+      : major_(major),
+        minor_(minor),
+        patch_(patch),
+        build_(build),
+        dateTime_(std::move(dateTime)) {}
+  int GetMajor() const override { return major_; }
+  int GetMinor() const override { return minor_; }
+  int GetPatch() const override { return patch_; }
+  int GetBuild() const override { return build_; }
+  const char* GetDateTime() const override { return dateTime_.c_str(); }
 
  private:
   int32_t major_;
@@ -41,8 +47,5 @@ class ARBTREXM_API ArbVersionImp : public ArbVersion {
   int32_t build_;
   std::string dateTime_;
 };
-
-/// This library's own record (1.0.1.6), created once on first use; thread-safe.
-ARBTREXM_API const ArbVersion& LibraryVersion();
 
 }  // namespace ArbTree

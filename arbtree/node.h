@@ -1,14 +1,15 @@
 // A node of the host's fitted tree.
 #pragma once
 
-#include "model/data_sample.h"
-#include "model/node_info.h"
-#include "model/split_rule.h"
+#include "arbtree/arbtree_export.h"
+#include "arbtree/data_sample.h"
+#include "arbtree/node_info.h"
+#include "arbtree/split_rule.h"
 
 namespace tree {
 
 /// A node; children, splits and statistics are read through these operations.
-class Node {
+class ARBTREE_API Node {
  public:
   virtual ~Node() = default;
   virtual const Node* GetParent() const = 0;

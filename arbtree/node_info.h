@@ -1,10 +1,12 @@
 // Per-node class and regression information.
 #pragma once
 
+#include "arbtree/arbtree_export.h"
+
 namespace tree {
 
 /// Class information of a classification node; category codes 0 to K-1.
-class ClsInfo {
+class ARBTREE_API ClsInfo {
  public:
   virtual ~ClsInfo() = default;
   virtual int GetPredictedCategory() const = 0;
@@ -17,7 +19,7 @@ class ClsInfo {
 };
 
 /// Regression information of a regression node.
-class RegInfo {
+class ARBTREE_API RegInfo {
  public:
   virtual ~RegInfo() = default;
   virtual double GetMean() const = 0;

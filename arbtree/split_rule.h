@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-#include "model/value_set.h"
+#include "arbtree/arbtree_export.h"
+#include "arbtree/value_set.h"
 
 namespace tree {
 
@@ -17,7 +18,7 @@ constexpr uint32_t kDf1 = 0x8000, kDf2 = 0x10000;
 
 /// A rule that sends each value of one predictor to one child. Without a body it has no value
 /// sets, no statistics and missing-value child 0.
-class SplitRule {
+class ARBTREE_API SplitRule {
  public:
   virtual ~SplitRule() = default;
   /// Whether the rule carries its predictor data and statistics.

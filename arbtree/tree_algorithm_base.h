@@ -1,17 +1,18 @@
 // The host's fitted tree model.
 #pragma once
 
-#include "model/alg_settings.h"
-#include "model/arb_status.h"
-#include "model/data_sample.h"
-#include "model/node.h"
-#include "model/tree_statistics.h"
-#include "version/arb_version.h"
+#include "arbtree/alg_settings.h"
+#include "arbtree/arb_status.h"
+#include "arbtree/arb_version.h"
+#include "arbtree/arbtree_export.h"
+#include "arbtree/data_sample.h"
+#include "arbtree/node.h"
+#include "arbtree/tree_statistics.h"
 
 namespace tree {
 
 /// A fitted tree, read through these operations only.
-class TreeAlgorithmBase {
+class ARBTREE_API TreeAlgorithmBase {
  public:
   virtual ~TreeAlgorithmBase() = default;
   /// Null when there is no tree.

@@ -1,12 +1,12 @@
 // Holder of the tree statistics that the model computes.
 #pragma once
 
-#include "version/arbtrexm_export.h"
+#include "arbtree/arbtree_export.h"
 
 namespace tree {
 
 /// The host's statistics object.
-class TreeStatisticsBody {
+class ARBTREE_API TreeStatisticsBody {
  public:
   virtual ~TreeStatisticsBody() = default;
   virtual double GetRisk() const = 0;
@@ -14,19 +14,23 @@ class TreeStatisticsBody {
 };
 
 /// Empty until the model's ComputeTreeStatistics sets its body; owns the body.
-class ARBTREXM_API TreeStatistics {
+class ARBTREE_API TreeStatistics {
  public:
-  TreeStatistics();
+  TreeStatistics() = default;
   TreeStatistics(const TreeStatistics&) = delete;
   TreeStatistics& operator=(const TreeStatistics&) = delete;
-  virtual ~TreeStatistics();
+  virtual ~TreeStatistics() { delete body_; }
   /// Null until the model sets it.
-  const TreeStatisticsBody* GetBody() const;
+  const TreeStatisticsBody* GetBody() const { return body_; }
   /// Replaces the body (released through its virtual destructor) and takes ownership.
-  void SetBody(TreeStatisticsBody* body);
+  void SetBody(TreeStatisticsBody* body) {
+    if (body == body_) return;
+    delete body_;
+    body_ = body;
+  }
 
  private:
-  TreeStatisticsBody* body_;
+  TreeStatisticsBody* body_ = nullptr;
 };
 
 }  // namespace tree

@@ -1,14 +1,14 @@
 // Sets of predictor values that a split rule sends to one child.
 #pragma once
 
-#include "version/arbtrexm_export.h"
+#include "arbtree/arbtree_export.h"
 
 namespace tree {
 
 /// A set of predictor values; ordered (OValueSet) or nominal (NValueSet).
-class ARBTREXM_API ValueSet {
+class ARBTREE_API ValueSet {
  public:
-  virtual ~ValueSet();
+  virtual ~ValueSet() = default;
   /// Membership test.
   virtual bool Contains(double value) const = 0;
   /// True for a set of category codes.
@@ -16,7 +16,7 @@ class ARBTREXM_API ValueSet {
 };
 
 /// Iterator over the integer category codes of a nominal value set.
-class NValueSetIterator {
+class ARBTREE_API NValueSetIterator {
  public:
   virtual ~NValueSetIterator() = default;
   /// True while a code remains.
@@ -26,7 +26,7 @@ class NValueSetIterator {
 };
 
 /// A set of integer category codes, implemented by the host.
-class NValueSet : public ValueSet {
+class ARBTREE_API NValueSet : public ValueSet {
  public:
   bool IsNominal() const override { return true; }
   /// A new iterator over the codes; the caller releases it.

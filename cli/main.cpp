@@ -4,16 +4,16 @@
 #include <sstream>
 #include <string>
 
+#include "arbtree/alg_settings.h"
 #include "cli/converter.h"
 #include "cli/output_file.h"
-#include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "host/memtree/summary.h"
-#include "model/alg_settings.h"
+#include "model/algorithm_name.h"
 #include "pmml/pmml_output_adapter.h"
 #include "treexml/xml_export_error.h"
 #include "treexml/xml_output_adapter.h"
-#include "version/arb_version.h"
+#include "version/library_version.h"
 
 namespace {
 
@@ -111,7 +111,6 @@ void AddOutputOption(CLI::App& command, std::string& output) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  TreeOut::InstallPredictorRank();
   CLI::App app{"Exports a fitted decision tree read from a JSON model file.", "treexport"};
   app.set_version_flag("--version", VersionText(), "print the tool's and the library's version");
   app.require_subcommand(1);

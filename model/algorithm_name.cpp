@@ -1,6 +1,4 @@
-#include "model/alg_settings.h"
-
-#include <utility>
+#include "model/algorithm_name.h"
 
 namespace tree {
 
@@ -17,19 +15,6 @@ const char* AlgorithmName(int type) {
     default:
       return nullptr;
   }
-}
-
-Priors::~Priors() = default;
-
-PriorsImp::PriorsImp(std::vector<double> values) : values_(std::move(values)) {}
-
-PriorsImp::~PriorsImp() = default;
-
-int PriorsImp::GetNumberOfPriors() const { return static_cast<int>(values_.size()); }
-
-double PriorsImp::GetPrior(int code) const {
-  if (code < 0 || code >= GetNumberOfPriors()) return 0.0;
-  return values_[static_cast<size_t>(code)];
 }
 
 }  // namespace tree

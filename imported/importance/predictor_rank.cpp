@@ -1,9 +1,7 @@
-#include "host/importance/predictor_rank.h"
+#include "imported/importance/predictor_rank.h"
 
 #include <map>
 #include <vector>
-
-#include "model/prefix_node_iterator.h"
 
 namespace TreeOut {
 
@@ -30,12 +28,14 @@ double Improvement(const tree::SplitRule& rule) {
   return rule.GetStatistic(0);
 }
 
-std::unique_ptr<PredictorRanking> NewPredictorRank() { return std::make_unique<PredictorRank>(); }
-
-// Installed when the library is loaded, so a program that links it needs no set-up call.
-const bool kInstalled = (SetPredictorRankingFactory(&NewPredictorRank), true);
-
 }  // namespace
+
+PredictorImportance::~PredictorImportance() = default;
+
+CartPredictorImportanceSettings::CartPredictorImportanceSettings(double surrogateWeight)
+    : surrogateWeight_(surrogateWeight) {}
+
+double CartPredictorImportanceSettings::GetSurrogateWeight() const { return surrogateWeight_; }
 
 struct PredictorRank::Results {
   std::map<unsigned, Importance> byPredictor;
@@ -63,8 +63,15 @@ ArbTree::ArbStatus PredictorRank::ComputeVariableImportance(
     status.severity = -1;
     return status;
   }
-  tree::PrefixNodeIterator it(root);
-  while (const tree::Node* node = it.Next()) {
+  // Every node once, in prefix order (parent, then children first to last, as the exporters
+  // walk the tree, so that the sums are added up in the same order), with an explicit stack.
+  std::vector<const tree::Node*> pending{root};
+  while (!pending.empty()) {
+    const tree::Node* node = pending.back();
+    pending.pop_back();
+    for (int c = node->GetNumberOfChildren() - 1; c >= 0; --c) {
+      if (const tree::Node* child = node->GetChild(c)) pending.push_back(child);
+    }
     if (node->GetNumberOfSplits() <= 0) continue;
     results_->Credit(std::unique_ptr<const tree::SplitRule>(node->GetSplit(0)), 1.0);
     for (int i = 0; i < node->GetNumberOfSurrogates(); ++i) {
@@ -84,7 +91,5 @@ const PredictorImportance* PredictorRank::GetPredictorImportance(unsigned int i)
   auto it = results_->byPredictor.find(i);
   return it == results_->byPredictor.end() ? nullptr : &it->second;
 }
-
-void InstallPredictorRank() { SetPredictorRankingFactory(&NewPredictorRank); }
 
 }  // namespace TreeOut

@@ -1,4 +1,4 @@
-#include "model/encoding.h"
+#include "imported/metadata/encoding.h"
 
 #include <utility>
 

@@ -4,13 +4,13 @@
 #include <memory>
 #include <vector>
 
-#include "model/variant.h"
-#include "version/arbtrexm_export.h"
+#include "imported/metadata/arbtremd_export.h"
+#include "imported/metadata/variant.h"
 
 namespace mdt {
 
 /// One end or member of an encoding set.
-class ARBTREXM_API EncodingItem {
+class ARBTREMD_API EncodingItem {
  public:
   explicit EncodingItem(Variant value, bool inclusive = true);
   const Variant& GetValue() const;
@@ -23,7 +23,7 @@ class ARBTREXM_API EncodingItem {
 };
 
 /// A set of source values; its dynamic type tells its kind.
-class ARBTREXM_API EncodingSet {
+class ARBTREMD_API EncodingSet {
  public:
   explicit EncodingSet(std::vector<EncodingItem> items);
   virtual ~EncodingSet();
@@ -36,7 +36,7 @@ class ARBTREXM_API EncodingSet {
 };
 
 /// A range of values: items are the left end, then the right end.
-class ARBTREXM_API Interval : public EncodingSet {
+class ARBTREMD_API Interval : public EncodingSet {
  public:
   Interval(EncodingItem left, EncodingItem right);
   const EncodingItem& GetLeftEnd() const;
@@ -45,21 +45,21 @@ class ARBTREXM_API Interval : public EncodingSet {
 };
 
 /// Cut points between ranges.
-class ARBTREXM_API CutPoints : public EncodingSet {
+class ARBTREMD_API CutPoints : public EncodingSet {
  public:
   using EncodingSet::EncodingSet;
   std::unique_ptr<EncodingSet> Clone() const override;
 };
 
 /// A list of single values.
-class ARBTREXM_API DiscreteValues : public EncodingSet {
+class ARBTREMD_API DiscreteValues : public EncodingSet {
  public:
   using EncodingSet::EncodingSet;
   std::unique_ptr<EncodingSet> Clone() const override;
 };
 
 /// An owning, ordered list of encoding sets, held by value.
-class ARBTREXM_API EncodingSets {
+class ARBTREMD_API EncodingSets {
  public:
   EncodingSets();
   EncodingSets(const EncodingSets& other);

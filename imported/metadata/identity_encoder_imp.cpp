@@ -1,4 +1,4 @@
-#include "host/metadata/identity_encoder_imp.h"
+#include "imported/metadata/identity_encoder_imp.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "host/metadata/map_encoder_imp.h"
+#include "imported/metadata/map_encoder_imp.h"
 
 #include <algorithm>
 #include <climits>

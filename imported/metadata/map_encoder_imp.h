@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "host/metadata/arbtremd_export.h"
-#include "host/metadata/missing_values_imp.h"
-#include "model/model_metadata.h"
+#include "imported/metadata/arbtremd_export.h"
+#include "imported/metadata/missing_values_imp.h"
+#include "imported/metadata/model_metadata.h"
 
 namespace mdt {
 

@@ -1,4 +1,4 @@
-#include "host/metadata/missing_values_imp.h"
+#include "imported/metadata/missing_values_imp.h"
 
 #include <utility>
 

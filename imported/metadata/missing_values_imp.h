@@ -1,8 +1,8 @@
 // A field's user-missing values and ranges, held as encoding sets.
 #pragma once
 
-#include "host/metadata/arbtremd_export.h"
-#include "model/model_metadata.h"
+#include "imported/metadata/arbtremd_export.h"
+#include "imported/metadata/model_metadata.h"
 
 namespace mdt {
 

@@ -1,25 +1,27 @@
-// The host's field metadata, read through these interfaces.
+// The field metadata of a model: the interfaces a host implements or uses, and the field type.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "model/encoding.h"
-#include "model/measurement.h"
-#include "model/variant.h"
-#include "version/arb_version.h"
+#include "arbtree/arb_version.h"
+#include "imported/metadata/arbtremd_export.h"
+#include "imported/metadata/encoding.h"
+#include "imported/metadata/measurement.h"
+#include "imported/metadata/variable.h"
+#include "imported/metadata/variant.h"
 
 namespace mdt {
 
 /// A field's user-missing values and ranges.
-class MissingValues {
+class ARBTREMD_API MissingValues {
  public:
   virtual ~MissingValues() = default;
   virtual const EncodingSets& GetEncodingSets() const = 0;
 };
 
 /// Maps a field's source values to the codes the tree works on.
-class Encoder {
+class ARBTREMD_API Encoder {
  public:
   virtual ~Encoder() = default;
   /// The sets of source values that carry code; empty for an unknown code.
@@ -29,35 +31,18 @@ class Encoder {
 };
 
 /// An encoder that lists all its codes.
-class MapEncoder : public Encoder {
+class ARBTREMD_API MapEncoder : public Encoder {
  public:
   /// Every code, in the encoder's own order.
   virtual std::vector<int> EncodedValues() const = 0;
 };
 
-/// A field of the model.
-class Variable {
- public:
-  virtual ~Variable() = default;
-  virtual const std::string& GetName() const = 0;
-  /// May be empty.
-  virtual const std::string& GetLabel() const = 0;
-  virtual global::MeasurementLevel GetMeasurementLevel() const = 0;
-  virtual global::StorageType GetStorageType() const = 0;
-  /// A numeric field that holds dates.
-  virtual bool IsDate() const = 0;
-  /// Null when the values are the codes.
-  virtual const Encoder* GetEncoding() const = 0;
-  /// Empty when the value has no label.
-  virtual std::string GetValueLabel(const Variant& value) const = 0;
-};
-
 /// The fields of a model: predictors, target and optional weights.
-class ModelMetadata {
+class ARBTREMD_API ModelMetadata {
  public:
   virtual ~ModelMetadata() = default;
   virtual const Variable* GetTarget() const = 0;
-  virtual const std::vector<const Variable*>* GetPredictors() const = 0;
+  virtual const std::vector<Variable>* GetPredictors() const = 0;
   /// Null = none.
   virtual const Variable* GetFrequencyWeight() const = 0;
   /// Null = none.

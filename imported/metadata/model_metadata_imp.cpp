@@ -1,4 +1,4 @@
-#include "host/metadata/model_metadata_imp.h"
+#include "imported/metadata/model_metadata_imp.h"
 
 #include <utility>
 
@@ -13,47 +13,33 @@ ModelMetadataImp::ModelMetadataImp() : version_(MetadataLibraryVersion()) {}
 
 ModelMetadataImp::~ModelMetadataImp() = default;
 
-const Variable* ModelMetadataImp::GetTarget() const { return target_.get(); }
+const Variable* ModelMetadataImp::GetTarget() const { return target_ ? &*target_ : nullptr; }
 
-const std::vector<const Variable*>* ModelMetadataImp::GetPredictors() const {
-  return &predictorView_;
+const std::vector<Variable>* ModelMetadataImp::GetPredictors() const { return &predictors_; }
+
+const Variable* ModelMetadataImp::GetFrequencyWeight() const {
+  return frequencyWeight_ ? &*frequencyWeight_ : nullptr;
 }
-
-const Variable* ModelMetadataImp::GetFrequencyWeight() const { return frequencyWeight_.get(); }
-const Variable* ModelMetadataImp::GetCaseWeight() const { return caseWeight_.get(); }
+const Variable* ModelMetadataImp::GetCaseWeight() const {
+  return caseWeight_ ? &*caseWeight_ : nullptr;
+}
 const ArbTree::ArbVersion& ModelMetadataImp::GetVersion() const { return version_; }
 
-VariableImp& ModelMetadataImp::AddPredictor(std::unique_ptr<VariableImp> field) {
-  predictorView_.reserve(predictorView_.size() + 1);
+Variable& ModelMetadataImp::AddPredictor(Variable field) {
   predictors_.push_back(std::move(field));
-  predictorView_.push_back(predictors_.back().get());
-  return *predictors_.back();
+  return predictors_.back();
 }
 
-VariableImp& ModelMetadataImp::SetTarget(std::unique_ptr<VariableImp> field) {
-  target_ = std::move(field);
-  return *target_;
+Variable& ModelMetadataImp::SetTarget(Variable field) { return target_.emplace(std::move(field)); }
+
+Variable& ModelMetadataImp::SetFrequencyWeight(Variable field) {
+  return frequencyWeight_.emplace(std::move(field));
 }
 
-VariableImp& ModelMetadataImp::SetFrequencyWeight(std::unique_ptr<VariableImp> field) {
-  frequencyWeight_ = std::move(field);
-  return *frequencyWeight_;
-}
-
-VariableImp& ModelMetadataImp::SetCaseWeight(std::unique_ptr<VariableImp> field) {
-  caseWeight_ = std::move(field);
-  return *caseWeight_;
+Variable& ModelMetadataImp::SetCaseWeight(Variable field) {
+  return caseWeight_.emplace(std::move(field));
 }
 
 void ModelMetadataImp::SetVersion(const ArbTree::ArbVersionImp& version) { version_ = version; }
-
-const VariableImp& ModelMetadataImp::GetPredictorImp(std::size_t i) const {
-  return *predictors_.at(i);
-}
-const VariableImp* ModelMetadataImp::GetTargetImp() const { return target_.get(); }
-const VariableImp* ModelMetadataImp::GetFrequencyWeightImp() const {
-  return frequencyWeight_.get();
-}
-const VariableImp* ModelMetadataImp::GetCaseWeightImp() const { return caseWeight_.get(); }
 
 }  // namespace mdt

@@ -1,13 +1,12 @@
 // The fields of one model, owned in one place.
 #pragma once
 
-#include <memory>
+#include <optional>
 #include <vector>
 
-#include "host/metadata/arbtremd_export.h"
-#include "host/metadata/variable_imp.h"
-#include "model/model_metadata.h"
-#include "version/arb_version.h"
+#include "arbtree/arb_version.h"
+#include "imported/metadata/arbtremd_export.h"
+#include "imported/metadata/model_metadata.h"
 
 namespace mdt {
 
@@ -23,30 +22,27 @@ class ARBTREMD_API ModelMetadataImp : public ModelMetadata {
   ModelMetadataImp& operator=(const ModelMetadataImp&) = delete;
 
   const Variable* GetTarget() const override;
-  const std::vector<const Variable*>* GetPredictors() const override;
+  const std::vector<Variable>* GetPredictors() const override;
   const Variable* GetFrequencyWeight() const override;
   const Variable* GetCaseWeight() const override;
   const ArbTree::ArbVersion& GetVersion() const override;
 
-  /// Appends a predictor and returns it.
-  VariableImp& AddPredictor(std::unique_ptr<VariableImp> field);
-  VariableImp& SetTarget(std::unique_ptr<VariableImp> field);
-  VariableImp& SetFrequencyWeight(std::unique_ptr<VariableImp> field);
-  VariableImp& SetCaseWeight(std::unique_ptr<VariableImp> field);
+  /// Appends a predictor; the reference is valid until the next AddPredictor.
+  Variable& AddPredictor(Variable field);
+  /// Sets the target.
+  Variable& SetTarget(Variable field);
+  /// Sets the frequency weight.
+  Variable& SetFrequencyWeight(Variable field);
+  /// Sets the case weight.
+  Variable& SetCaseWeight(Variable field);
+  /// Replaces the version record.
   void SetVersion(const ArbTree::ArbVersionImp& version);
 
-  /// The same fields as the interface gives, with their concrete type.
-  const VariableImp& GetPredictorImp(std::size_t i) const;
-  const VariableImp* GetTargetImp() const;
-  const VariableImp* GetFrequencyWeightImp() const;
-  const VariableImp* GetCaseWeightImp() const;
-
  private:
-  std::vector<std::unique_ptr<VariableImp>> predictors_;
-  std::vector<const Variable*> predictorView_;  // what GetPredictors hands out
-  std::unique_ptr<VariableImp> target_;
-  std::unique_ptr<VariableImp> frequencyWeight_;
-  std::unique_ptr<VariableImp> caseWeight_;
+  std::vector<Variable> predictors_;
+  std::optional<Variable> target_;
+  std::optional<Variable> frequencyWeight_;
+  std::optional<Variable> caseWeight_;
   ArbTree::ArbVersionImp version_;
 };
 

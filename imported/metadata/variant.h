@@ -3,12 +3,12 @@
 
 #include <string>
 
-#include "version/arbtrexm_export.h"
+#include "imported/metadata/arbtremd_export.h"
 
 namespace mdt {
 
 /// A number, a text, or no value.
-class ARBTREXM_API Variant {
+class ARBTREMD_API Variant {
  public:
   enum VarType : int { TEXT = 0, NUMBER = 1, NONE = 3 };
   /// No value.

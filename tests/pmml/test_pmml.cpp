@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "pmml/pmml_output_adapter.h"
 #include "tests/pmml/models.h"
@@ -30,7 +29,6 @@ memtree::Model Load(const std::string& text) { return memtree::ParseModel(text, 
 
 std::string Export(const tree::TreeAlgorithmBase& tree, const mdt::ModelMetadata& metadata,
                    int sample = 0) {
-  TreeOut::InstallPredictorRank();
   TreeOut::PMMLOutputAdapter adapter;
   std::ostringstream out;
   adapter.GeneratePMML(out, tree, &metadata, static_cast<tree::DataSample>(sample));
@@ -108,7 +106,6 @@ TEST(PmmlDocument, TheReviewedDocumentsOfTheBundledExamplesAreValid) {
 }
 
 TEST(PmmlDocument, SettingsTravelWithCopiesAndSuccessiveCallsAreIndependent) {
-  TreeOut::InstallPredictorRank();
   const memtree::Model credit = Load(pmml_test::kCredit);
   const memtree::Model regression = Load(pmml_test::kRegression);
   auto generate = [](TreeOut::PMMLOutputAdapterImp& adapter, const memtree::Model& model) {
