@@ -148,7 +148,7 @@ class ARBTREXM_API PMMLOutputAdapterImp {
   xmlu::XMLTextWriter* writer_;
   // DecodeFirstValue results of this export, by variable and the value's bit pattern: every
   // node decodes the same few target categories.
-  std::map<std::pair<const mdt::Variable*, double>, std::string> decoded_;
+  std::map<std::pair<const mdt::Variable*, uint64_t>, std::string> decoded_;
 };
 
 /// The public face of the exporter; every operation forwards to its PMMLOutputAdapterImp.

@@ -208,11 +208,16 @@ std::string PMMLOutputAdapterImp::DecodeFirstValue(const mdt::Variable& variable
                                                    const char*) {
   const mdt::Encoder* encoder = variable.GetEncoding();
   if (encoder == nullptr) return xmlu::FormatNumber(value);
-  const auto key = std::make_pair(&variable, value);
+  // Encoded values are few (categories) and decoded again at every node. The key is the
+  // value's bit pattern, not its numeric value: +0.0 and -0.0 compare equal but are different
+  // values for the encoder, and a NaN finds itself.
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const auto key = std::make_pair(&variable, bits);
   const auto known = decoded_.find(key);
   if (known != decoded_.end()) return known->second;
   std::string text = DecodeEncoded(*encoder, value);
-  if (value == value) decoded_.emplace(key, text);
+  decoded_.emplace(key, text);
   return text;
 }
 
