@@ -25,7 +25,10 @@ constexpr int kCannotWrite = 3;
 
 std::string VersionText() {
   const ArbTree::ArbVersion& v = ArbTree::LibraryVersion();
-  return std::string("treexport ") + TREEXPORT_VERSION + "\narbtrexm_legacyr " +
+  // The command's release number comes first; the export library keeps the component version
+  // record of the tree family (the one the tree XML documents carry), which counts on its own.
+  return std::string("treexport ") + TREEXPORT_VERSION +
+         "\nexport library arbtrexm_legacyr, component version record " +
          std::to_string(v.GetMajor()) + "." + std::to_string(v.GetMinor()) + "." +
          std::to_string(v.GetPatch()) + "." + std::to_string(v.GetBuild()) + " (" +
          v.GetDateTime() + ")";
