@@ -9,10 +9,12 @@
 #   4. examples/embed/own_tree.cpp builds with `pkg-config --cflags --libs treexport` alone;
 #   5. the installed command, run from /, exports a bundled example and finds its converters
 #      without TREEXPORT_TOOLS_DIR.
-# Usage: consumers.sh BUILD_DIR SOURCE_DIR
+# Usage: consumers.sh BUILD_DIR SOURCE_DIR [CXXFLAGS]
+# The consumers are compiled with the build's own CXXFLAGS (a sanitizer build needs its runtime).
 set -euo pipefail
 build=$1
 source=$2
+cxxflags=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
@@ -47,13 +49,16 @@ readelf -d "$prefix/bin/treexport" | grep -q 'RUNPATH.*\[\$ORIGIN/\.\./lib\]' ||
 cxx=${CXX:-c++}
 while IFS= read -r header; do
   echo "#include \"${header#./}\"" >"$work/one.cpp"
-  "$cxx" -std=c++17 -fsyntax-only -Wall -Wextra -I"$prefix/include/treexport" "$work/one.cpp" ||
+  # shellcheck disable=SC2086 # the flags are words
+  "$cxx" -std=c++17 -fsyntax-only -Wall -Wextra -Werror $cxxflags -I"$prefix/include/treexport" \
+    "$work/one.cpp" ||
     fail "installed header ${header#./} does not compile on its own"
 done < <(cd "$prefix/include/treexport" && find . -name '*.h' | sort)
 
 # 3. The examples through the CMake package.
 cmake -S "$source/examples/embed" -B "$work/embed" -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_BUILD_TYPE=Release >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; fail "configure"; }
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror $cxxflags" \
+  >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; fail "configure"; }
 cmake --build "$work/embed" -j2 >"$work/build.log" 2>&1 || { cat "$work/build.log"; fail "build"; }
 check_documents() {  # name: validates $work/name.pmml and $work/name.xml
   xmllint --noout --schema "$source/tests/data/pmml-4-3.xsd" "$work/$1.pmml" ||
@@ -75,7 +80,7 @@ export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 flags=$(pkg-config --cflags --libs treexport) || fail "pkg-config does not know treexport"
 libdir=$(pkg-config --variable=libdir treexport)
 # shellcheck disable=SC2086 # the flags are words
-"$cxx" -std=c++17 -o "$work/own_tree_pc" "$source/examples/embed/own_tree.cpp" $flags \
+"$cxx" -std=c++17 $cxxflags -o "$work/own_tree_pc" "$source/examples/embed/own_tree.cpp" $flags \
   -Wl,--as-needed -Wl,-rpath,"$libdir" || fail "own_tree does not build with pkg-config's flags"
 (cd / && "$work/own_tree_pc" "$work/pc.pmml" "$work/pc.xml") || fail "own_tree (pkg-config)"
 check_documents pc
