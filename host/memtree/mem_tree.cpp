@@ -365,6 +365,7 @@ int MemTree::Route(const std::vector<std::optional<double>>& record) const {
     for (std::size_t s = 0; !chosen && s < node->surrogates_.size(); ++s) {
       decide(node->surrogates_[s]);
     }
+    if (!chosen && node->biggestChild_ < 0) break;  // no biggest child: the record stops here
     std::size_t child = chosen.value_or(static_cast<std::size_t>(node->biggestChild_));
     if (child >= node->children_.size()) child = 0;
     node = &nodes_[static_cast<std::size_t>(node->children_[child])];
