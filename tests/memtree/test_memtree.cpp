@@ -238,9 +238,10 @@ TEST(Route, PrimaryThenSurrogatesThenBiggestChild) {
   const memtree::MemTree& tree = *model.tree;
   EXPECT_EQ(tree.GetRoot()->GetBiggestChild(), 1);
   const double nan = std::nan("");
-  EXPECT_EQ(tree.Route({1.0, 0.0}), 3);                    // primary left, then c = 0
-  EXPECT_EQ(tree.Route({3.5, 1.0}), 4);                    // the bound belongs to the left child
-  EXPECT_EQ(tree.Route({3.6, 0.0}), 2);                    // primary right
+  EXPECT_EQ(tree.Route({1.0, 0.0}), 3);                       // primary left, then c = 0
+  EXPECT_EQ(tree.Route({3.5, 1.0}), 4);                       // the bound belongs to the left child
+  EXPECT_EQ(tree.Route({3.6, 0.0}), 2);                       // primary right
+  EXPECT_EQ(tree.Route({std::nextafter(3.5, 4.0), 1.0}), 2);  // one step beyond the bound
   EXPECT_EQ(tree.Route({std::nullopt, 0.0}), 3);           // x missing: surrogate sends c = 0 left
   EXPECT_EQ(tree.Route({nan, 2.0}), 2);                    // NaN counts as missing; surrogate right
   EXPECT_EQ(tree.Route({std::nullopt, std::nullopt}), 2);  // surrogate's missing child
