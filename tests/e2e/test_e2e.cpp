@@ -155,6 +155,9 @@ struct Tally {
   int pmmlRoundedThresholds = 0;  // rows the format's 15-digit thresholds put on another side
   int portableRows = 0;           // compared through the portable PMML, read as the standard says
   int portableDisagreements = 0;
+  int innerStops = 0;  // rows the source stops at a node with children
+  // For comparison only: the format's own document read as standard PMML.
+  int formatAsStandardDisagreements = 0;
 };
 
 // A nominal rule that holds the record's code in no child leaves the decision to the next rule,
@@ -189,7 +192,8 @@ class RowComparer {
         document_(ExportPmml(model)),
         pmml_(document_),
         portableDocument_(ExportPmml(model, true)),
-        portable_(portableDocument_, PmmlMode::kStandard) {
+        portable_(portableDocument_, PmmlMode::kStandard),
+        formatAsStandard_(document_, PmmlMode::kStandard) {
     EXPECT_EQ(testing_support::XmlDoc(document_).PmmlSchemaErrors(), "") << name;
     EXPECT_EQ(testing_support::XmlDoc(portableDocument_).PmmlSchemaErrors(), "") << name;
     // The same tree as tree XML: valid, and holding every node once.
@@ -306,6 +310,12 @@ class RowComparer {
       portableProblems.push_back("portable PMML leaf " + portableLeaf + ", source " + leaf);
     }
     CheckPmml(row, portable_, text, portableProblems);
+    std::vector<std::string> formatAsStandard;
+    if (formatAsStandard_.LeafId(text) != leaf) formatAsStandard.push_back("leaf");
+    CheckPmml(row, formatAsStandard_, text, formatAsStandard);
+    if (!formatAsStandard.empty()) ++tally.formatAsStandardDisagreements;
+    const std::optional<std::size_t> source = Node(leaf);
+    if (source && !tree_.GetNode(*source).GetChildIndices().empty()) ++tally.innerStops;
 
     // The format's own document: when the model file agrees with the source but the document
     // cannot say what both do, only the model file is compared.
@@ -386,6 +396,7 @@ class RowComparer {
   PmmlTreeEvaluator pmml_;
   std::string portableDocument_;
   PmmlTreeEvaluator portable_;
+  PmmlTreeEvaluator formatAsStandard_;
   std::vector<std::size_t> columns_;               // per predictor
   std::vector<std::map<std::string, int>> codes_;  // per predictor: level -> code
   std::map<unsigned, std::size_t> byId_;
@@ -443,7 +454,9 @@ void ConvertAndCompareAll(const std::string& source, const Cases& cases,
                 << "model file but lie between a threshold and its 15-digit text in the format's "
                 << "PMML (format PMML not compared)";
     }
-    std::cout << "\n";
+    std::cout << "; " << tally.innerStops << " rows stop at an inner node; the format's document "
+              << "read as standard PMML would disagree on " << tally.formatAsStandardDisagreements
+              << " rows\n";
     EXPECT_GT(tally.rows, 0) << name;
     EXPECT_EQ(tally.disagreements, 0) << name;
     EXPECT_EQ(tally.portableRows, static_cast<int>(table.rows.size())) << name;
