@@ -70,7 +70,10 @@ void PMMLOutputAdapterImp::AddDataField(const mdt::Variable& field, int index,
                                         xmlu::XMLElement* dictionary) {
   std::unique_ptr<xmlu::XMLElement> dataField(xmlu::NewElement("DataField"));
   dataField->AddAttribute("name", field.GetName());
-  dataField->AddAttribute("displayName", field.GetLabel());
+  // The portable profile writes no empty label.
+  if (!portable_ || !field.GetLabel().empty()) {
+    dataField->AddAttribute("displayName", field.GetLabel());
+  }
   dataField->AddAttribute("optype", OpType(field.GetMeasurementLevel()));
   dataField->AddAttribute("isCyclic", 0.0);
   dataField->AddAttribute("dataType", DataType(field));

@@ -40,7 +40,9 @@ struct OpenNode {
 
 void PMMLOutputAdapterImp::AddTreeModel(xmlu::XMLElement* pmml, tree::DataSample sample) {
   std::unique_ptr<xmlu::XMLElement> treeModel(xmlu::NewElement("TreeModel"));
-  treeModel->AddAttribute("algorithmName", GetAlgorithmName());
+  if (!portable_ || !algorithmName_.empty()) {
+    treeModel->AddAttribute("algorithmName", GetAlgorithmName());
+  }
   treeModel->AddAttribute("functionName",
                           model_->IsClassification() ? "classification" : "regression");
   if (portable_) {

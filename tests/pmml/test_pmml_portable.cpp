@@ -107,6 +107,8 @@ TEST(PmmlPortable, DeclarationStrategiesSchemaAndOutputFields) {
   EXPECT_EQ(doc.PmmlSchemaErrors(), "");
   EXPECT_EQ(doc.Number("count(//p:Timestamp)"), 0);
   EXPECT_EQ(doc.AttributeNames("//p:Application"), Names{"name"});  // no version was given
+  EXPECT_EQ(doc.AttributeNames("//p:DataField[@name='x']"),
+            (Names{"name", "optype", "isCyclic", "dataType"}));  // no empty label
   EXPECT_EQ(doc.Text("//p:TreeModel/@missingValueStrategy"), "lastPrediction");
   EXPECT_EQ(doc.Text("//p:TreeModel/@noTrueChildStrategy"), "returnLastPrediction");
   // No risk in the model: no risk extension; no range: no NumericInfo; no made-up counts.
