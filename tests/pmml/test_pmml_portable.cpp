@@ -209,6 +209,19 @@ TEST(PmmlPortable, StandardReadingRoutesEveryRecordAsTheHost) {
   EXPECT_EQ(pmml.Probabilities({{"c", "red"}, {"x", "1"}}).at("a"), 0.85);
 }
 
+TEST(PmmlPortable, BundledExamplesAreValidAndRouteAsTheHost) {
+  for (const char* name : {"cart_classification.json", "chaid.json", "regression.json"}) {
+    const memtree::Model model =
+        memtree::LoadModel(std::string(TREEXPORT_SOURCE_DIR) + "/examples/" + name);
+    const std::string text = Export(model, true);
+    EXPECT_EQ(XmlDoc(text).PmmlSchemaErrors(), "") << name;
+    // Every predictor missing: the surrogates, then the biggest children decide.
+    EXPECT_EQ(PmmlTreeEvaluator(text, PmmlMode::kStandard).LeafId({}),
+              std::to_string(static_cast<uint32_t>(model.tree->Route({}))))
+        << name;
+  }
+}
+
 TEST(PmmlPortable, ATranscoderGetsADeclarationWithoutEncoding) {
   struct Copy : ArbTree::Transcoder {
     int Transcode(const std::string& in, std::string& out) const override {
