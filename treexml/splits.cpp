@@ -8,32 +8,32 @@
 
 #include "model/ovalue_set.h"
 #include "treexml/xml_output_adapter.h"
-#include "xmlu/xml_item.h"
+#include "xmlu/markup_writer.h"
 
 namespace TreeOut {
 
 namespace {
 
-std::string ChildPosition(int position) { return std::to_string(position); }
+// Child positions are small whole numbers, whose number text is their decimal text.
+double ChildPosition(int position) { return static_cast<double>(position); }
 
 }  // namespace
 
-void XMLOutputAdapter::AddSplits(const char* format, const tree::Node& node,
-                                 xmlu::XMLElement* nodeElement) {
+void XMLOutputAdapter::AddSplits(const char* format, const tree::Node& node) {
   // Only the first primary rule is written; nothing marks which split is which but their order.
   {
     std::unique_ptr<tree::SplitRule> primary(node.GetSplit(0));
-    AddSplit(format, node, -1, primary.get(), nodeElement);
+    AddSplit(format, node, -1, primary.get());
   }
   const int surrogates = node.GetNumberOfSurrogates();
   for (int i = 0; i < surrogates; ++i) {
     std::unique_ptr<tree::SplitRule> surrogate(node.GetSurrogate(i));
-    AddSplit(format, node, i, surrogate.get(), nodeElement);
+    AddSplit(format, node, i, surrogate.get());
   }
 }
 
 void XMLOutputAdapter::AddSplit(const char* format, const tree::Node& node, int surrogate,
-                                const tree::SplitRule* rule, xmlu::XMLElement* nodeElement) {
+                                const tree::SplitRule* rule) {
   splitNode_ = &node;
   splitSurrogate_ = surrogate;
   if (rule == nullptr) FailSplit("the node gives no rule");
@@ -42,9 +42,9 @@ void XMLOutputAdapter::AddSplit(const char* format, const tree::Node& node, int 
   const int level =
       settings_->GetPredictorInfo().GetPredictor(rule->GetPredictorIndex()).GetMeasurementLevel();
   if (level == 0) {
-    AddDiscreteSplit(format, *rule, nodeElement);
+    AddDiscreteSplit(format, *rule);
   } else {
-    AddScaleSplit(format, *rule, nodeElement);
+    AddScaleSplit(format, *rule);
   }
 }
 
@@ -66,13 +66,8 @@ void XMLOutputAdapter::FailSplit(const std::string& what) const {
   throw XMLExportError(node + ": " + rule + ": " + what);
 }
 
-void XMLOutputAdapter::AddScaleSplit(const char* format, const tree::SplitRule& rule,
-                                     xmlu::XMLElement* nodeElement) {
+void XMLOutputAdapter::AddScaleSplit(const char* format, const tree::SplitRule& rule) {
   const mdt::Variable& predictor = RulePredictor(rule);
-  auto* scaleSplit = xmlu::NewElement("ScaleSplit");
-  nodeElement->AddChild(scaleSplit);  // the node owns it from here on
-  scaleSplit->AddAttribute("VarName", predictor.GetName());
-  scaleSplit->AddAttribute("MissingValueMapping", ChildPosition(rule.GetMissingValueChild()));
 
   std::vector<std::pair<tree::OValueSet, int>> intervals;
   const int children = rule.GetNumberOfChildValueSets();
@@ -100,32 +95,34 @@ void XMLOutputAdapter::AddScaleSplit(const char* format, const tree::SplitRule& 
   // and it names one child, so it stays unambiguous. The others write nothing.
   int top = -1;
   for (const auto& [interval, position] : intervals) {
+    if (!interval.HasHigh()) top = position;
+  }
+  out_->StartElement("ScaleSplit");
+  out_->Attribute("VarName", predictor.GetName());
+  out_->Attribute("MissingValueMapping", ChildPosition(rule.GetMissingValueChild()));
+  if (top >= 0) out_->Attribute("TopIntervalMapping", ChildPosition(top));
+  for (const auto& [interval, position] : intervals) {
     if (interval.HasHigh()) {
-      AddMappedOrdinalValue(format, predictor, interval.GetHigh(), position, interval.IsLowOpen(),
-                            scaleSplit);
-    } else {
-      top = position;
+      AddMappedOrdinalValue(format, predictor, interval.GetHigh(), position, interval.IsLowOpen());
     }
   }
-  if (top >= 0) scaleSplit->AddAttribute("TopIntervalMapping", ChildPosition(top));
+  out_->EndElement();
 }
 
 void XMLOutputAdapter::AddMappedOrdinalValue(const char* format, const mdt::Variable& predictor,
-                                             double cutPoint, int childPosition, bool leftOpen,
-                                             xmlu::XMLElement* scaleSplit) {
-  std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("MappedOrdinalValue"));
-  element->AddAttribute("MappedChildPosition", ChildPosition(childPosition));
-  element->AddAttribute("LeftOpenInterval", leftOpen ? "1" : "0");
-  AddValue(DecodeFirstValue(predictor, cutPoint, format).c_str(), element.get());
-  scaleSplit->AddChild(element.release());
+                                             double cutPoint, int childPosition, bool leftOpen) {
+  out_->StartElement("MappedOrdinalValue");
+  out_->Attribute("MappedChildPosition", ChildPosition(childPosition));
+  out_->Attribute("LeftOpenInterval", leftOpen ? "1" : "0");
+  AddValue(DecodeFirstValue(predictor, cutPoint, format).c_str());
+  out_->EndElement();
 }
 
-void XMLOutputAdapter::AddDiscreteSplit(const char* format, const tree::SplitRule& rule,
-                                        xmlu::XMLElement* nodeElement) {
+void XMLOutputAdapter::AddDiscreteSplit(const char* format, const tree::SplitRule& rule) {
   const mdt::Variable& predictor = RulePredictor(rule);
-  std::unique_ptr<xmlu::XMLElement> discreteSplit(xmlu::NewElement("DiscreteSplit"));
-  discreteSplit->AddAttribute("VarName", predictor.GetName());
-  discreteSplit->AddAttribute("MissingValueMapping", ChildPosition(rule.GetMissingValueChild()));
+  out_->StartElement("DiscreteSplit");
+  out_->Attribute("VarName", predictor.GetName());
+  out_->Attribute("MissingValueMapping", ChildPosition(rule.GetMissingValueChild()));
   // A child without a value set writes nothing, so the position of a MappedDiscreteValues is
   // its child's position only while every earlier child has a set.
   const int children = rule.GetNumberOfChildValueSets();
@@ -137,21 +134,20 @@ void XMLOutputAdapter::AddDiscreteSplit(const char* format, const tree::SplitRul
       FailSplit("child " + std::to_string(i) + " has an interval, but predictor '" +
                 predictor.GetName() + "' is nominal and needs category codes");
     }
-    AddMappedDiscreteValues(format, predictor, *codes, discreteSplit.get());
+    AddMappedDiscreteValues(format, predictor, *codes);
   }
-  nodeElement->AddChild(discreteSplit.release());
+  out_->EndElement();
 }
 
 void XMLOutputAdapter::AddMappedDiscreteValues(const char* format, const mdt::Variable& predictor,
-                                               const tree::NValueSet& values,
-                                               xmlu::XMLElement* discreteSplit) {
-  std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("MappedDiscreteValues"));
+                                               const tree::NValueSet& values) {
+  out_->StartElement("MappedDiscreteValues");
   std::unique_ptr<tree::NValueSetIterator> it(values.CreateIterator());
   while (it && it->HasNext()) {
     const int code = it->Next();
-    AddValue(DecodeFirstValue(predictor, static_cast<double>(code), format).c_str(), element.get());
+    AddValue(DecodeFirstValue(predictor, static_cast<double>(code), format).c_str());
   }
-  discreteSplit->AddChild(element.release());
+  out_->EndElement();
 }
 
 }  // namespace TreeOut
