@@ -24,6 +24,7 @@
 #include <ostream>
 #include <streambuf>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench/generated_model.h"
@@ -78,6 +79,7 @@ namespace {
 class MemoryBuffer : public std::streambuf {
  public:
   const std::string& text() const { return text_; }
+  std::string Release() { return std::move(text_); }
 
  protected:
   std::streamsize xsputn(const char* s, std::streamsize n) override {
@@ -450,7 +452,7 @@ std::string Export(Document document, const memtree::Model& model) {
     TreeOut::XMLOutputAdapter adapter;
     adapter.GenerateXML(out, *model.tree, model.metadata.get());
   }
-  return buffer.text();
+  return buffer.Release();
 }
 
 // Interleaved rounds of the three; CPU time of the process, medians; the ratios are what the

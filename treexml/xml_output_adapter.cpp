@@ -52,6 +52,7 @@ void XMLOutputAdapter::GenerateXML(std::ostream& out, const tree::TreeAlgorithmB
   docType.reset();
   xmlu::MarkupWriter writer(text, output.state);
   BuildDocument(tree, metadata, writer);
+  writer.Flush();
   xmlu::WriteDocument(output, text);
 }
 

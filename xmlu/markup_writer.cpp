@@ -1,6 +1,7 @@
 #include "xmlu/markup_writer.h"
 
 #include <cassert>
+#include <typeinfo>
 
 #include "xmlu/number_text.h"
 #include "xmlu/text_sink.h"
@@ -15,40 +16,116 @@ constexpr char kBreakAndTabs[] =
     "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
 constexpr int32_t kTabRun = sizeof kBreakAndTabs - 2;
 
+// Which bytes need an entity: in attribute values, and in character data.
+struct EscapeTable {
+  bool attribute[256] = {};
+  bool text[256] = {};
+  EscapeTable() {
+    for (unsigned char c : {'&', '<', '>', '"'}) attribute[c] = true;
+    for (unsigned char c : {'&', '<'}) text[c] = true;
+  }
+};
+const EscapeTable kEscape;
+
 }  // namespace
 
 MarkupWriter::MarkupWriter(std::string& out, XMLWriteState& state)
-    : out_(&out), sink_(nullptr), state_(state) {}
+    : block_(new char[kBlockSize]),
+      pos_(block_.get()),
+      limit_(block_.get() + kBlockSize),
+      out_(&out),
+      sink_(nullptr),
+      state_(state) {}
 
 MarkupWriter::MarkupWriter(TextSink& sink, XMLWriteState& state)
-    : out_(&own_), sink_(&sink), state_(state) {
-  // A little more than a block, so that the element that crosses the line rarely regrows it.
-  own_.reserve(kBlockSize + kBlockSize / 4);
+    : block_(new char[kBlockSize]),
+      pos_(block_.get()),
+      limit_(block_.get() + kBlockSize),
+      out_(nullptr),
+      sink_(&sink),
+      state_(state) {}
+
+MarkupWriter::~MarkupWriter() {
+  if (out_ == nullptr) return;
+  try {
+    Flush();
+  } catch (...) {
+    // Only an allocation can fail here, while the stack unwinds or the caller forgot to
+    // Flush; the string then lacks the last block, as a failed write leaves it.
+  }
 }
 
-MarkupWriter::~MarkupWriter() = default;
+void MarkupWriter::HandOn() {
+  const std::size_t size = static_cast<std::size_t>(pos_ - block_.get());
+  if (size == 0) return;
+  if (sink_ != nullptr) {
+    sink_->Write(block_.get(), size);
+  } else {
+    out_->append(block_.get(), size);
+  }
+  handed_ += size;
+  pos_ = block_.get();
+}
+
+void MarkupWriter::PutAcrossBlocks(const char* data, std::size_t size) {
+  while (size > 0) {
+    if (pos_ == limit_) HandOn();
+    const std::size_t room = static_cast<std::size_t>(limit_ - pos_);
+    const std::size_t n = size < room ? size : room;
+    std::memcpy(pos_, data, n);
+    pos_ += n;
+    data += n;
+    size -= n;
+  }
+}
+
+void MarkupWriter::Flush() { HandOn(); }
 
 void MarkupWriter::Indentation(bool lineBreak, int32_t depth) {
   const bool tabs = state_.pretty && state_.indent && depth > 0;
   if (!tabs) {
-    if (lineBreak) out_->push_back('\n');
+    if (lineBreak) Put('\n');
     return;
   }
   const char* run = lineBreak ? kBreakAndTabs : kBreakAndTabs + 1;
   while (depth > kTabRun) {
-    out_->append(run, (lineBreak ? 1 : 0) + static_cast<std::size_t>(kTabRun));
+    Put(run, (lineBreak ? 1 : 0) + static_cast<std::size_t>(kTabRun));
     depth -= kTabRun;
     run = kBreakAndTabs + 1;
     lineBreak = false;
   }
-  out_->append(run, (lineBreak ? 1 : 0) + static_cast<std::size_t>(depth));
+  Put(run, (lineBreak ? 1 : 0) + static_cast<std::size_t>(depth));
+}
+
+void MarkupWriter::Escaped(std::string_view text, const bool (&special)[256]) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end) {
+    const char* run = p;
+    while (p != end && !special[static_cast<unsigned char>(*p)]) ++p;
+    Put(run, static_cast<std::size_t>(p - run));
+    if (p == end) break;
+    switch (*p++) {
+      case '&':
+        Put("&amp;", 5);
+        break;
+      case '<':
+        Put("&lt;", 4);
+        break;
+      case '>':
+        Put("&gt;", 4);
+        break;
+      default:
+        Put("&quot;", 6);
+    }
+  }
 }
 
 void MarkupWriter::BeginContent() {
   if (open_.empty()) return;
   Open& top = open_.back();
   if (top.contentStarted) return;
-  out_->push_back('>');
+  Put('>');
   ++state_.depth;
   top.contentStarted = true;
 }
@@ -57,45 +134,41 @@ void MarkupWriter::StartElement(std::string_view name) {
   BeginContent();
   const int32_t depth = state_.depth;
   Indentation(state_.pretty && state_.newLine, depth);
-  out_->push_back('<');
-  out_->append(name.data(), name.size());
+  Put('<');
+  Put(name.data(), name.size());
   open_.push_back({name, depth, false});
-  HandOnFullBlock();
+}
+
+// The separator, indentation, name, "=" and opening quote of an attribute.
+void MarkupWriter::AttributeName(std::string_view name) {
+  assert(!open_.empty() && !open_.back().contentStarted);
+  const bool lineBreak = state_.pretty && state_.newLine;
+  if (!lineBreak) Put(' ');
+  Indentation(lineBreak, state_.depth + 1);
+  Put(name.data(), name.size());
+  Put("=\"", 2);
 }
 
 void MarkupWriter::Attribute(std::string_view name, std::string_view value) {
-  assert(!open_.empty() && !open_.back().contentStarted);
-  const bool lineBreak = state_.pretty && state_.newLine;
-  if (!lineBreak) out_->push_back(' ');
-  Indentation(lineBreak, state_.depth + 1);
-  out_->append(name.data(), name.size());
-  out_->append("=\"", 2);
-  AppendEscapedAttribute(*out_, value);
-  out_->push_back('"');
-  HandOnFullBlock();
+  AttributeName(name);
+  Escaped(value, kEscape.attribute);
+  Put('"');
 }
 
 void MarkupWriter::Attribute(std::string_view name, double value) {
+  AttributeName(name);
+  // Number text never holds a character that needs an entity.
   char text[kNumberTextSize];
   const char* end = FormatNumberTo(text, value);
-  // Number text never holds a character that needs an entity.
-  assert(!open_.empty() && !open_.back().contentStarted);
-  const bool lineBreak = state_.pretty && state_.newLine;
-  if (!lineBreak) out_->push_back(' ');
-  Indentation(lineBreak, state_.depth + 1);
-  out_->append(name.data(), name.size());
-  out_->append("=\"", 2);
-  out_->append(text, static_cast<std::size_t>(end - text));
-  out_->push_back('"');
-  HandOnFullBlock();
+  Put(text, static_cast<std::size_t>(end - text));
+  Put('"');
 }
 
 void MarkupWriter::Text(std::string_view text) {
   BeginContent();
-  AppendEscapedText(*out_, text);
+  Escaped(text, kEscape.text);
   state_.newLine = false;
   state_.indent = false;
-  HandOnFullBlock();
 }
 
 void MarkupWriter::EndElement() {
@@ -105,25 +178,29 @@ void MarkupWriter::EndElement() {
   if (top.contentStarted) {
     --state_.depth;
     if (state_.pretty) Indentation(state_.newLine, top.depth);
-    out_->append("</", 2);
-    out_->append(top.name.data(), top.name.size());
-    out_->push_back('>');
+    Put("</", 2);
+    Put(top.name.data(), top.name.size());
+    Put('>');
   } else {
-    out_->append("/>", 2);
+    Put("/>", 2);
   }
   state_.newLine = true;
   state_.indent = true;
-  HandOnFullBlock();
 }
 
 void MarkupWriter::Item(XMLInterface& item) {
   XMLElement* element = item.AsElement();
   if (element == nullptr) {
-    // Character data (or a document type, which has no place in content but is written as
-    // asked): the item writes itself into the buffer.
     BeginContent();
-    item.Write(*out_, state_);
-    HandOnFullBlock();
+    if (typeid(item) == typeid(XMLString)) {
+      Text(static_cast<XMLString&>(item).GetText());
+    } else {
+      // A document type (which has no place in content but is written as asked) or an item
+      // of the caller's own: it writes itself.
+      std::string text;
+      item.Write(text, state_);
+      Put(text.data(), text.size());
+    }
     return;
   }
   // The elements whose end tags are still to come, with the next child to write.
@@ -151,29 +228,12 @@ void MarkupWriter::Item(XMLInterface& item) {
       }
       XMLInterface* child = children[top.next++];
       element = child->AsElement();
-      if (element == nullptr) {
-        BeginContent();
-        child->Write(*out_, state_);
-      }
+      if (element == nullptr) Item(*child);
     }
     if (element == nullptr) return;
   }
 }
 
-void MarkupWriter::Raw(std::string_view text) {
-  out_->append(text.data(), text.size());
-  HandOnFullBlock();
-}
-
-void MarkupWriter::Reserve(std::size_t bytes) {
-  if (sink_ == nullptr) out_->reserve(out_->size() + bytes);
-}
-
-void MarkupWriter::Flush() {
-  if (sink_ == nullptr || own_.empty()) return;
-  sink_->Write(own_.data(), own_.size());
-  handed_ += own_.size();
-  own_.clear();
-}
+void MarkupWriter::Raw(std::string_view text) { Put(text.data(), text.size()); }
 
 }  // namespace xmlu

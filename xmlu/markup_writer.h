@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +18,8 @@ namespace xmlu {
 
 class TextSink;
 
-/// Writes a document element by element without building items. Names are copied as given;
+/// Writes a document element by element without building items, into a block of its own that
+/// goes to a string or a sink whenever it is full. Names are copied as given;
 /// attribute values and character data are escaped; numbers are formatted in place. Nothing is
 /// allocated per element or attribute: the only memory is the text itself and the stack of open
 /// element names, which the caller keeps alive (string literals, or strings that outlive the
@@ -27,17 +30,17 @@ class TextSink;
 /// has no content, otherwise its end tag. Attributes go before any content.
 class ARBTREXM_API MarkupWriter {
  public:
-  /// Appends the text to out.
+  /// Appends the text to out, a block at a time and the rest on Flush or destruction.
   MarkupWriter(std::string& out, XMLWriteState& state);
-  /// Collects the text in a buffer of its own and hands it to sink in blocks: each one as soon
-  /// as it holds kBlockSize bytes (so it exceeds that by at most one tag, attribute or piece of
-  /// character data), and the rest on Flush.
+  /// Hands the text to sink in blocks of exactly kBlockSize bytes, and the rest on Flush.
   MarkupWriter(TextSink& sink, XMLWriteState& state);
   MarkupWriter(const MarkupWriter&) = delete;
   MarkupWriter& operator=(const MarkupWriter&) = delete;
+  /// Flushes into the string (not into a sink, whose errors must reach the caller); call Flush
+  /// to see an allocation failure.
   ~MarkupWriter();
 
-  /// Size of the blocks handed to a sink.
+  /// Size of the block the text is written into before it goes on.
   static constexpr std::size_t kBlockSize = 64 * 1024;
 
   /// "<name", after a line break and indentation where the layout puts them.
@@ -65,11 +68,9 @@ class ARBTREXM_API MarkupWriter {
 
   /// Elements started and not yet ended.
   std::size_t OpenElements() const { return open_.size(); }
-  /// Bytes written so far, including those already handed to a sink.
-  std::size_t Size() const { return handed_ + out_->size(); }
-  /// Makes room for this many more bytes of text in the buffer (appending to a string only).
-  void Reserve(std::size_t bytes);
-  /// Hands the buffered text to the sink; does nothing when writing into a string.
+  /// Bytes written so far, including those still in the block.
+  std::size_t Size() const { return handed_ + static_cast<std::size_t>(pos_ - block_.get()); }
+  /// Hands the text written so far to the string or the sink.
   void Flush();
 
  private:
@@ -81,11 +82,27 @@ class ARBTREXM_API MarkupWriter {
 
   void BeginContent();
   void Indentation(bool lineBreak, int32_t depth);
-  void HandOnFullBlock() {
-    if (sink_ != nullptr && out_->size() >= kBlockSize) Flush();
+  void AttributeName(std::string_view name);
+  void Escaped(std::string_view text, const bool (&special)[256]);
+  void Put(const char* data, std::size_t size) {
+    if (static_cast<std::size_t>(limit_ - pos_) >= size) {
+      std::memcpy(pos_, data, size);
+      pos_ += size;
+    } else {
+      PutAcrossBlocks(data, size);
+    }
   }
+  void Put(char c) {
+    if (pos_ == limit_) HandOn();
+    *pos_++ = c;
+  }
+  void PutAcrossBlocks(const char* data, std::size_t size);
+  // Hands the full block on and starts an empty one.
+  void HandOn();
 
-  std::string own_;
+  std::unique_ptr<char[]> block_;
+  char* pos_;
+  char* limit_;
   std::string* out_;
   TextSink* sink_;
   std::size_t handed_ = 0;

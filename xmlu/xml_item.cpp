@@ -137,6 +137,7 @@ int XMLElement::AddChild(XMLInterface* item) {
 int XMLElement::Write(std::string& out, XMLWriteState& state) {
   MarkupWriter writer(out, state);
   writer.Item(*this);
+  writer.Flush();
   return 0;
 }
 
@@ -192,7 +193,10 @@ void XMLTextWriter::Close() {
   Flush();
   open_.pop_back();
   writer_->EndElement();
+  if (open_.empty()) writer_->Flush();
 }
+
+std::size_t XMLTextWriter::Size() const { return writer_->Size(); }
 
 void OpenIfWriting(XMLTextWriter* writer, XMLElement& element) {
   if (writer != nullptr) writer->Open(element);

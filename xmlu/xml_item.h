@@ -132,11 +132,12 @@ class ARBTREXM_API XMLTextWriter {
   /// Writes the children that the innermost open element has gained, and deletes them.
   void Flush();
   /// Flushes, then ends the innermost open element: its end tag, or "/>" if it had no children.
+  /// Once the outermost element is closed, out holds the whole text.
   void Close();
   /// Whether an element is open.
   bool IsOpen() const { return !open_.empty(); }
   /// Bytes of text so far.
-  std::size_t Size() const { return out_.size(); }
+  std::size_t Size() const;
   /// Makes room for this many bytes of text in all, so that a document of gigabytes is not
   /// copied each time its buffer would double; room that is never used costs no memory.
   void Reserve(std::size_t bytes);

@@ -35,6 +35,7 @@ class XMLOutputAdapterTestPeer {
     state.pretty = false;
     xmlu::MarkupWriter writer(text, state);
     adapter.BuildDocument(tree, &metadata, writer);
+    writer.Flush();
     return text;
   }
 };
