@@ -15,6 +15,7 @@ constexpr char kBreakAndTabs[] =
     "\n\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
     "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
 constexpr int32_t kTabRun = sizeof kBreakAndTabs - 2;
+static_assert(sizeof kBreakAndTabs >= kTabRun + 2, "a run from its second byte has kTabRun + 1");
 
 // Which bytes need an entity: in attribute values, and in character data.
 struct EscapeTable {
@@ -88,6 +89,13 @@ void MarkupWriter::Indentation(bool lineBreak, int32_t depth) {
     return;
   }
   const char* run = lineBreak ? kBreakAndTabs : kBreakAndTabs + 1;
+  if (depth <= kTabRun && limit_ - pos_ >= kTabRun + 1) {
+    // The whole run is moved at once (it is never shorter than that) and only the part the
+    // line needs is kept: the rest of the block is overwritten by what follows.
+    Move<kTabRun + 1>(pos_, run);
+    pos_ += (lineBreak ? 1 : 0) + depth;
+    return;
+  }
   while (depth > kTabRun) {
     Put(run, (lineBreak ? 1 : 0) + static_cast<std::size_t>(kTabRun));
     depth -= kTabRun;
@@ -157,10 +165,14 @@ void MarkupWriter::Attribute(std::string_view name, std::string_view value) {
 
 void MarkupWriter::Attribute(std::string_view name, double value) {
   AttributeName(name);
-  // Number text never holds a character that needs an entity.
-  char text[kNumberTextSize];
-  const char* end = FormatNumberTo(text, value);
-  Put(text, static_cast<std::size_t>(end - text));
+  // Number text never holds a character that needs an entity; it is formatted in place.
+  if (static_cast<std::size_t>(limit_ - pos_) >= kNumberTextSize) {
+    pos_ = FormatNumberTo(pos_, value);
+  } else {
+    char text[kNumberTextSize];
+    const char* end = FormatNumberTo(text, value);
+    Put(text, static_cast<std::size_t>(end - text));
+  }
   Put('"');
 }
 

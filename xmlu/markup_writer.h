@@ -85,12 +85,31 @@ class ARBTREXM_API MarkupWriter {
   void AttributeName(std::string_view name);
   void Escaped(std::string_view text, const bool (&special)[256]);
   void Put(const char* data, std::size_t size) {
-    if (static_cast<std::size_t>(limit_ - pos_) >= size) {
+    const auto room = static_cast<std::size_t>(limit_ - pos_);
+    if (size <= 16 && room >= 16) {
+      // Names, separators and numbers are short: a few moves instead of a call to memcpy.
+      if (size >= 8) {
+        Move<8>(pos_, data);
+        Move<8>(pos_ + size - 8, data + size - 8);
+      } else if (size >= 4) {
+        Move<4>(pos_, data);
+        Move<4>(pos_ + size - 4, data + size - 4);
+      } else {
+        for (std::size_t i = 0; i < size; ++i) pos_[i] = data[i];
+      }
+      pos_ += size;
+    } else if (room >= size) {
       std::memcpy(pos_, data, size);
       pos_ += size;
     } else {
       PutAcrossBlocks(data, size);
     }
+  }
+  template <std::size_t N>
+  static void Move(char* to, const char* from) {
+    char bytes[N];
+    std::memcpy(bytes, from, N);
+    std::memcpy(to, bytes, N);
   }
   void Put(char c) {
     if (pos_ == limit_) HandOn();
