@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "model/prefix_node_iterator.h"
 #include "treexml/xml_output_adapter.h"
 #include "xmlu/markup_writer.h"
 #include "xmlu/number_text.h"
@@ -57,6 +58,17 @@ void XMLOutputAdapter::AddSubtree(const tree::Node& first, NodeStart start) {
     int next;
   };
   std::vector<Open> open;
+  // Once a sample of nodes is written, their average size gives the room the whole text needs.
+  constexpr std::size_t kSampleNodes = 4096;
+  const std::size_t sampleStart = out_->Size();
+  std::size_t started = 0;
+  auto reserve = [&] {
+    std::size_t total = 0;
+    for (tree::PrefixNodeIterator it(&first); !it.AtEnd(); it.Next()) ++total;
+    if (total <= kSampleNodes) return;
+    const std::size_t perNode = (out_->Size() - sampleStart) / kSampleNodes + 1;
+    out_->Reserve(out_->Size() + (total - kSampleNodes) * perNode / 4 * 5 + 65536);
+  };
   (this->*start)(first);
   open.push_back({&first, first.GetNumberOfChildren(), 0});
   while (!open.empty()) {
@@ -70,6 +82,7 @@ void XMLOutputAdapter::AddSubtree(const tree::Node& first, NodeStart start) {
       }
       (this->*start)(*child);
       open.push_back({child, child->GetNumberOfChildren(), 0});
+      if (++started == kSampleNodes) reserve();
       continue;
     }
     open.pop_back();

@@ -72,6 +72,10 @@ class ARBTREXM_API MarkupWriter {
   std::size_t Size() const { return handed_ + static_cast<std::size_t>(pos_ - block_.get()); }
   /// Hands the text written so far to the string or the sink.
   void Flush();
+  /// Makes room in the string for this many bytes of text in all (Size), so that a document of
+  /// gigabytes is not copied each time its buffer would double; room that is never written
+  /// costs no memory. Nothing to do for a sink.
+  void Reserve(std::size_t bytes);
 
  private:
   struct Open {

@@ -1,7 +1,5 @@
 #include "xmlu/xml_item.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -152,16 +150,7 @@ XMLTextWriter::XMLTextWriter(std::string& out, XMLWriteState& state)
 
 XMLTextWriter::~XMLTextWriter() = default;
 
-void XMLTextWriter::Reserve(std::size_t bytes) {
-  out_.reserve(bytes);
-  // A buffer of gigabytes is faulted in page by page as it fills; huge pages make that a
-  // five-hundredth as many faults. Only a hint: the kernel may refuse, and nothing changes.
-  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-  const auto begin = reinterpret_cast<std::uintptr_t>(out_.data());
-  const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t last = (begin + out_.capacity()) & ~(kHuge - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
+void XMLTextWriter::Reserve(std::size_t bytes) { writer_->Reserve(bytes); }
 
 void XMLTextWriter::Open(XMLElement& element) {
   if (!open_.empty()) Flush();
