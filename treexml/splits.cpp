@@ -69,8 +69,13 @@ void XMLOutputAdapter::FailSplit(const std::string& what) const {
 void XMLOutputAdapter::AddScaleSplit(const char* format, const tree::SplitRule& rule) {
   const mdt::Variable& predictor = RulePredictor(rule);
 
-  std::vector<std::pair<tree::OValueSet, int>> intervals;
+  // The rule's value sets are kept as the host hands them out and sorted by reference.
   const int children = rule.GetNumberOfChildValueSets();
+  std::vector<std::unique_ptr<tree::ValueSet>> sets;
+  std::vector<std::pair<const tree::OValueSet*, int>> intervals;
+  // Room for the usual few at once; a count the host makes up does not make a huge block.
+  sets.reserve(static_cast<std::size_t>(std::clamp(children, 0, 64)));
+  intervals.reserve(sets.capacity());
   for (int i = 0; i < children; ++i) {
     std::unique_ptr<tree::ValueSet> values(rule.GetChildValueSet(i));
     if (!values) continue;
@@ -79,15 +84,25 @@ void XMLOutputAdapter::AddScaleSplit(const char* format, const tree::SplitRule& 
       FailSplit("child " + std::to_string(i) + " has category codes, but predictor '" +
                 predictor.GetName() + "' is ordered and needs an interval");
     }
-    intervals.emplace_back(*interval, i);
+    sets.push_back(std::move(values));
+    intervals.emplace_back(interval, i);
   }
   // Ascending by lower bound, the interval without one first. Stable, so that intervals with
-  // equal lower bounds keep their child order and two exports of one model are the same.
-  std::stable_sort(
-      intervals.begin(), intervals.end(),
-      [](const std::pair<tree::OValueSet, int>& a, const std::pair<tree::OValueSet, int>& b) {
-        return a.first.LessThan(b.first);
-      });
+  // equal lower bounds keep their child order and two exports of one model are the same. The
+  // few intervals of a usual split are sorted in place; stable_sort asks for a buffer.
+  auto less = [](const std::pair<const tree::OValueSet*, int>& a,
+                 const std::pair<const tree::OValueSet*, int>& b) {
+    return a.first->LessThan(*b.first);
+  };
+  if (intervals.size() <= 16) {
+    for (std::size_t i = 1; i < intervals.size(); ++i) {
+      for (std::size_t j = i; j > 0 && less(intervals[j], intervals[j - 1]); --j) {
+        std::swap(intervals[j], intervals[j - 1]);
+      }
+    }
+  } else {
+    std::stable_sort(intervals.begin(), intervals.end(), less);
+  }
 
   // A well-formed rule has one interval without an upper bound, the highest. Should there be
   // more, only the last in this order (the highest lower bound; among equal ones the highest
@@ -95,15 +110,16 @@ void XMLOutputAdapter::AddScaleSplit(const char* format, const tree::SplitRule& 
   // and it names one child, so it stays unambiguous. The others write nothing.
   int top = -1;
   for (const auto& [interval, position] : intervals) {
-    if (!interval.HasHigh()) top = position;
+    if (!interval->HasHigh()) top = position;
   }
   out_->StartElement("ScaleSplit");
   out_->Attribute("VarName", predictor.GetName());
   out_->Attribute("MissingValueMapping", ChildPosition(rule.GetMissingValueChild()));
   if (top >= 0) out_->Attribute("TopIntervalMapping", ChildPosition(top));
   for (const auto& [interval, position] : intervals) {
-    if (interval.HasHigh()) {
-      AddMappedOrdinalValue(format, predictor, interval.GetHigh(), position, interval.IsLowOpen());
+    if (interval->HasHigh()) {
+      AddMappedOrdinalValue(format, predictor, interval->GetHigh(), position,
+                            interval->IsLowOpen());
     }
   }
   out_->EndElement();
