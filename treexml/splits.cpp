@@ -1,6 +1,7 @@
 // The split descriptions of a node: its primary rule, then its surrogates, each a ScaleSplit or
 // a DiscreteSplit.
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <string>
 #include <utility>
@@ -69,13 +70,18 @@ void XMLOutputAdapter::FailSplit(const std::string& what) const {
 void XMLOutputAdapter::AddScaleSplit(const char* format, const tree::SplitRule& rule) {
   const mdt::Variable& predictor = RulePredictor(rule);
 
-  // The rule's value sets are kept as the host hands them out and sorted by reference.
+  // The rule's value sets are kept as the host hands them out and sorted by reference: in
+  // place for the usual few children, in a vector beyond that.
+  struct Entry {
+    std::unique_ptr<tree::ValueSet> set;
+    const tree::OValueSet* interval = nullptr;
+    int position = 0;
+  };
+  constexpr int kInPlace = 8;
   const int children = rule.GetNumberOfChildValueSets();
-  std::vector<std::unique_ptr<tree::ValueSet>> sets;
-  std::vector<std::pair<const tree::OValueSet*, int>> intervals;
-  // Room for the usual few at once; a count the host makes up does not make a huge block.
-  sets.reserve(static_cast<std::size_t>(std::clamp(children, 0, 64)));
-  intervals.reserve(sets.capacity());
+  std::array<Entry, kInPlace> inPlace;
+  std::vector<Entry> spilled;
+  std::size_t count = 0;
   for (int i = 0; i < children; ++i) {
     std::unique_ptr<tree::ValueSet> values(rule.GetChildValueSet(i));
     if (!values) continue;
@@ -84,24 +90,29 @@ void XMLOutputAdapter::AddScaleSplit(const char* format, const tree::SplitRule& 
       FailSplit("child " + std::to_string(i) + " has category codes, but predictor '" +
                 predictor.GetName() + "' is ordered and needs an interval");
     }
-    sets.push_back(std::move(values));
-    intervals.emplace_back(interval, i);
+    if (count == kInPlace) {
+      spilled.reserve(2 * kInPlace);
+      for (Entry& entry : inPlace) spilled.push_back(std::move(entry));
+    }
+    Entry entry{std::move(values), interval, i};
+    if (count < kInPlace) {
+      inPlace[count] = std::move(entry);
+    } else {
+      spilled.push_back(std::move(entry));
+    }
+    ++count;
   }
+  Entry* const first = count <= kInPlace ? inPlace.data() : spilled.data();
+  Entry* const last = first + count;
   // Ascending by lower bound, the interval without one first. Stable, so that intervals with
-  // equal lower bounds keep their child order and two exports of one model are the same. The
-  // few intervals of a usual split are sorted in place; stable_sort asks for a buffer.
-  auto less = [](const std::pair<const tree::OValueSet*, int>& a,
-                 const std::pair<const tree::OValueSet*, int>& b) {
-    return a.first->LessThan(*b.first);
-  };
-  if (intervals.size() <= 16) {
-    for (std::size_t i = 1; i < intervals.size(); ++i) {
-      for (std::size_t j = i; j > 0 && less(intervals[j], intervals[j - 1]); --j) {
-        std::swap(intervals[j], intervals[j - 1]);
-      }
+  // equal lower bounds keep their child order and two exports of one model are the same.
+  auto less = [](const Entry& a, const Entry& b) { return a.interval->LessThan(*b.interval); };
+  if (count <= kInPlace) {
+    for (Entry* i = first + 1; i < last; ++i) {
+      for (Entry* j = i; j != first && less(*j, *(j - 1)); --j) std::swap(*j, *(j - 1));
     }
   } else {
-    std::stable_sort(intervals.begin(), intervals.end(), less);
+    std::stable_sort(first, last, less);
   }
 
   // A well-formed rule has one interval without an upper bound, the highest. Should there be
@@ -109,17 +120,17 @@ void XMLOutputAdapter::AddScaleSplit(const char* format, const tree::SplitRule& 
   // child position) is named: the attribute appears once, so the document stays well-formed,
   // and it names one child, so it stays unambiguous. The others write nothing.
   int top = -1;
-  for (const auto& [interval, position] : intervals) {
-    if (!interval->HasHigh()) top = position;
+  for (const Entry* e = first; e != last; ++e) {
+    if (!e->interval->HasHigh()) top = e->position;
   }
   out_->StartElement("ScaleSplit");
   out_->Attribute("VarName", predictor.GetName());
   out_->Attribute("MissingValueMapping", ChildPosition(rule.GetMissingValueChild()));
   if (top >= 0) out_->Attribute("TopIntervalMapping", ChildPosition(top));
-  for (const auto& [interval, position] : intervals) {
-    if (interval->HasHigh()) {
-      AddMappedOrdinalValue(format, predictor, interval->GetHigh(), position,
-                            interval->IsLowOpen());
+  for (const Entry* e = first; e != last; ++e) {
+    if (e->interval->HasHigh()) {
+      AddMappedOrdinalValue(format, predictor, e->interval->GetHigh(), e->position,
+                            e->interval->IsLowOpen());
     }
   }
   out_->EndElement();

@@ -256,6 +256,31 @@ TEST(TreeXmlSplits, IntervalsInOrderAndMissingValueSets) {
             (Names{"VarName", "MissingValueMapping", "TopIntervalMapping"}));
   EXPECT_EQ(two.doc.Text("//ScaleSplit/@TopIntervalMapping"), "0");
   EXPECT_EQ(two.doc.Number("//ScaleSplit/*"), 0);
+
+  // Twelve children, more than are sorted in place, listed from the highest interval down:
+  // child k holds (11 - k, 12 - k], child 0 has no upper bound and child 11 no lower bound.
+  std::string rules, children, leaves;
+  for (int k = 0; k < 12; ++k) {
+    const std::string low = std::to_string(11 - k), high = std::to_string(12 - k);
+    rules += k ? ", " : "";
+    rules += k == 0    ? "{\"low\": " + low + ", \"lowOpen\": true}"
+             : k == 11 ? "{\"high\": " + high + "}"
+                       : "{\"low\": " + low + ", \"lowOpen\": true, \"high\": " + high + "}";
+    children += (k ? ", " : "") + std::to_string(k + 1);
+    leaves += ", {\"id\": " + std::to_string(k + 1) +
+              ", \"samples\": [{\"count\": 1, \"regression\": {\"mean\": 1}}]}";
+  }
+  const Exported wide(With(
+      With(kReg, R"("children": [1, 2])", "\"children\": [" + children + "]"),
+      R"("split": {"predictor": "grade", "children": [{"high": 0}, {"low": 0, "lowOpen": true}], "missingChild": 0}},
+    {"id": 1, "samples": [{"count": 60, "regression": {"mean": 4, "stdDev": 0}}]},
+    {"id": 2, "samples": [{"count": 40, "regression": {"mean": 7, "stdDev": 1.5}}]})",
+      "\"split\": {\"predictor\": \"x\", \"children\": [" + rules + "]}}" + leaves));
+  EXPECT_EQ(wide.doc.Texts("//ScaleSplit/MappedOrdinalValue/@MappedChildPosition"),
+            (Names{"11", "10", "9", "8", "7", "6", "5", "4", "3", "2", "1"}));
+  EXPECT_EQ(wide.doc.Texts("//ScaleSplit/MappedOrdinalValue/Value"),
+            (Names{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"}));
+  EXPECT_EQ(wide.doc.Text("//ScaleSplit/@TopIntervalMapping"), "0");
 }
 
 TEST(TreeXmlAdapter, CallsAreIndependentAndCopiesOwnTheirSettings) {
