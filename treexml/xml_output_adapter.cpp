@@ -6,6 +6,7 @@
 #include <string>
 
 #include "model/alg_settings.h"
+#include "xmlu/utf8.h"
 #include "xmlu/xml_item.h"
 
 namespace TreeOut {
@@ -42,20 +43,36 @@ const ArbTree::ArbVersion& XMLOutputAdapter::GetVersion() const {
 
 void XMLOutputAdapter::GenerateXML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
                                    const mdt::ModelMetadata* metadata) {
-  std::unique_ptr<xmlu::XMLDocType> docType(xmlu::NewDocType("Tree", "Tree.dtd"));
   std::string text;
+  Generate(text, nullptr, tree, metadata);
   xmlu::XMLOutput output;
   output.stream = &out;
-  docType->Write(text, output.state);
+  xmlu::WriteDocument(output, text);
+}
+
+void XMLOutputAdapter::GenerateXML(xmlu::TextSink& out, const tree::TreeAlgorithmBase& tree,
+                                   const mdt::ModelMetadata* metadata) {
+  xmlu::Utf8Sink utf8(out);
+  std::string text;
+  Generate(text, &utf8, tree, metadata);
+  utf8.Finish();
+}
+
+void XMLOutputAdapter::Generate(std::string& text, xmlu::TextSink* drain,
+                                const tree::TreeAlgorithmBase& tree,
+                                const mdt::ModelMetadata* metadata) {
+  std::unique_ptr<xmlu::XMLDocType> docType(xmlu::NewDocType("Tree", "Tree.dtd"));
+  xmlu::XMLWriteState state;
+  docType->Write(text, state);
   text += ">\n";  // the document-type item leaves its declaration open
   docType.reset();
   // The elements are written as they are finished: the same bytes as writing the whole tree.
-  xmlu::XMLTextWriter writer(text, output.state);
+  xmlu::XMLTextWriter writer(text, state, drain);
   {
     xmlu::WritingScope streaming(writer_, writer);
     BuildDocument(tree, metadata);
   }
-  xmlu::WriteDocument(output, text);
+  writer.Drain();
 }
 
 std::unique_ptr<xmlu::XMLElement> XMLOutputAdapter::BuildDocument(

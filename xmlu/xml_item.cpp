@@ -41,9 +41,9 @@ const char* Entity(char c) {
 
 // Where serialised text goes: the document's buffer, or only a count of its bytes, so that the
 // buffer can be allocated once at its final size.
-class TextSink {
+class StringSink {
  public:
-  explicit TextSink(std::string& out) : out_(out) {}
+  explicit StringSink(std::string& out) : out_(out) {}
   void Append(const char* s, std::size_t n) { out_.append(s, n); }
   void Append(const std::string& s) { out_.append(s); }
   void Put(char c) { out_.push_back(c); }
@@ -191,7 +191,7 @@ XMLAttribute::XMLAttribute(std::string name, std::string value)
     : name_(std::move(name)), value_(std::move(value)) {}
 
 int XMLAttribute::Write(std::string& out, XMLWriteState&) {
-  TextSink sink(out);
+  StringSink sink(out);
   WriteAttribute(sink, *this);
   return 0;
 }
@@ -256,7 +256,7 @@ int XMLElement::Write(std::string& out, XMLWriteState& state) {
   WriteTree(size, counted, *this);
   const std::size_t needed = out.size() + size.size();
   if (needed > out.capacity()) out.reserve(std::max(needed, 2 * out.capacity()));
-  TextSink text(out);
+  StringSink text(out);
   WriteTree(text, state, *this);
   return 0;
 }
@@ -267,9 +267,22 @@ std::vector<XMLInterface*> XMLElement::ReleaseChildren() {
   return children;
 }
 
-XMLTextWriter::XMLTextWriter(std::string& out, XMLWriteState& state) : out_(out), state_(state) {}
+XMLTextWriter::XMLTextWriter(std::string& out, XMLWriteState& state, TextSink* drain)
+    : out_(out), state_(state), drain_(drain) {}
+
+void XMLTextWriter::Drain() {
+  if (drain_ == nullptr || out_.empty()) return;
+  drain_->Write(out_.data(), out_.size());
+  drained_ += out_.size();
+  out_.clear();
+}
+
+void XMLTextWriter::DrainIfFull() {
+  if (drain_ != nullptr && out_.size() >= kPieceSize) Drain();
+}
 
 void XMLTextWriter::Reserve(std::size_t bytes) {
+  if (drain_ != nullptr) return;  // the text never gathers
   out_.reserve(bytes);
   // A buffer of gigabytes is faulted in page by page as it fills; huge pages make that a
   // five-hundredth as many faults. Only a hint: the kernel may refuse, and nothing changes.
@@ -293,7 +306,7 @@ void XMLTextWriter::Open(XMLElement& element) {
     Flush();
     BeginContent();
   }
-  TextSink sink(out_);
+  StringSink sink(out_);
   const int depth = state_.depth;
   OpenTag(sink, state_, element, depth);
   open_.push_back({&element, depth, false});
@@ -304,7 +317,7 @@ void XMLTextWriter::Flush() {
   std::vector<XMLInterface*> children = open_.back().element->ReleaseChildren();
   std::size_t written = 0;
   try {
-    TextSink sink(out_);
+    StringSink sink(out_);
     for (XMLInterface* child : children) {
       BeginContent();
       if (const XMLElement* element = child->AsElement()) {
@@ -319,13 +332,14 @@ void XMLTextWriter::Flush() {
     for (std::size_t i = written; i < children.size(); ++i) delete children[i];
     throw;
   }
+  DrainIfFull();
 }
 
 void XMLTextWriter::Close() {
   Flush();
   const OpenElement top = open_.back();
   open_.pop_back();
-  TextSink sink(out_);
+  StringSink sink(out_);
   if (top.startTagDone) {
     --state_.depth;
     CloseTag(sink, state_, *top.element, top.depth);
@@ -334,6 +348,7 @@ void XMLTextWriter::Close() {
   }
   state_.newLine = true;
   state_.indent = true;
+  DrainIfFull();
 }
 
 void OpenIfWriting(XMLTextWriter* writer, XMLElement& element) {
@@ -387,13 +402,19 @@ void PutBytes(XMLOutput& output, const std::string& bytes) {
   output.stream->write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+void WritePieces(TextSink& out, const std::string& bytes) {
+  for (std::size_t at = 0; at < bytes.size(); at += XMLTextWriter::kPieceSize) {
+    out.Write(bytes.data() + at, std::min(XMLTextWriter::kPieceSize, bytes.size() - at));
+  }
+}
+
 void AppendEscapedAttribute(std::string& out, const std::string& text) {
-  TextSink sink(out);
+  StringSink sink(out);
   AppendEscaped(sink, text, kEscape.attribute);
 }
 
 void AppendEscapedText(std::string& out, const std::string& text) {
-  TextSink sink(out);
+  StringSink sink(out);
   AppendEscaped(sink, text, kEscape.text);
 }
 

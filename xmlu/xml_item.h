@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "version/arbtrexm_export.h"
+#include "xmlu/text_sink.h"
 
 namespace xmlu {
 
@@ -117,9 +118,15 @@ class ARBTREXM_API XMLElement final : public XMLInterface {
 /// and deleted as they are flushed, and closing it writes its end tag. The bytes are exactly
 /// those that Write gives for the whole tree, provided items are added in document order.
 /// Open elements stay owned by the caller, who keeps them alive until they are closed.
+/// With a drain, the text is handed on to it whenever a piece of about kPieceSize bytes has
+/// gathered in out, and out is emptied, so the whole text is never held; Drain hands on the rest.
 class ARBTREXM_API XMLTextWriter {
  public:
-  XMLTextWriter(std::string& out, XMLWriteState& state);
+  /// Size from which the gathered text goes to the drain: large enough that a file or pipe gets
+  /// few writes, small enough to stay in the cache.
+  static constexpr std::size_t kPieceSize = 64 * 1024;
+
+  XMLTextWriter(std::string& out, XMLWriteState& state, TextSink* drain = nullptr);
   XMLTextWriter(const XMLTextWriter&) = delete;
   XMLTextWriter& operator=(const XMLTextWriter&) = delete;
 
@@ -132,11 +139,14 @@ class ARBTREXM_API XMLTextWriter {
   void Close();
   /// Whether an element is open.
   bool IsOpen() const { return !open_.empty(); }
-  /// Bytes of text so far.
-  std::size_t Size() const { return out_.size(); }
+  /// Bytes of text so far, those handed to the drain included.
+  std::size_t Size() const { return drained_ + out_.size(); }
   /// Makes room for this many bytes of text in all, so that a document of gigabytes is not
-  /// copied each time its buffer would double; room that is never used costs no memory.
+  /// copied each time its buffer would double; room that is never used costs no memory. Does
+  /// nothing with a drain.
   void Reserve(std::size_t bytes);
+  /// Hands the text gathered so far to the drain, if there is one.
+  void Drain();
 
  private:
   struct OpenElement {
@@ -145,9 +155,12 @@ class ARBTREXM_API XMLTextWriter {
     bool startTagDone;  // whether the ">" of the start tag is written
   };
   void BeginContent();
+  void DrainIfFull();
 
   std::string& out_;
   XMLWriteState& state_;
+  TextSink* drain_;
+  std::size_t drained_ = 0;
   std::vector<OpenElement> open_;
 };
 
@@ -192,6 +205,8 @@ ARBTREXM_API void ReplaceAll(std::string& text, const char* pattern,
 ARBTREXM_API void WriteDocument(XMLOutput& output, const std::string& text);
 /// Puts the bytes on the output's stream as one block; the stream's state is not consulted.
 ARBTREXM_API void PutBytes(XMLOutput& output, const std::string& bytes);
+/// Hands the bytes to out in pieces of XMLTextWriter::kPieceSize.
+ARBTREXM_API void WritePieces(TextSink& out, const std::string& bytes);
 
 /// Appends text to out with &, <, > and " replaced by their entities (attribute values).
 ARBTREXM_API void AppendEscapedAttribute(std::string& out, const std::string& text);
