@@ -111,7 +111,7 @@ template <class Export>
 void WriteDocument(const std::string& path, std::uint64_t estimate, Export&& write) {
   cli::OutputFile file(path);
   {
-    cli::ProgressSink progress(file, file.Name(), estimate);
+    cli::ProgressSink progress(file, file.Name(), estimate, path.empty() || path == "-");
     write(progress);
   }
   file.Commit();

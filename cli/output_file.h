@@ -22,7 +22,7 @@ class OutputError : public std::runtime_error {
 /// existing file as it was; the file keeps its permission bits, a new one gets 0666 under the
 /// umask. A path that names something other than a regular file (a device, a pipe) is written
 /// directly. While the temporary file exists, SIGINT, SIGTERM and SIGHUP remove it and end the
-/// process with status 128 + the signal's number.
+/// process with status 128 + the signal's number; one such file at a time per process.
 class OutputFile final : public xmlu::TextSink {
  public:
   /// path empty or "-" means standard output. Throws OutputError when the file cannot be made.

@@ -16,11 +16,13 @@ constexpr std::chrono::milliseconds kEvery{250};
 
 }  // namespace
 
-ProgressSink::ProgressSink(xmlu::TextSink& out, std::string name, std::uint64_t estimate)
+ProgressSink::ProgressSink(xmlu::TextSink& out, std::string name, std::uint64_t estimate,
+                           bool toStandardOutput)
     : out_(out),
       name_(std::move(name)),
       estimate_(std::max<std::uint64_t>(estimate, 1)),
-      terminal_(::isatty(STDERR_FILENO) == 1),
+      terminal_(::isatty(STDERR_FILENO) == 1 &&
+                !(toStandardOutput && ::isatty(STDOUT_FILENO) == 1)),
       start_(std::chrono::steady_clock::now()),
       last_(start_) {}
 

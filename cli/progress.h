@@ -9,12 +9,15 @@
 
 namespace cli {
 
-/// Passes the text on to out and counts it. When standard error is a terminal and the export has
-/// run for about two seconds, it shows and updates "treexport: writing NAME: 42% (...)" on one
-/// line, from the bytes so far against the estimated size; otherwise it never writes a byte.
+/// Passes the text on to out and counts it. When standard error is a terminal (and the document
+/// is not going to that terminal's standard output) and the export has run for about two
+/// seconds, it shows and updates "treexport: writing NAME: 42% (...)" on one line, from the
+/// bytes so far against the estimated size; otherwise it never writes a byte.
 class ProgressSink final : public xmlu::TextSink {
  public:
-  ProgressSink(xmlu::TextSink& out, std::string name, std::uint64_t estimate);
+  /// toStandardOutput: out is standard output.
+  ProgressSink(xmlu::TextSink& out, std::string name, std::uint64_t estimate,
+               bool toStandardOutput);
   /// Clears the line if one is shown.
   ~ProgressSink() override;
   ProgressSink(const ProgressSink&) = delete;
