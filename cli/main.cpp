@@ -84,10 +84,6 @@ void TreeXml(const memtree::Model& model, xmlu::TextSink& out) {
   adapter.GenerateXML(out, *model.tree, model.metadata.get());
 }
 
-// The most a document may take unless the user says otherwise: a deep tree's document grows
-// with the square of its depth, and a mistaken export should not fill a disk.
-constexpr std::uint64_t kDefaultMaxOutputSize = std::uint64_t{8} << 30;
-
 // Whether the document fits under the limit; if not, says why and what to do instead.
 bool WithinLimit(const cli::SizeEstimate& estimate, bool pmml, std::uint64_t limit) {
   const std::uint64_t size = pmml ? estimate.pmml : estimate.treeXml;
@@ -159,8 +155,10 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", VersionText(), "print the tool's and the library's version");
   app.require_subcommand(1);
   app.footer(
-      "Exit status: 0 done, 1 usage error, 2 the model cannot be read or converted, 3 the output "
-      "cannot be written.\nRun 'treexport COMMAND --help' for a command's options.\n" +
+      "Exit status: 0 done, 1 usage error, 2 the model cannot be read or converted or its "
+      "document would exceed --max-output-size, 3 the output cannot be written, 128 + N when "
+      "signal N (SIGINT, SIGTERM, SIGHUP) ends an export.\nRun 'treexport COMMAND --help' for a "
+      "command's options.\n" +
       std::string(kTrustNote));
 
   Input input;
@@ -171,6 +169,8 @@ int main(int argc, char** argv) {
   PmmlOptions pmmlOptions;
   CLI::App* pmml = app.add_subcommand("pmml", "export a model as a PMML 4.3 document");
   AddInputOptions(*pmml, input);
+  // The most a document may take unless the user says otherwise: a deep tree's document grows
+  // with the square of its depth, and a mistaken export should not fill a disk.
   std::string maxOutputSize = "8G";
   AddOutputOptions(*pmml, pmmlOptions.output, maxOutputSize);
   pmml->add_option("--sample", pmmlOptions.sample,
