@@ -25,12 +25,19 @@ class Lines {
   // n lines whose tabs beyond the node's depth add up to tabs, with extra bytes of text in all.
   void Add(std::uint64_t n, std::uint64_t tabs, std::uint64_t extra = 0) {
     bytes_ += n * (depth_ + kLineWidth) + tabs + extra;
+    lines_ += n;
+    tabs_ += tabs;
+    extra_ += extra;
   }
   std::uint64_t bytes() const { return bytes_; }
+  std::uint64_t lines() const { return lines_; }
+  std::uint64_t tabs() const { return tabs_; }
+  std::uint64_t extra() const { return extra_; }
 
  private:
   std::uint64_t depth_;
   std::uint64_t bytes_ = 0;
+  std::uint64_t lines_ = 0, tabs_ = 0, extra_ = 0;
 };
 
 std::uint64_t NameLength(const memtree::Model& model, int predictor) {
@@ -51,7 +58,8 @@ std::uint64_t StatisticsCount(const memtree::RuleSpec* rule) {
 }
 
 // The predicate one rule gives child `child` in PMML: a CompoundPredicate of SimplePredicates.
-void PmmlRule(Lines& lines, const memtree::RuleSpec& rule, std::size_t child, std::uint64_t name) {
+void FormatPmmlRule(Lines& lines, const memtree::RuleSpec& rule, std::size_t child,
+                    std::uint64_t name) {
   lines.Add(3, 2 + 3 + 2);
   const bool missing =
       rule.missingChild >= 0 && static_cast<std::size_t>(rule.missingChild) == child;
@@ -84,6 +92,22 @@ void PmmlRule(Lines& lines, const memtree::RuleSpec& rule, std::size_t child, st
   }
 }
 
+// The portable profile wraps a rule's predicate in missing-value tests and, for a rule that
+// leaves values to no child, the test that it decides nothing, with the rules after it nested
+// inside: up to five times the lines, a few levels deeper, and two more levels for each rule
+// before it.
+void PmmlRule(Lines& lines, const memtree::RuleSpec& rule, std::size_t child, std::uint64_t name,
+              bool portable, std::uint64_t position) {
+  if (!portable) {
+    FormatPmmlRule(lines, rule, child, name);
+    return;
+  }
+  Lines one(0);
+  FormatPmmlRule(one, rule, child, name);
+  const std::uint64_t n = 5 * one.lines() + 6;
+  lines.Add(n, 5 * one.tabs() + (2 + 2 * position) * n, 5 * one.extra() + 6 * name);
+}
+
 // One rule of a node in tree XML: a ScaleSplit with an entry per interval that has an upper
 // bound, or a DiscreteSplit with an entry per child.
 void TreeXmlRule(Lines& lines, const memtree::RuleSpec& rule, std::uint64_t name) {
@@ -109,7 +133,7 @@ void TreeXmlRule(Lines& lines, const memtree::RuleSpec& rule, std::uint64_t name
 
 }  // namespace
 
-SizeEstimate EstimateSize(const memtree::Model& model, int sample) {
+SizeEstimate EstimateSize(const memtree::Model& model, int sample, bool portable) {
   const memtree::MemTree& tree = *model.tree;
   SizeEstimate estimate;
   estimate.nodes = tree.GetNumberOfNodes();
@@ -138,6 +162,7 @@ SizeEstimate EstimateSize(const memtree::Model& model, int sample) {
     if (tree.GetNumberOfCategories() > 0) {
       if (split != nullptr) pmml.Add(5 + statistics, 9 + 4 * statistics);
       pmml.Add(8 * categories, 17 * categories);
+      if (portable) pmml.Add(categories, 2 * categories);  // the probability attribute
     } else {
       pmml.Add(7 + 1 + statistics, 17 + 3 + 4 * statistics);
       const memtree::MemRegInfo* reg = node.GetRegStats(sample);
@@ -156,10 +181,12 @@ SizeEstimate EstimateSize(const memtree::Model& model, int sample) {
       }
       pmml.Add(4, 3 + 1 + 2);
       if (const memtree::RuleSpec* primary = parent.GetSplitSpec()) {
-        PmmlRule(pmml, *primary, child, NameLength(model, primary->predictor));
+        PmmlRule(pmml, *primary, child, NameLength(model, primary->predictor), portable, 0);
       }
+      std::uint64_t position = 1;
       for (const memtree::RuleSpec& surrogate : parent.GetSurrogateSpecs()) {
-        PmmlRule(pmml, surrogate, child, NameLength(model, surrogate.predictor));
+        PmmlRule(pmml, surrogate, child, NameLength(model, surrogate.predictor), portable,
+                 position++);
       }
     }
     estimate.pmml += pmml.bytes();

@@ -21,8 +21,9 @@ struct SizeEstimate {
 /// Counts the lines each node's elements take and the tabs that indent them (one per level of
 /// nesting, so a deep tree's document grows with the square of its depth), and adds a
 /// conservative width for the text on each line. Meant to err on the high side, by some tens of
-/// percent at most on trees big enough to matter; linear in the size of the tree.
-SizeEstimate EstimateSize(const memtree::Model& model, int sample);
+/// percent at most on trees big enough to matter (more for the portable PMML profile, whose
+/// predicates depend on what each rule leaves out); linear in the size of the tree.
+SizeEstimate EstimateSize(const memtree::Model& model, int sample, bool portable = false);
 
 /// "512M", "8G", "1.5G", "100k", "4096": bytes, with binary K, M, G, T multiples (an optional
 /// trailing "B" or "iB" is allowed). Nothing when the text is not such a size.

@@ -62,8 +62,9 @@ class Umask {
   mode_t saved_;
 };
 
-std::uint64_t PmmlSize(const memtree::Model& model) {
+std::uint64_t PmmlSize(const memtree::Model& model, bool portable = false) {
   TreeOut::PMMLOutputAdapter adapter;
+  adapter.SetPortableProfile(portable);
   std::ostringstream out;
   adapter.GeneratePMML(out, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
   return out.str().size();
@@ -82,6 +83,7 @@ TEST(SizeEstimate, NeverBelowTheDocumentAndCloseOnBigTrees) {
     const cli::SizeEstimate estimate = cli::EstimateSize(model, 0);
     EXPECT_GE(estimate.pmml, PmmlSize(model)) << name;
     EXPECT_GE(estimate.treeXml, TreeXmlSize(model)) << name;
+    EXPECT_GE(cli::EstimateSize(model, 0, true).pmml, PmmlSize(model, true)) << name;
   }
   // Deep chains, where the indentation is nearly all of the text, of each algorithm.
   for (int algorithm : {0, 2, 4}) {
@@ -96,6 +98,11 @@ TEST(SizeEstimate, NeverBelowTheDocumentAndCloseOnBigTrees) {
     EXPECT_LE(static_cast<double>(estimate.pmml), 1.25 * pmml) << algorithm;
     EXPECT_GE(static_cast<double>(estimate.treeXml), xml) << algorithm;
     EXPECT_LE(static_cast<double>(estimate.treeXml), 1.5 * xml) << algorithm;
+    // The portable profile's predicates depend on what each rule leaves out: a wider margin.
+    const double portable = static_cast<double>(PmmlSize(model, true));
+    const double portableEstimate = static_cast<double>(cli::EstimateSize(model, 0, true).pmml);
+    EXPECT_GE(portableEstimate, portable) << algorithm;
+    EXPECT_LE(portableEstimate, 2 * portable) << algorithm;
   }
 }
 
