@@ -213,12 +213,15 @@ TEST(PmmlDocument, PiecesGiveTheStreamsBytesAndAFailedStreamGetsNothing) {
   }
   models.push_back(Load(ChainModel(300, 2)));
   for (const memtree::Model& model : models) {
-    TreeOut::PMMLOutputAdapter adapter;
-    std::ostringstream stream;
-    adapter.GeneratePMML(stream, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
-    Pieces pieces;
-    adapter.GeneratePMML(pieces, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
-    EXPECT_EQ(pieces.text, stream.str());
+    for (bool portable : {false, true}) {
+      TreeOut::PMMLOutputAdapter adapter;
+      adapter.SetPortableProfile(portable);
+      std::ostringstream stream;
+      adapter.GeneratePMML(stream, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+      Pieces pieces;
+      adapter.GeneratePMML(pieces, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+      EXPECT_EQ(pieces.text, stream.str()) << portable;
+    }
   }
   // The 300-deep chain is megabytes: it comes in pieces of at least 64 KiB, never the whole.
   Pieces last;
