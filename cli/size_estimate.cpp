@@ -5,6 +5,8 @@
 #include <cfloat>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 namespace cli {
@@ -47,6 +49,26 @@ std::uint64_t NameLength(const memtree::Model& model, int predictor) {
     return 0;
   }
   return (*predictors)[static_cast<std::size_t>(predictor)]->GetName().size();
+}
+
+// The text of the target's category labels: their total and the longest, which each
+// classification node repeats (one per category, and the predicted one). Numbers fit the width.
+std::pair<std::uint64_t, std::uint64_t> CategoryText(const memtree::Model& model) {
+  std::uint64_t total = 0, longest = 0;
+  const mdt::Variable* target = model.metadata->GetTarget();
+  const mdt::Encoder* encoder = target != nullptr ? target->GetEncoding() : nullptr;
+  if (encoder == nullptr) return {0, 0};
+  for (int code = 0; code < model.tree->GetNumberOfCategories(); ++code) {
+    const mdt::EncodingSets sets = encoder->Decode(code);
+    const std::vector<mdt::EncodingSet*>& list = sets.GetEncodingSetList();
+    if (list.empty()) continue;
+    const std::vector<mdt::EncodingItem> items = list.front()->GetItems();
+    if (items.empty() || items[0].GetValue().GetType() != mdt::Variant::TEXT) continue;
+    const std::uint64_t length = std::strlen(static_cast<const char*>(items[0].GetValue()));
+    total += length;
+    longest = std::max(longest, length);
+  }
+  return {total, longest};
 }
 
 std::uint64_t StatisticsCount(const memtree::RuleSpec* rule) {
@@ -92,20 +114,53 @@ void FormatPmmlRule(Lines& lines, const memtree::RuleSpec& rule, std::size_t chi
   }
 }
 
-// The portable profile wraps a rule's predicate in missing-value tests and, for a rule that
-// leaves values to no child, the test that it decides nothing, with the rules after it nested
-// inside: up to five times the lines, a few levels deeper, and two more levels for each rule
-// before it.
+// Whether a rule's intervals send every present value to some child: sorted by their lower
+// bounds they run from minus to plus infinity, each starting where the one before ends. A rule
+// of codes counts as having gaps, since which categories its field has is not known here.
+bool Gapless(const memtree::RuleSpec& rule) {
+  std::vector<const memtree::Bounds*> intervals;
+  for (const memtree::ChildValues& values : rule.children) {
+    if (values.kind != memtree::ChildValues::Kind::kInterval) return false;
+    intervals.push_back(&values.bounds);
+  }
+  if (intervals.empty()) return false;
+  std::sort(intervals.begin(), intervals.end(),
+            [](const memtree::Bounds* a, const memtree::Bounds* b) {
+              if (!a->low || !b->low) return !a->low && b->low;
+              return *a->low < *b->low;
+            });
+  if (intervals.front()->low || intervals.back()->high) return false;
+  for (std::size_t i = 1; i < intervals.size(); ++i) {
+    const memtree::Bounds& before = *intervals[i - 1];
+    const memtree::Bounds& next = *intervals[i];
+    if (!before.high || !next.low || *before.high != *next.low ||
+        (before.highOpen && next.lowOpen)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The portable profile adds missing-value tests to a rule's predicate and, for a rule with
+// gaps, the test that it decides nothing, with the rules after it nested inside: counted as
+// five times the lines and a few levels deeper, and every later rule two levels deeper still.
 void PmmlRule(Lines& lines, const memtree::RuleSpec& rule, std::size_t child, std::uint64_t name,
-              bool portable, std::uint64_t position) {
+              bool portable, std::uint64_t& gapsBefore) {
   if (!portable) {
     FormatPmmlRule(lines, rule, child, name);
     return;
   }
   Lines one(0);
   FormatPmmlRule(one, rule, child, name);
+  const std::uint64_t nesting = 2 * gapsBefore;
+  if (Gapless(rule)) {
+    lines.Add(one.lines(), one.tabs() + nesting * one.lines(), one.extra());
+    if (rule.missingChild >= 0) lines.Add(6, 6 * (4 + nesting), 2 * name);
+    return;
+  }
   const std::uint64_t n = 5 * one.lines() + 6;
-  lines.Add(n, 5 * one.tabs() + (2 + 2 * position) * n, 5 * one.extra() + 6 * name);
+  lines.Add(n, 5 * one.tabs() + (2 + nesting) * n, 5 * one.extra() + 6 * name);
+  ++gapsBefore;
 }
 
 // One rule of a node in tree XML: a ScaleSplit with an entry per interval that has an upper
@@ -143,6 +198,10 @@ SizeEstimate EstimateSize(const memtree::Model& model, int sample, bool portable
   estimate.treeXml = estimate.pmml;
   const std::uint64_t categories =
       static_cast<std::uint64_t>(std::max(0, tree.GetNumberOfCategories()));
+  const std::pair<std::uint64_t, std::uint64_t> labels = CategoryText(model);
+  // The dictionary, the priors and the portable profile's output fields name each category too.
+  estimate.pmml += (portable ? 8 : 4) * labels.first;
+  estimate.treeXml += 4 * labels.first;
 
   // Parents come before their children, so one pass gives every node's depth.
   std::vector<std::uint32_t> depth(tree.GetNumberOfNodes(), 0);
@@ -163,6 +222,7 @@ SizeEstimate EstimateSize(const memtree::Model& model, int sample, bool portable
       if (split != nullptr) pmml.Add(5 + statistics, 9 + 4 * statistics);
       pmml.Add(8 * categories, 17 * categories);
       if (portable) pmml.Add(categories, 2 * categories);  // the probability attribute
+      pmml.Add(0, 0, labels.first + labels.second);
     } else {
       pmml.Add(7 + 1 + statistics, 17 + 3 + 4 * statistics);
       const memtree::MemRegInfo* reg = node.GetRegStats(sample);
@@ -180,13 +240,12 @@ SizeEstimate EstimateSize(const memtree::Model& model, int sample, bool portable
         ++child;
       }
       pmml.Add(4, 3 + 1 + 2);
+      std::uint64_t gaps = 0;
       if (const memtree::RuleSpec* primary = parent.GetSplitSpec()) {
-        PmmlRule(pmml, *primary, child, NameLength(model, primary->predictor), portable, 0);
+        PmmlRule(pmml, *primary, child, NameLength(model, primary->predictor), portable, gaps);
       }
-      std::uint64_t position = 1;
       for (const memtree::RuleSpec& surrogate : parent.GetSurrogateSpecs()) {
-        PmmlRule(pmml, surrogate, child, NameLength(model, surrogate.predictor), portable,
-                 position++);
+        PmmlRule(pmml, surrogate, child, NameLength(model, surrogate.predictor), portable, gaps);
       }
     }
     estimate.pmml += pmml.bytes();
@@ -195,7 +254,7 @@ SizeEstimate EstimateSize(const memtree::Model& model, int sample, bool portable
     if (tree.GetNumberOfCategories() > 0) {
       const std::uint64_t attributes = leaf ? 2 : 3;
       xml.Add(1 + attributes + 2, attributes + 1);  // start tag, <Value>, end tag
-      xml.Add(4 * categories, 6 * categories);
+      xml.Add(4 * categories, 6 * categories, labels.first + labels.second);
     } else {
       // Prediction, Deviation when there is one, Count, Id and, with children, BiggestChild;
       // a terminal node ends with "/>".

@@ -85,6 +85,18 @@ TEST(SizeEstimate, NeverBelowTheDocumentAndCloseOnBigTrees) {
     EXPECT_GE(estimate.treeXml, TreeXmlSize(model)) << name;
     EXPECT_GE(cli::EstimateSize(model, 0, true).pmml, PmmlSize(model, true)) << name;
   }
+  // Long category labels, which every classification node repeats.
+  {
+    std::string text = ReadFile(kExamples + "cart_classification.json");
+    for (const char* label : {"\"bad\"", "\"good\""}) {
+      text = testing_support::With(text, label, "\"" + std::string(4000, label[1]) + "\"");
+    }
+    const memtree::Model model = memtree::ParseModel(text, "labels.json");
+    const cli::SizeEstimate estimate = cli::EstimateSize(model, 0);
+    EXPECT_GE(estimate.pmml, PmmlSize(model));
+    EXPECT_GE(estimate.treeXml, TreeXmlSize(model));
+    EXPECT_GE(cli::EstimateSize(model, 0, true).pmml, PmmlSize(model, true));
+  }
   // Deep chains, where the indentation is nearly all of the text, of each algorithm.
   for (int algorithm : {0, 2, 4}) {
     const memtree::Model model =
