@@ -116,19 +116,20 @@ OutputFile::OutputFile(const std::string& path) {
     return;
   }
   name_ = path;
-  target_ = FollowLinks(path);
   struct stat existing;
-  const bool exists = ::stat(target_.c_str(), &existing) == 0;
+  const bool exists = ::stat(path.c_str(), &existing) == 0;
   if (exists && S_ISDIR(existing.st_mode)) {
     throw OutputError("cannot write " + path + ": it is a directory");
   }
   if (exists && !S_ISREG(existing.st_mode)) {
-    // A device or a pipe cannot be replaced: it gets the text as it comes.
-    fd_ = ::open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    // A device or a pipe (/dev/null, /dev/stdout) cannot be replaced: it gets the text as it
+    // comes, opened through the path as given.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd_ < 0) throw OutputError(Failure(path, errno));
     ownsFd_ = true;
     return;
   }
+  target_ = FollowLinks(path);
   // The temporary file must sit in the target's directory so that rename(2) replaces atomically.
   std::string pattern = target_ + ".XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());

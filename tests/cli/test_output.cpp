@@ -209,6 +209,13 @@ TEST(CliOutput, ALinkedFileIsReplacedInItsFolderAndKeepsItsPermissions) {
   EXPECT_EQ(Mode(dir.File("plain.xml")), 0600u);
   EXPECT_EQ(ReadFile(dir.File("plain.xml")), expected);
 
+  // What cannot be replaced is written directly: a device, or standard output by its name.
+  EXPECT_EQ(RunCommand(kExe, {"pmml", kExamples + "chaid.json", "-o", "/dev/null"}).status, 0);
+  const CommandResult named =
+      RunCommand(kExe, {"pmml", kExamples + "chaid.json", "-o", "/dev/stdout"});
+  EXPECT_EQ(named.status, 0) << named.err;
+  EXPECT_EQ(named.out, expected);
+
   // A loop of links is a file that cannot be written.
   ASSERT_EQ(::symlink("loop.b", dir.File("loop.a").c_str()), 0);
   ASSERT_EQ(::symlink("loop.a", dir.File("loop.b").c_str()), 0);
