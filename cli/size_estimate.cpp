@@ -43,12 +43,12 @@ class Lines {
 };
 
 std::uint64_t NameLength(const memtree::Model& model, int predictor) {
-  const std::vector<const mdt::Variable*>* predictors = model.metadata->GetPredictors();
+  const std::vector<mdt::Variable>* predictors = model.metadata->GetPredictors();
   if (predictors == nullptr || predictor < 0 ||
       static_cast<std::size_t>(predictor) >= predictors->size()) {
     return 0;
   }
-  return (*predictors)[static_cast<std::size_t>(predictor)]->GetName().size();
+  return (*predictors)[static_cast<std::size_t>(predictor)].GetName().size();
 }
 
 // The text of the target's category labels: their total and the longest, which each
