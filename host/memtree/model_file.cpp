@@ -376,6 +376,8 @@ FieldInfo Loader::Field(const JsonValue& v, const std::string& path) const {
     // Values as keys that are equal exactly when the values are (0 and -0 alike).
     std::unordered_set<std::string> seen;
     seen.reserve(labels.size());
+    std::vector<std::pair<mdt::Variant, std::string>> valueLabels;
+    valueLabels.reserve(labels.size());
     for (std::size_t i = 0; i < labels.size(); ++i) {
       Obj lo(*this, labels[i], Item(listPath, i), {"value", "label"});
       mdt::Variant value = Scalar(lo.Need("value"), lo.Path("value"), storage);
@@ -391,8 +393,9 @@ FieldInfo Loader::Field(const JsonValue& v, const std::string& path) const {
       if (!seen.insert(std::move(key)).second) {
         Fail(lo.Need("value"), lo.Path("value"), "value labelled twice");
       }
-      info.variable->SetValueLabel(value, String(lo.Need("label"), lo.Path("label")));
+      valueLabels.emplace_back(std::move(value), String(lo.Need("label"), lo.Path("label")));
     }
+    info.variable->SetValueLabels(std::move(valueLabels));
   }
   return info;
 }

@@ -37,6 +37,10 @@ void VariableImp::SetValueLabel(Variant value, std::string label) {
   valueLabels_.emplace_back(std::move(value), std::move(label));
 }
 
+void VariableImp::SetValueLabels(std::vector<std::pair<Variant, std::string>> labels) {
+  valueLabels_ = std::move(labels);
+}
+
 const std::vector<std::pair<Variant, std::string>>& VariableImp::GetValueLabels() const {
   return valueLabels_;
 }

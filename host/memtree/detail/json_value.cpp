@@ -321,7 +321,8 @@ class Reader {
   void ReadMembers(od::object& object, JsonValue& out) {
     // Objects of the format are small; a hostile one with many members gets a hash set.
     constexpr std::size_t kLinear = 16;
-    std::vector<std::string_view> keys;
+    std::string_view keys[kLinear];
+    std::size_t count = 0;
     std::unordered_set<std::string_view> seen;
     for (auto member : object) {
       if (member.error() != simdjson::SUCCESS) throw SyntaxError();
@@ -336,10 +337,10 @@ class Reader {
       child.keyOffset = keyOffset;
       lastOffset_ = child.keyOffset;
       bool repeated;
-      if (keys.size() < kLinear) {
-        repeated = std::find(keys.begin(), keys.end(), key) != keys.end();
-        keys.push_back(key);  // a view into the parser's string buffer, stable while it lives
-        if (keys.size() == kLinear) seen.insert(keys.begin(), keys.end());
+      if (count < kLinear) {
+        repeated = std::find(keys, keys + count, key) != keys + count;
+        keys[count++] = key;  // a view into the parser's string buffer, stable while it lives
+        if (count == kLinear) seen.insert(keys, keys + count);
       } else {
         repeated = !seen.insert(key).second;
       }
@@ -483,6 +484,12 @@ std::optional<SyntaxProblem> FindSyntaxError(std::string_view text) {
     return std::string("'") + static_cast<char>(c) + "'";
   };
 
+  // UTF-16 and UTF-32 texts start with a byte-order mark or have a zero byte beside the first
+  // character.
+  if (n >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
+                 (text[0] == '\xFE' && text[1] == '\xFF') || text[0] == '\0' || text[1] == '\0')) {
+    return problem(0, "the file looks UTF-16 or UTF-32 encoded; a model file is UTF-8");
+  }
   skip();
   if (i == n) {
     return problem(n, n == 0 ? "the file is empty; a model file holds one JSON object"
