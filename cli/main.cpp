@@ -1,7 +1,10 @@
 // treexport: exports a fitted decision tree read from a model file.
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <exception>
 #include <iostream>
+#include <new>
+#include <sstream>
 #include <string>
 
 #include "arbtree/alg_settings.h"
@@ -51,6 +54,15 @@ memtree::Model Load(const Input& input) {
   }
   if (input.path == "-") return memtree::LoadModel(std::cin, "<stdin>");
   return memtree::LoadModel(input.path);
+}
+
+// The name the model goes by in messages.
+std::string InputName(const Input& input) { return input.path == "-" ? "<stdin>" : input.path; }
+
+// Text that goes into the document as it is given must be something XML 1.0 can hold.
+void CheckDocumentText(const std::string& option, const std::string& value) {
+  const std::string problem = memtree::XmlTextProblem(value);
+  if (!problem.empty()) throw CLI::ValidationError(option, problem);
 }
 
 // TreeModel's algorithmName unless the user gives one: empty for codes without a usual name.
@@ -184,11 +196,13 @@ int main(int argc, char** argv) {
   CLI::Option* algorithmOption =
       pmml->add_option("--algorithm-name", pmmlOptions.algorithmName,
                        "TreeModel algorithmName (default: C&RT, CHAID or QUEST, from the model)");
-  pmml->add_option("--application-name", pmmlOptions.applicationName, "Header Application name")
-      ->capture_default_str();
-  pmml->add_option("--application-version", pmmlOptions.applicationVersion,
-                   "Header Application version")
-      ->capture_default_str();
+  CLI::Option* applicationNameOption =
+      pmml->add_option("--application-name", pmmlOptions.applicationName, "Header Application name")
+          ->capture_default_str();
+  CLI::Option* applicationVersionOption =
+      pmml->add_option("--application-version", pmmlOptions.applicationVersion,
+                       "Header Application version")
+          ->capture_default_str();
   CLI::Option* copyrightOption = pmml->add_option(
       "--copyright", pmmlOptions.copyright, "Header copyright (default: treexport's own notice)");
   pmml->add_flag("--portable", pmmlOptions.portable,
@@ -217,6 +231,10 @@ int main(int argc, char** argv) {
 
   try {
     app.parse(argc, argv);
+    for (CLI::Option* option :
+         {algorithmOption, applicationNameOption, applicationVersionOption, copyrightOption}) {
+      if (option->count() > 0) CheckDocumentText(option->get_name(), option->as<std::string>());
+    }
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? kOk : kUsage;
   }
@@ -251,11 +269,23 @@ int main(int argc, char** argv) {
     return kBadModel;
   } catch (const TreeOut::XMLExportError& e) {
     // The loader accepts what the tree XML format cannot hold only in ways it names.
-    std::cerr << "treexport: " << e.what() << '\n';
+    std::cerr << "treexport: " << InputName(input) << ": " << e.what() << '\n';
     return kBadModel;
   } catch (const cli::OutputError& e) {
     std::cerr << "treexport: " << e.what() << '\n';
     return kCannotWrite;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "treexport: " << InputName(input)
+              << ": not enough memory to read and export this model\n";
+    return kBadModel;
+  } catch (const std::exception& e) {
+    // Nothing else is expected; whatever it is, it ends in a message and a status, never an
+    // abort.
+    std::cerr << "treexport: " << InputName(input) << ": cannot be exported: " << e.what() << '\n';
+    return kBadModel;
+  } catch (...) {
+    std::cerr << "treexport: " << InputName(input) << ": cannot be exported (unknown error)\n";
+    return kBadModel;
   }
   return kOk;
 }

@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -76,15 +77,16 @@ const char* StorageName(int storage) {
   }
 }
 
-std::string Member(const std::string& path, const char* key) {
-  return path.empty() ? std::string(key) : path + "." + key;
+std::string Member(const std::string& path, const std::string& key) {
+  return detail::MemberPath(path, key);
 }
 
 std::string Item(const std::string& path, std::size_t i) {
   return path + "[" + std::to_string(i) + "]";
 }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+// Text from the file as a message shows it: quoted, control characters escaped.
+std::string Quoted(const std::string& text) { return "\"" + detail::Printable(text) + "\""; }
 
 std::string Found(const JsonValue& v) {
   switch (v.type) {
@@ -136,7 +138,7 @@ class Loader {
         if (!known) {
           std::string names;
           for (const char* name : allowed) names += (names.empty() ? "" : ", ") + std::string(name);
-          loader.FailAt(m.keyOffset, Member(path_, m.key.c_str()),
+          loader.FailAt(m.keyOffset, Member(path_, m.key),
                         "unknown member (expected one of " + names + ")");
         }
       }
@@ -371,16 +373,29 @@ FieldInfo Loader::Field(const JsonValue& v, const std::string& path) const {
   if (const JsonValue* m = o.Get("valueLabels")) {
     const std::string listPath = o.Path("valueLabels");
     const auto& labels = Array(*m, listPath);
-    std::vector<mdt::Variant> seen;
+    // Values as keys that are equal exactly when the values are (0 and -0 alike).
+    std::unordered_set<std::string> seen;
+    seen.reserve(labels.size());
+    std::vector<std::pair<mdt::Variant, std::string>> valueLabels;
+    valueLabels.reserve(labels.size());
     for (std::size_t i = 0; i < labels.size(); ++i) {
       Obj lo(*this, labels[i], Item(listPath, i), {"value", "label"});
       mdt::Variant value = Scalar(lo.Need("value"), lo.Path("value"), storage);
-      for (const mdt::Variant& earlier : seen) {
-        if (earlier == value) Fail(lo.Need("value"), lo.Path("value"), "value labelled twice");
+      std::string key;
+      if (value.GetType() == mdt::Variant::NUMBER) {
+        const double number = static_cast<double>(value) + 0.0;  // -0 becomes 0
+        key.assign("n").append(reinterpret_cast<const char*>(&number), sizeof number);
+      } else if (value.GetType() == mdt::Variant::NONE) {
+        key = "x";
+      } else {
+        key = std::string("s") + static_cast<const char*>(value);
       }
-      seen.push_back(value);
-      info.variable->SetValueLabel(value, String(lo.Need("label"), lo.Path("label")));
+      if (!seen.insert(std::move(key)).second) {
+        Fail(lo.Need("value"), lo.Path("value"), "value labelled twice");
+      }
+      valueLabels.emplace_back(std::move(value), String(lo.Need("label"), lo.Path("label")));
     }
+    info.variable->SetValueLabels(std::move(valueLabels));
   }
   return info;
 }
@@ -628,22 +643,51 @@ void Loader::LoadNodes(const Obj& top, TreeBuilder& builder) {
     reached[i] = 1;
     for (std::size_t child : entries[i].children) stack.push_back(child);
   }
+  // The first node the root does not reach is reported. Its chain of parents, walked once,
+  // either ends at a node without a parent or runs into a cycle, which it may or may not be on.
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     if (reached[i]) continue;
+    const std::string what = "node " + std::to_string(entries[i].id) +
+                             " is not reachable from the root node " +
+                             std::to_string(entries[0].id);
     if (entries[i].parent < 0) {
+      Fail(nodes[i], Item("nodes", i), what + " (no node lists it as a child)");
+    }
+    std::vector<char> onChain(nodes.size(), 0);
+    std::size_t p = i;
+    while (!onChain[p] && entries[p].parent >= 0) {
+      onChain[p] = 1;
+      p = static_cast<std::size_t>(entries[p].parent);
+    }
+    if (!onChain[p]) {
       Fail(nodes[i], Item("nodes", i),
-           "node " + std::to_string(entries[i].id) + " is not reachable from the root node " +
-               std::to_string(entries[0].id) + " (no node lists it as a child)");
+           what + ": its chain of parents ends at node " + std::to_string(entries[p].id) +
+               ", which no node lists as a child");
     }
-    std::string cycle = std::to_string(entries[i].id);
-    for (auto p = static_cast<std::size_t>(entries[i].parent);;
-         p = static_cast<std::size_t>(entries[p].parent)) {
-      cycle = std::to_string(entries[p].id) + " -> " + cycle;
-      if (p == i) break;
+    // p is on the cycle: list it in child order, from p round to p, shortened when long.
+    std::vector<std::size_t> cycle{p};
+    for (auto q = static_cast<std::size_t>(entries[p].parent); q != p;
+         q = static_cast<std::size_t>(entries[q].parent)) {
+      cycle.push_back(q);
     }
-    Fail(nodes[i], Item("nodes", i),
-         "nodes " + cycle + " form a cycle that the root node " + std::to_string(entries[0].id) +
-             " does not reach");
+    std::reverse(cycle.begin(), cycle.end());  // parents first
+    const bool onCycle = std::find(cycle.begin(), cycle.end(), i) != cycle.end();
+    if (onCycle) std::rotate(cycle.begin(), std::find(cycle.begin(), cycle.end(), i), cycle.end());
+    constexpr std::size_t kShown = 8;
+    std::string text;
+    for (std::size_t k = 0; k < cycle.size() && k < kShown; ++k) {
+      text += std::to_string(entries[cycle[k]].id) + " -> ";
+    }
+    if (cycle.size() > kShown) {
+      text += "... (" + std::to_string(cycle.size()) + " nodes) -> ";
+    }
+    text += std::to_string(entries[cycle[0]].id);
+    if (onCycle) {
+      Fail(nodes[i], Item("nodes", i),
+           "nodes " + text + " form a cycle that the root node " + std::to_string(entries[0].id) +
+               " does not reach");
+    }
+    Fail(nodes[i], Item("nodes", i), what + ": its chain of parents runs into the cycle " + text);
   }
 
   // Second pass in pre-order, so that the tree's node vector is in the order the writer uses.
@@ -1406,6 +1450,13 @@ Model LoadModel(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ModelError(path + ": cannot be opened" + Reason(errno));
   return LoadModel(in, path);
+}
+
+std::string XmlTextProblem(std::string_view text) {
+  const auto bad = detail::FindNonXmlCharacter(text);
+  if (!bad) return std::string();
+  return detail::DescribeNonXmlCharacter(bad->code) + " at byte " +
+         std::to_string(bad->offset + 1) + " cannot be written to an XML document";
 }
 
 std::string ModelText(const MemTree& tree, const mdt::ModelMetadataImp& metadata) {

@@ -4,6 +4,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "host/memtree/mem_tree.h"
 #include "host/memtree/model_error.h"
@@ -32,5 +33,10 @@ std::string ModelText(const MemTree& tree, const mdt::ModelMetadataImp& metadata
 void SaveModel(const MemTree& tree, const mdt::ModelMetadataImp& metadata, std::ostream& out);
 /// Writes ModelText to a file; throws ModelError when the file cannot be written.
 void SaveModel(const MemTree& tree, const mdt::ModelMetadataImp& metadata, const std::string& path);
+
+/// Why text cannot go into an XML document as it is (a byte that is not UTF-8, or a character
+/// XML 1.0 does not allow, named with its byte position), or "" when it can. The loader refuses
+/// such text in a model file; callers check text they put into a document themselves.
+std::string XmlTextProblem(std::string_view text);
 
 }  // namespace memtree

@@ -42,6 +42,10 @@ void Variable::SetValueLabel(Variant value, std::string label) {
   valueLabels_.emplace_back(std::move(value), std::move(label));
 }
 
+void Variable::SetValueLabels(std::vector<std::pair<Variant, std::string>> labels) {
+  valueLabels_ = std::move(labels);
+}
+
 const std::vector<std::pair<Variant, std::string>>& Variable::GetValueLabels() const {
   return valueLabels_;
 }

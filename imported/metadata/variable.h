@@ -53,6 +53,9 @@ class ARBTREMD_API Variable {
   void SetEncoder(std::shared_ptr<const Encoder> encoder);
   /// Sets the label of value (replacing an earlier one for an equal value).
   void SetValueLabel(Variant value, std::string label);
+  /// Replaces every value label at once, in the order given; the values must be distinct (a
+  /// reader that has checked them saves SetValueLabel's search for each).
+  void SetValueLabels(std::vector<std::pair<Variant, std::string>> labels);
   /// Every labelled value with its label, in the order first given.
   const std::vector<std::pair<Variant, std::string>>& GetValueLabels() const;
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "tests/support/run_command.h"
@@ -123,6 +124,38 @@ TEST(CliOutput, AFileIsReplacedWholeOrNotAtAll) {
   EXPECT_EQ(portable.status, 0) << portable.err;
   EXPECT_EQ(portable.out.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PMML", 0), 0u);
   EXPECT_NE(portable.out.find("noTrueChildStrategy=\"returnLastPrediction\""), std::string::npos);
+}
+
+// Header texts go into the document as given: what XML 1.0 cannot hold is a usage error, and
+// nothing is written.
+TEST(CliOutput, HeaderTextsXmlCannotHoldAreRefused) {
+  TempDir dir;
+  const std::string target = dir.File("out.pmml");
+  const struct {
+    const char* option;
+    std::string value;
+    const char* named;
+  } cases[] = {{"--copyright",
+                "a\x01"
+                "b",
+                "U+0001"},
+               {"--algorithm-name", "\xEF\xBF\xBE", "U+FFFE"},
+               {"--application-name", "caf\xE9", "not UTF-8"},
+               {"--application-version", "1\x1B[2J", "U+001B"}};
+  for (const auto& c : cases) {
+    const CommandResult r =
+        RunCommand(kExe, {"pmml", kExamples + "regression.json", c.option, c.value, "-o", target});
+    EXPECT_EQ(r.status, 1) << c.option;
+    EXPECT_NE(r.err.find(c.option), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\x1B'), std::string::npos) << "the message echoes the raw text";
+    EXPECT_FALSE(std::ifstream(target).good()) << "an output file was created";
+  }
+  // Tab, line feed and text beyond ASCII are fine.
+  const CommandResult fine = RunCommand(
+      kExe, {"pmml", kExamples + "regression.json", "--copyright", "\xC2\xA9 2024\tA\nB"});
+  EXPECT_EQ(fine.status, 0) << fine.err;
+  EXPECT_NE(fine.out.find("copyright=\"\xC2\xA9 2024\tA\nB\""), std::string::npos) << fine.out;
 }
 
 // --from runs the converter named after the kind from TREEXPORT_TOOLS_DIR and reads the model

@@ -127,17 +127,19 @@ TEST(ModelFile, ErrorsNamePlacePathAndProblem) {
 }
 
 TEST(ModelFile, SyntaxErrorsShowLineColumnAndCaret) {
+  std::string deep;  // the path of the 65th nested array
+  for (int i = 0; i < 64; ++i) deep += "[0]";
   EXPECT_EQ(LoadError("{\n  \"nodes\": [1 2]\n}", "t.json"),
-            "t.json:2:15: syntax error: Missing a comma or ']' after an array element\n"
+            "t.json:2:15: syntax error: expected ',' or ']' after an array element, found '2'\n"
             "    \"nodes\": [1 2]\n"
             "                ^");
   EXPECT_EQ(LoadError("{\"a\": 1, \"a\": 2}", "t.json"),
-            "t.json:1:10: member \"a\" appears twice\n"
+            "t.json:1:10: a: member \"a\" appears twice (first at 1:2)\n"
             "  {\"a\": 1, \"a\": 2}\n"
             "           ^");
   EXPECT_EQ(LoadError(std::string(100, '[') + std::string(100, ']'), "t.json"),
-            "t.json:1:65: values nested deeper than 64 levels\n  " + std::string(72, '[') + "\n  " +
-                std::string(36, ' ') + "^");
+            "t.json:1:65: " + deep + ": values nested deeper than 64 levels\n  " +
+                std::string(72, '[') + "\n  " + std::string(36, ' ') + "^");
 }
 
 TEST(ModelFile, FormatPageExampleLoads) {

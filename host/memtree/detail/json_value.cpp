@@ -1,9 +1,10 @@
 #include "host/memtree/detail/json_value.h"
 
-#include <rapidjson/error/en.h>
-#include <rapidjson/reader.h>
+#include <simdjson.h>
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <cmath>
 #include <limits>
 #include <unordered_set>
@@ -13,230 +14,445 @@
 
 namespace memtree::detail {
 
+namespace od = simdjson::ondemand;
+
 namespace {
 
-// Input stream over the whole text that also notes where the latest token began, so that each
-// value reported to the handler can be given the offset of its first character.
-class TrackingStream {
- public:
-  typedef char Ch;
-  TrackingStream(const char* data, std::size_t size) : data_(data), size_(size) {}
-  Ch Peek() const { return pos_ < size_ ? data_[pos_] : '\0'; }
-  Ch Take() {
-    if (pos_ >= size_) return '\0';
-    const char c = data_[pos_];
-    Observe(c);
-    ++pos_;
-    return c;
-  }
-  std::size_t Tell() const { return pos_; }
-  std::size_t TokenStart() const { return tokenStart_; }
-  // Writing is never used: the reader parses without the in-situ flag.
-  Ch* PutBegin() { return nullptr; }
-  void Put(Ch) {}
-  void Flush() {}
-  std::size_t PutEnd(Ch*) { return 0; }
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
- private:
-  void Observe(char c) {
-    if (inString_) {
-      if (escaped_) {
-        escaped_ = false;
-      } else if (c == '\\') {
-        escaped_ = true;
-      } else if (c == '"') {
-        inString_ = false;
-      }
-      return;
+// Characters that end a bare token (number or literal) in JSON.
+bool EndsToken(char c) {
+  return IsSpace(c) || c == ',' || c == ':' || c == '[' || c == ']' || c == '{' || c == '}' ||
+         c == '"';
+}
+
+std::string_view Trim(std::string_view token) {
+  while (!token.empty() && IsSpace(token.back())) token.remove_suffix(1);
+  return token;
+}
+
+// A token cut short for a message.
+std::string Shown(std::string_view token) {
+  constexpr std::size_t kMax = 24;
+  if (token.size() <= kMax) return Printable(token);
+  return Printable(token.substr(0, kMax)) + "...";
+}
+
+// -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?; integral tells whether fraction and exponent
+// are both absent.
+bool IsJsonNumber(std::string_view t, bool& integral) {
+  std::size_t i = 0;
+  const std::size_t n = t.size();
+  auto digit = [&](std::size_t k) { return k < n && t[k] >= '0' && t[k] <= '9'; };
+  if (i < n && t[i] == '-') ++i;
+  if (!digit(i)) return false;
+  if (t[i] == '0') {
+    ++i;
+  } else {
+    while (digit(i)) ++i;
+  }
+  integral = true;
+  if (i < n && t[i] == '.') {
+    ++i;
+    if (!digit(i)) return false;
+    while (digit(i)) ++i;
+    integral = false;
+  }
+  if (i < n && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+    if (!digit(i)) return false;
+    while (digit(i)) ++i;
+    integral = false;
+  }
+  return i == n;
+}
+
+// Whether a well-formed JSON number is at least 1 in magnitude (its value overflows rather
+// than underflows when it is out of range).
+bool AtLeastOne(std::string_view t) {
+  if (!t.empty() && t[0] == '-') t.remove_prefix(1);
+  long exponent = 0;  // decimal exponent of the first significant digit
+  bool seen = false;
+  long position = 0;  // digits before the point so far
+  std::size_t i = 0;
+  bool afterPoint = false;
+  for (; i < t.size() && t[i] != 'e' && t[i] != 'E'; ++i) {
+    if (t[i] == '.') {
+      afterPoint = true;
+      continue;
     }
-    switch (c) {
-      case '"':
-        tokenStart_ = pos_;
-        inString_ = true;
-        afterDelimiter_ = false;
-        break;
-      case '{':
-      case '[':
-        tokenStart_ = pos_;
-        afterDelimiter_ = true;
-        break;
-      case ',':
-      case ':':
-      case ']':
-      case '}':
-      case ' ':
-      case '\t':
-      case '\n':
-      case '\r':
-        afterDelimiter_ = true;
-        break;
-      default:
-        if (afterDelimiter_) tokenStart_ = pos_;
-        afterDelimiter_ = false;
+    if (!afterPoint) ++position;
+    if (!seen && t[i] != '0') {
+      seen = true;
+      exponent = afterPoint ? -(static_cast<long>(i) - position) : position - 1;
     }
   }
-
-  const char* data_;
-  std::size_t size_;
-  std::size_t pos_ = 0;
-  std::size_t tokenStart_ = 0;
-  bool inString_ = false;
-  bool escaped_ = false;
-  bool afterDelimiter_ = true;
-};
-
-class TreeHandler {
- public:
-  TreeHandler(JsonValue& root, const TrackingStream& stream) : root_(root), stream_(stream) {}
-
-  bool Null() { return Add(JsonValue::Type::kNull) != nullptr; }
-  bool Bool(bool b) {
-    JsonValue* v = Add(JsonValue::Type::kBool);
-    if (v) v->boolean = b;
-    return v != nullptr;
-  }
-  bool Int(int i) { return Integer(i); }
-  bool Uint(unsigned u) { return Integer(static_cast<int64_t>(u)); }
-  bool Int64(int64_t i) { return Integer(i); }
-  bool Uint64(uint64_t u) {
-    if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
-      return Double(static_cast<double>(u));
+  if (!seen) return false;
+  if (i < t.size()) {
+    long e = 0;
+    bool negative = t[i + 1] == '-';
+    for (std::size_t k = i + 1; k < t.size(); ++k) {
+      if (t[k] >= '0' && t[k] <= '9') e = std::min<long>(e * 10 + (t[k] - '0'), 100000000);
     }
-    return Integer(static_cast<int64_t>(u));
+    exponent += negative ? -e : e;
   }
-  bool Double(double d) {
-    JsonValue* v = Add(JsonValue::Type::kNumber);
-    if (v) v->number = d;
-    return v != nullptr;
-  }
-  bool RawNumber(const char*, rapidjson::SizeType, bool) { return false; }
-  bool String(const char* str, rapidjson::SizeType length, bool) {
-    JsonValue* v = Add(JsonValue::Type::kString);
-    if (v) v->text.assign(str, length);
-    return v != nullptr;
-  }
-  bool StartObject() { return Open(JsonValue::Type::kObject); }
-  bool Key(const char* str, rapidjson::SizeType length, bool) {
-    std::string key(str, length);
-    if (!keys_.back().insert(key).second) {
-      error_ = "member \"" + key + "\" appears twice";
-      errorOffset_ = stream_.TokenStart();
-      return false;
-    }
-    pendingKey_ = std::move(key);
-    pendingKeyOffset_ = stream_.TokenStart();
-    return true;
-  }
-  bool EndObject(rapidjson::SizeType) { return Close(); }
-  bool StartArray() { return Open(JsonValue::Type::kArray); }
-  bool EndArray(rapidjson::SizeType) { return Close(); }
+  return exponent >= 0;
+}
 
-  const std::string& Error() const { return error_; }
-  std::size_t ErrorOffset() const { return errorOffset_; }
-
- private:
-  bool Integer(int64_t i) {
-    JsonValue* v = Add(JsonValue::Type::kNumber);
-    if (v) {
-      v->number = static_cast<double>(i);
-      v->integer = i;
-      v->isInteger = true;
-    }
-    return v != nullptr;
-  }
-
-  JsonValue* Add(JsonValue::Type type) {
-    JsonValue* v;
-    if (open_.empty()) {
-      v = &root_;
-    } else {
-      JsonValue& parent = *open_.back();
-      parent.children.emplace_back();
-      v = &parent.children.back();
-      if (parent.type == JsonValue::Type::kObject) {
-        v->key = std::move(pendingKey_);
-        v->keyOffset = pendingKeyOffset_;
-      }
-    }
-    v->type = type;
-    v->offset = stream_.TokenStart();
-    return v;
-  }
-
-  bool Open(JsonValue::Type type) {
-    // The format never nests deeply; the limit keeps destruction of the value tree shallow.
-    if (open_.size() >= JsonDocument::kMaxDepth) {
-      error_ = "values nested deeper than " + std::to_string(JsonDocument::kMaxDepth) + " levels";
-      errorOffset_ = stream_.Tell();
-      return false;
-    }
-    JsonValue* v = Add(type);
-    // The reader reports a container before it takes the bracket, so the bracket is next.
-    v->offset = stream_.Tell();
-    open_.push_back(v);
-    keys_.emplace_back();
-    return true;
-  }
-
-  bool Close() {
-    open_.pop_back();
-    keys_.pop_back();
-    return true;
-  }
-
-  JsonValue& root_;
-  const TrackingStream& stream_;
-  std::vector<JsonValue*> open_;
-  std::vector<std::unordered_set<std::string>> keys_;
-  std::string pendingKey_;
-  std::size_t pendingKeyOffset_ = 0;
-  std::string error_;
-  std::size_t errorOffset_ = 0;
-};
+std::string Hex4(uint32_t code) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 0xF];
+  return out;
+}
 
 // The line holding offset, cut to at most 72 bytes around it, and a caret under the offset.
-std::string Excerpt(const std::string& text, std::size_t offset) {
+std::string Excerpt(std::string_view text, std::size_t offset) {
   offset = std::min(offset, text.size());
-  std::size_t begin = text.rfind('\n', offset == 0 ? std::string::npos : offset - 1);
-  begin = begin == std::string::npos ? 0 : begin + 1;
-  if (offset > 0 && offset == text.size() && text[offset - 1] == '\n') begin = offset;
+  std::size_t begin = offset == 0 ? 0 : text.rfind('\n', offset - 1);
+  begin = begin == std::string_view::npos ? 0 : (offset == 0 ? 0 : begin + 1);
   std::size_t end = text.find('\n', offset);
-  if (end == std::string::npos) end = text.size();
+  if (end == std::string_view::npos) end = text.size();
   constexpr std::size_t kWidth = 72;
   if (offset - begin > kWidth / 2) begin = offset - kWidth / 2;
   end = std::min(end, begin + kWidth);
-  std::string line = text.substr(begin, end - begin);
-  for (char& c : line) {
-    if (c == '\t' || c == '\r') c = ' ';
+  std::string line;
+  std::size_t caret = 0;
+  for (std::size_t i = begin; i < end; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    // The excerpt shows bytes that a terminal prints as they are; the rest stand as '?'.
+    line += (c == '\t' || c == '\r') ? ' ' : (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
+    if (i < offset) ++caret;
   }
-  return "  " + line + "\n  " + std::string(offset - begin, ' ') + "^";
+  return "  " + line + "\n  " + std::string(caret, ' ') + "^";
 }
+
+// Length of a valid UTF-8 sequence at text[i] (no overlong forms, no surrogates, at most
+// U+10FFFF), or 0.
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+  const auto b = [&](std::size_t k) {
+    return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u;
+  };
+  const unsigned c = b(i);
+  auto cont = [&](std::size_t k) { return (b(k) & 0xC0) == 0x80; };
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) return cont(i + 1) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    const unsigned c1 = b(i + 1);
+    if (c == 0xE0 && c1 < 0xA0) return 0;
+    if (c == 0xED && c1 > 0x9F) return 0;
+    return cont(i + 1) && cont(i + 2) ? 3 : 0;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    const unsigned c1 = b(i + 1);
+    if (c == 0xF0 && c1 < 0x90) return 0;
+    if (c == 0xF4 && c1 > 0x8F) return 0;
+    return cont(i + 1) && cont(i + 2) && cont(i + 3) ? 4 : 0;
+  }
+  return 0;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The four hex digits after "\u" at text[i], or -1.
+long Escape4(std::string_view text, std::size_t i) {
+  if (i + 6 > text.size() || text[i] != '\\' || text[i + 1] != 'u') return -1;
+  long code = 0;
+  for (std::size_t k = i + 2; k < i + 6; ++k) {
+    const int h = HexValue(text[k]);
+    if (h < 0) return -1;
+    code = code * 16 + h;
+  }
+  return code;
+}
+
+bool XmlAllows(uint32_t c) {
+  if (c < 0x20) return c == 0x9 || c == 0xA || c == 0xD;
+  if (c >= 0xD800 && c <= 0xDFFF) return false;
+  return c != 0xFFFE && c != 0xFFFF;
+}
+
+// The first character that XML cannot hold in the string literal starting at quote (the
+// opening quote's offset), as its offset in text and code point; escapes are decoded.
+std::optional<BadCharacter> FindNonXmlInLiteral(std::string_view text, std::size_t quote) {
+  for (std::size_t i = quote + 1; i < text.size() && text[i] != '"';) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == '\\') {
+      const char e = i + 1 < text.size() ? text[i + 1] : '\0';
+      if (e == 'b') return BadCharacter{i, 0x8};
+      if (e == 'f') return BadCharacter{i, 0xC};
+      if (e != 'u') {
+        i += 2;
+        continue;
+      }
+      const long code = Escape4(text, i);
+      if (code < 0) return std::nullopt;  // the parser has refused it already
+      if (code >= 0xD800 && code <= 0xDBFF) {
+        const long low = Escape4(text, i + 6);
+        if (low < 0xDC00 || low > 0xDFFF) return BadCharacter{i, static_cast<uint32_t>(code)};
+        i += 12;
+        continue;
+      }
+      if (!XmlAllows(static_cast<uint32_t>(code))) {
+        return BadCharacter{i, static_cast<uint32_t>(code)};
+      }
+      i += 6;
+      continue;
+    }
+    if (c < 0x20) return BadCharacter{i, c};
+    if (c == 0xEF && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xBF &&
+        (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xBE) {
+      return BadCharacter{i, static_cast<unsigned char>(text[i + 2]) == 0xBE ? 0xFFFEu : 0xFFFFu};
+    }
+    ++i;
+  }
+  return std::nullopt;
+}
+
+class SyntaxError {};  // the parser refused the text; the scan says where and why
+
+// The raw text of the value ahead; values and documents hand it over differently.
+bool Token(od::value& v, std::string_view& out) {
+  out = v.raw_json_token();
+  return true;
+}
+bool Token(od::document& d, std::string_view& out) {
+  return d.raw_json_token().get(out) == simdjson::SUCCESS;
+}
+
+// Builds the value tree from simdjson's On-Demand iteration, keeping each value's offset.
+class Reader {
+ public:
+  Reader(std::string_view text, const JsonDocument& doc) : text_(text), doc_(doc) {}
+
+  template <class V>
+  void Read(V& v, JsonValue& out) {
+    std::string_view token;
+    if (!Token(v, token)) throw SyntaxError();
+    out.offset = static_cast<std::size_t>(token.data() - text_.data());
+    lastOffset_ = out.offset;
+    token = Trim(token);
+    od::json_type type;
+    if (v.type().get(type) != simdjson::SUCCESS) {
+      // NaN and Infinity are no JSON; simdjson leaves them to us as bare tokens.
+      if (token == "NaN") return Special(out, std::numeric_limits<double>::quiet_NaN());
+      if (token == "Infinity") return Special(out, std::numeric_limits<double>::infinity());
+      throw SyntaxError();
+    }
+    switch (type) {
+      case od::json_type::object: {
+        Open(out, JsonValue::Type::kObject);
+        od::object object;
+        if (v.get_object().get(object) != simdjson::SUCCESS) throw SyntaxError();
+        ReadMembers(object, out);
+        Close();
+        break;
+      }
+      case od::json_type::array: {
+        Open(out, JsonValue::Type::kArray);
+        od::array array;
+        if (v.get_array().get(array) != simdjson::SUCCESS) throw SyntaxError();
+        for (auto item : array) {
+          od::value value;
+          if (item.get(value) != simdjson::SUCCESS) throw SyntaxError();
+          out.children.emplace_back();
+          Read(value, out.children.back());
+        }
+        Close();
+        break;
+      }
+      case od::json_type::string: {
+        std::string_view text;
+        if (v.get_string().get(text) != simdjson::SUCCESS) throw SyntaxError();
+        out.type = JsonValue::Type::kString;
+        out.text.assign(text);
+        CheckText(out.offset);
+        break;
+      }
+      case od::json_type::number:
+        if (token == "-Infinity") return Special(out, -std::numeric_limits<double>::infinity());
+        Number(v, token, out);
+        break;
+      case od::json_type::boolean:
+        out.type = JsonValue::Type::kBool;
+        if (v.get_bool().get(out.boolean) != simdjson::SUCCESS) throw SyntaxError();
+        break;
+      case od::json_type::null: {
+        bool isNull = false;
+        if (v.is_null().get(isNull) != simdjson::SUCCESS || !isNull) throw SyntaxError();
+        out.type = JsonValue::Type::kNull;
+        break;
+      }
+    }
+  }
+
+  std::size_t LastOffset() const { return lastOffset_; }
+
+ private:
+  [[noreturn]] void Fail(std::size_t offset, const std::string& message) const {
+    std::string path;
+    for (const JsonValue* open : open_) {
+      const JsonValue& item = open->children.back();
+      path = open->type == JsonValue::Type::kObject
+                 ? MemberPath(path, item.key)
+                 : path + "[" + std::to_string(open->children.size() - 1) + "]";
+    }
+    throw ModelError(doc_.Where(offset) + ": " + (path.empty() ? "" : path + ": ") + message +
+                     "\n" + Excerpt(text_, offset));
+  }
+
+  void Open(JsonValue& out, JsonValue::Type type) {
+    // The format never nests deeply; the limit also bounds the reader's recursion.
+    if (open_.size() >= JsonDocument::kMaxDepth) {
+      Fail(out.offset,
+           "values nested deeper than " + std::to_string(JsonDocument::kMaxDepth) + " levels");
+    }
+    out.type = type;
+    open_.push_back(&out);
+  }
+  void Close() { open_.pop_back(); }
+
+  void ReadMembers(od::object& object, JsonValue& out) {
+    // Objects of the format are small; a hostile one with many members gets a hash set.
+    constexpr std::size_t kLinear = 16;
+    std::string_view keys[kLinear];
+    std::size_t count = 0;
+    std::unordered_set<std::string_view> seen;
+    for (auto member : object) {
+      if (member.error() != simdjson::SUCCESS) throw SyntaxError();
+      od::field& field = member.value_unsafe();
+      // The raw name first: unescaping consumes it.
+      const std::size_t keyOffset = static_cast<std::size_t>(field.key().raw() - 1 - text_.data());
+      std::string_view key;
+      if (field.unescaped_key().get(key) != simdjson::SUCCESS) throw SyntaxError();
+      out.children.emplace_back();
+      JsonValue& child = out.children.back();
+      child.key.assign(key);
+      child.keyOffset = keyOffset;
+      lastOffset_ = child.keyOffset;
+      bool repeated;
+      if (count < kLinear) {
+        repeated = std::find(keys, keys + count, key) != keys + count;
+        keys[count++] = key;  // a view into the parser's string buffer, stable while it lives
+        if (count == kLinear) seen.insert(keys, keys + count);
+      } else {
+        repeated = !seen.insert(key).second;
+      }
+      if (repeated) {
+        std::size_t first = 0;
+        while (out.children[first].key != child.key) ++first;
+        const std::string at = doc_.Where(out.children[first].keyOffset);
+        Fail(child.keyOffset, "member \"" + Printable(key) + "\" appears twice (first at " +
+                                  at.substr(at.rfind(':', at.rfind(':') - 1) + 1) + ")");
+      }
+      Read(field.value(), child);
+    }
+  }
+
+  template <class V>
+  void Number(V& v, std::string_view token, JsonValue& out) {
+    out.type = JsonValue::Type::kNumber;
+    od::number number;
+    if (v.get_number().get(number) == simdjson::SUCCESS) {
+      switch (number.get_number_type()) {
+        case od::number_type::signed_integer:
+          out.integer = number.get_int64();
+          out.isInteger = true;
+          // -0 is an integer and still the double -0, so that it saves as it was written.
+          out.number =
+              out.integer == 0 && token[0] == '-' ? -0.0 : static_cast<double>(out.integer);
+          return;
+        case od::number_type::unsigned_integer:
+          out.number = static_cast<double>(number.get_uint64());
+          return;
+        default:
+          out.number = number.get_double();
+          return;
+      }
+    }
+    // simdjson refuses integers beyond 64 bits and numbers beyond a double's range.
+    bool integral = false;
+    if (!IsJsonNumber(token, integral)) throw SyntaxError();
+    double value = 0;
+    const auto result = std::from_chars(token.data(), token.data() + token.size(), value);
+    if (result.ec == std::errc::result_out_of_range) {
+      if (AtLeastOne(token)) {
+        Fail(out.offset,
+             "number " + Shown(token) + " is out of range (a double reaches about " + "1.8e308)");
+      }
+      value = token[0] == '-' ? -0.0 : 0.0;
+    } else if (result.ec != std::errc() || std::isinf(value)) {
+      Fail(out.offset,
+           "number " + Shown(token) + " is out of range (a double reaches about " + "1.8e308)");
+    }
+    out.number = value;
+  }
+
+  void Special(JsonValue& out, double value) {
+    out.type = JsonValue::Type::kNumber;
+    out.number = value;
+  }
+
+  // Every string may reach a document; XML 1.0 cannot hold some characters at all.
+  void CheckText(std::size_t quote) const {
+    if (auto bad = FindNonXmlInLiteral(text_, quote)) {
+      Fail(bad->offset, DescribeNonXmlCharacter(bad->code) +
+                            " cannot be written to an XML document; the exports would not be "
+                            "well-formed");
+    }
+  }
+
+  std::string_view text_;
+  const JsonDocument& doc_;
+  std::vector<JsonValue*> open_;
+  std::size_t lastOffset_ = 0;
+};
 
 }  // namespace
 
 JsonDocument::JsonDocument(std::string text, std::string name)
     : text_(std::move(text)), name_(std::move(name)) {
-  TrackingStream stream(text_.data(), text_.size());
-  TreeHandler handler(root_, stream);
-  rapidjson::Reader reader;
-  constexpr unsigned kFlags = rapidjson::kParseIterativeFlag | rapidjson::kParseFullPrecisionFlag |
-                              rapidjson::kParseNanAndInfFlag |
-                              rapidjson::kParseValidateEncodingFlag;
-  rapidjson::ParseResult result = reader.Parse<kFlags>(stream, handler);
-  if (result) return;
-  std::string message;
-  std::size_t offset = result.Offset();
-  if (result.Code() == rapidjson::kParseErrorTermination && !handler.Error().empty()) {
-    message = handler.Error();
-    offset = handler.ErrorOffset();
-  } else if (offset >= text_.size() && result.Code() != rapidjson::kParseErrorDocumentEmpty) {
-    // RapidJSON calls a cut-off text an invalid value; say what the user did.
-    message = "syntax error: the text ends before its JSON value does (cut off?)";
-  } else {
-    message = std::string("syntax error: ") + rapidjson::GetParseError_En(result.Code());
-    if (!message.empty() && message.back() == '.') message.pop_back();
+  // A byte-order mark is no JSON, but editors write one; it reads as white space, so that
+  // columns stay byte counts of the file.
+  if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) text_.replace(0, 3, "   ");
+  // The parser reads a little past the end of the text; the capacity gives it room.
+  text_.reserve(text_.size() + simdjson::SIMDJSON_PADDING);
+  const std::string_view view(text_);
+  auto syntax = [&](std::size_t offset, const std::string& fallback) {
+    std::size_t at = offset;
+    std::string what = fallback;
+    if (auto problem = FindSyntaxError(view)) {
+      at = problem->offset;
+      what = problem->what;
+    }
+    throw ModelError(Where(at) + ": " + what + "\n" + Excerpt(view, at));
+  };
+
+  od::parser parser;
+  od::document doc;
+  simdjson::error_code error =
+      parser.iterate(text_.data(), text_.size(), text_.capacity()).get(doc);
+  if (error != simdjson::SUCCESS) {
+    if (error == simdjson::CAPACITY) {
+      throw ModelError(name_ + ": the file is larger than the 4 GiB the reader can take");
+    }
+    syntax(0, std::string("syntax error: ") + simdjson::error_message(error));
   }
-  throw ModelError(Where(offset) + ": " + message + "\n" + Excerpt(text_, offset));
+  Reader reader(view, *this);
+  try {
+    reader.Read(doc, root_);
+    const char* rest = nullptr;
+    // The On-Demand API reads no further than asked; what follows the value is checked here.
+    if (doc.current_location().get(rest) == simdjson::SUCCESS) throw SyntaxError();
+  } catch (const SyntaxError&) {
+    syntax(reader.LastOffset(), "syntax error");
+  }
 }
 
 std::string JsonDocument::Where(std::size_t offset) const {
@@ -250,6 +466,280 @@ std::string JsonDocument::Where(std::size_t offset) const {
     }
   }
   return name_ + ":" + std::to_string(line) + ":" + std::to_string(offset - lineStart + 1);
+}
+
+std::optional<SyntaxProblem> FindSyntaxError(std::string_view text) {
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  auto skip = [&] {
+    while (i < n && IsSpace(text[i])) ++i;
+  };
+  auto problem = [](std::size_t offset, std::string what) {
+    return std::optional<SyntaxProblem>(SyntaxProblem{offset, std::move(what)});
+  };
+  auto found = [&](std::size_t k) -> std::string {
+    const auto c = static_cast<unsigned char>(text[k]);
+    if (c >= 0x80) return "the byte 0x" + Hex4(c).substr(2);
+    if (c < 0x20 || c == 0x7F) return "the control character U+" + Hex4(c);
+    return std::string("'") + static_cast<char>(c) + "'";
+  };
+
+  // UTF-16 and UTF-32 texts start with a byte-order mark or have a zero byte beside the first
+  // character.
+  if (n >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
+                 (text[0] == '\xFE' && text[1] == '\xFF') || text[0] == '\0' || text[1] == '\0')) {
+    return problem(0, "the file looks UTF-16 or UTF-32 encoded; a model file is UTF-8");
+  }
+  skip();
+  if (i == n) {
+    return problem(n, n == 0 ? "the file is empty; a model file holds one JSON object"
+                             : "the file holds only white space; a model file holds one JSON "
+                               "object");
+  }
+  if (text[i] == '<') {
+    return problem(i,
+                   "this looks like an XML document (it starts with '<'), not a JSON model "
+                   "file; treexport reads model files (docs/model-format.md) and writes the XML");
+  }
+
+  enum class State { kValue, kValueOrClose, kKey, kKeyOrClose, kColon, kAfter };
+  State state = State::kValue;
+  std::vector<char> open;  // '{' or '['
+  for (;;) {
+    skip();
+    if (i == n) {
+      if (open.empty() && state == State::kAfter) return std::nullopt;
+      return problem(n, "syntax error: the text ends before its JSON value does (cut off?)");
+    }
+    const char c = text[i];
+    switch (state) {
+      case State::kKeyOrClose:
+      case State::kKey:
+        if (state == State::kKeyOrClose && c == '}') {
+          open.pop_back();
+          ++i;
+          state = State::kAfter;
+          continue;
+        }
+        if (c != '"') {
+          return problem(
+              i, "syntax error: expected a member name in double quotes, found " + found(i));
+        }
+        break;  // the string scan below
+      case State::kColon:
+        if (c != ':') {
+          return problem(i, "syntax error: expected ':' after the member name, found " + found(i));
+        }
+        ++i;
+        state = State::kValue;
+        continue;
+      case State::kAfter:
+        if (open.empty()) {
+          return problem(i, "syntax error: text after the JSON value, starting with " + found(i));
+        }
+        if (c == ',') {
+          ++i;
+          state = open.back() == '{' ? State::kKey : State::kValue;
+          continue;
+        }
+        if (c == (open.back() == '{' ? '}' : ']')) {
+          open.pop_back();
+          ++i;
+          state = State::kAfter;
+          continue;
+        }
+        return problem(i, open.back() == '{'
+                              ? "syntax error: expected ',' or '}' after an object member, "
+                                "found " +
+                                    found(i)
+                              : "syntax error: expected ',' or ']' after an array element, "
+                                "found " +
+                                    found(i));
+      case State::kValueOrClose:
+        if (c == ']') {
+          open.pop_back();
+          ++i;
+          state = State::kAfter;
+          continue;
+        }
+        [[fallthrough]];
+      case State::kValue:
+        if (c == '{' || c == '[') {
+          open.push_back(c);
+          ++i;
+          state = c == '{' ? State::kKeyOrClose : State::kValueOrClose;
+          continue;
+        }
+        if (c != '"') {
+          std::size_t end = i;
+          while (end < n && !EndsToken(text[end]) &&
+                 static_cast<unsigned char>(text[end]) >= 0x20) {
+            ++end;
+          }
+          const std::string_view token = text.substr(i, end - i);
+          bool integral = false;
+          if (token.empty()) return problem(i, "syntax error: expected a value, found " + found(i));
+          if (token == "true" || token == "false" || token == "null" || token == "NaN" ||
+              token == "Infinity" || token == "-Infinity" || IsJsonNumber(token, integral)) {
+            i = end;
+            state = State::kAfter;
+            continue;
+          }
+          const auto first = static_cast<unsigned char>(token[0]);
+          if (first == '-' || (first >= '0' && first <= '9')) {
+            return problem(i, "syntax error: invalid number " + Shown(token));
+          }
+          if (first >= 0x80 || !std::isalpha(first)) {
+            return problem(i, "syntax error: expected a value, found " + found(i));
+          }
+          return problem(i, "syntax error: invalid literal " + Shown(token) +
+                                " (expected true, false, null or a number)");
+        }
+        break;  // the string scan below
+    }
+
+    // A string, at the opening quote.
+    const std::size_t quote = i++;
+    for (;;) {
+      if (i >= n) return problem(quote, "syntax error: the string starting here is not closed");
+      const auto b = static_cast<unsigned char>(text[i]);
+      if (b == '"') {
+        ++i;
+        break;
+      }
+      if (b == '\\') {
+        const char e = i + 1 < n ? text[i + 1] : '\0';
+        if (e == '"' || e == '\\' || e == '/' || e == 'b' || e == 'f' || e == 'n' || e == 'r' ||
+            e == 't') {
+          i += 2;
+          continue;
+        }
+        if (e != 'u') {
+          return problem(i, "syntax error: invalid escape " +
+                                (i + 1 < n ? "\\" + Printable(text.substr(i + 1, 1))
+                                           : std::string("at the end of the text")));
+        }
+        const long code = Escape4(text, i);
+        if (code < 0) return problem(i, "syntax error: \\u needs four hexadecimal digits");
+        if (code >= 0xDC00 && code <= 0xDFFF) {
+          return problem(i, "syntax error: \\u" + Hex4(static_cast<uint32_t>(code)) +
+                                " is a lone UTF-16 low surrogate");
+        }
+        if (code >= 0xD800 && code <= 0xDBFF) {
+          const long low = Escape4(text, i + 6);
+          if (low < 0xDC00 || low > 0xDFFF) {
+            return problem(i, "syntax error: \\u" + Hex4(static_cast<uint32_t>(code)) +
+                                  " is a UTF-16 high surrogate without a low one after it");
+          }
+          i += 12;
+          continue;
+        }
+        i += 6;
+        continue;
+      }
+      if (b < 0x20) {
+        return problem(i, "syntax error: the control character U+" + Hex4(b) +
+                              " must be escaped inside a string");
+      }
+      const std::size_t length = Utf8Length(text, i);
+      if (length == 0) return problem(i, "syntax error: invalid UTF-8 (" + found(i) + ")");
+      i += length;
+    }
+    state = (state == State::kKey || state == State::kKeyOrClose) ? State::kColon : State::kAfter;
+  }
+}
+
+std::string Printable(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        continue;
+      case '\\':
+        out += "\\\\";
+        continue;
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      default:
+        break;
+    }
+    uint32_t control = 0x100;
+    if (c < 0x20 || c == 0x7F) {
+      control = c;
+    } else if (c == 0xC2 && i + 1 < text.size() &&
+               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      control = static_cast<unsigned char>(text[++i]);  // a C1 control, U+0080 to U+009F
+    } else if (c >= 0x80 && Utf8Length(text, i) == 0) {
+      out += "\\x";  // not UTF-8: the byte in hex
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+      continue;
+    }
+    if (control == 0x100) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    out += "\\u00";
+    out += kHex[control >> 4];
+    out += kHex[control & 0xF];
+  }
+  return out;
+}
+
+std::string MemberPath(const std::string& path, std::string_view key) {
+  const bool plain = !key.empty() && std::all_of(key.begin(), key.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+  });
+  if (plain) return path.empty() ? std::string(key) : path + "." + std::string(key);
+  return path + "[\"" + Printable(key) + "\"]";
+}
+
+std::optional<BadCharacter> FindNonXmlCharacter(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      if (!XmlAllows(c)) return BadCharacter{i, c};
+      ++i;
+      continue;
+    }
+    const std::size_t length = Utf8Length(text, i);
+    if (length == 0) {
+      // Encoded surrogates (0xED 0xA0 to 0xBF) are named as such; anything else is no UTF-8.
+      if (c == 0xED && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0xA0 &&
+          static_cast<unsigned char>(text[i + 1]) <= 0xBF &&
+          (static_cast<unsigned char>(text[i + 2]) & 0xC0) == 0x80) {
+        return BadCharacter{i, 0xD000u | ((static_cast<unsigned char>(text[i + 1]) & 0x3Fu) << 6) |
+                                   (static_cast<unsigned char>(text[i + 2]) & 0x3Fu)};
+      }
+      return BadCharacter{i, kNotUtf8};
+    }
+    if (length == 3 && c == 0xEF && static_cast<unsigned char>(text[i + 1]) == 0xBF &&
+        (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xBE) {
+      return BadCharacter{i, static_cast<unsigned char>(text[i + 2]) == 0xBE ? 0xFFFEu : 0xFFFFu};
+    }
+    i += length;
+  }
+  return std::nullopt;
+}
+
+std::string DescribeNonXmlCharacter(uint32_t code) {
+  if (code == kNotUtf8) return "a byte that is not UTF-8";
+  std::string what = "U+" + Hex4(code);
+  if (code < 0x20) return what + " (a control character)";
+  if (code >= 0xD800 && code <= 0xDFFF) return what + " (a lone surrogate)";
+  return what + " (a noncharacter)";
 }
 
 }  // namespace memtree::detail
