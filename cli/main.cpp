@@ -3,6 +3,8 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "cli/converter.h"
 #include "cli/output_file.h"
@@ -36,12 +38,13 @@ std::string VersionText() {
 struct Input {
   std::string path;
   std::string from;
+  cli::ConverterOptions converter;
 };
 
 memtree::Model Load(const Input& input) {
   if (!input.from.empty()) {
     return memtree::ParseModel(
-        cli::Convert(input.from, input.path),
+        cli::Convert(input.from, input.path, input.converter),
         input.path + " (converted by " + cli::ConverterName(input.from) + ")");
   }
   if (input.path == "-") return memtree::LoadModel(std::cin, "<stdin>");
@@ -63,7 +66,21 @@ struct PmmlOptions {
   std::string applicationVersion = TREEXPORT_VERSION;
   std::string copyright;
   bool copyrightGiven = false;
+  bool portable = false;
 };
+
+// The adapter's portable profile, where this build has one.
+template <typename Adapter, typename = void>
+struct HasPortableProfile : std::false_type {};
+template <typename Adapter>
+struct HasPortableProfile<Adapter,
+                          std::void_t<decltype(std::declval<Adapter&>().SetPortableProfile(true))>>
+    : std::true_type {};
+
+template <typename Adapter>
+void SelectProfile([[maybe_unused]] Adapter& adapter, [[maybe_unused]] bool portable) {
+  if constexpr (HasPortableProfile<Adapter>::value) adapter.SetPortableProfile(portable);
+}
 
 std::string Pmml(const memtree::Model& model, const PmmlOptions& options) {
   TreeOut::PMMLOutputAdapter adapter;
@@ -73,6 +90,7 @@ std::string Pmml(const memtree::Model& model, const PmmlOptions& options) {
   adapter.SetApplicationName(options.applicationName);
   adapter.SetApplicationVersion(options.applicationVersion);
   if (options.copyrightGiven) adapter.SetCopyRight(options.copyright);
+  SelectProfile(adapter, options.portable);
   std::ostringstream out;
   adapter.GeneratePMML(out, *model.tree, model.metadata.get(),
                        static_cast<tree::DataSample>(options.sample));
@@ -95,9 +113,14 @@ void AddInputOptions(CLI::App& command, Input& input) {
   command
       .add_option("--from", input.from,
                   "read a tree saved by scikit-learn (pickle or joblib file of a "
-                  "DecisionTreeClassifier/Regressor) or by R's rpart (.rds file), through "
-                  "tools/sklearn2treexport or tools/rpart2treexport")
+                  "DecisionTreeClassifier/Regressor, or of a Pipeline ending in one) or by R's "
+                  "rpart (.rds file), through tools/sklearn2treexport or tools/rpart2treexport")
       ->check(CLI::IsMember({"sklearn", "rpart"}));
+  command.add_option("--feature-names", input.converter.featureNames,
+                     "with --from: names of the input columns, comma-separated (default: those "
+                     "the saved tree keeps)");
+  command.add_option("--target-name", input.converter.targetName,
+                     "with --from: name of the target field");
 }
 
 void AddOutputOption(CLI::App& command, std::string& output) {
@@ -142,12 +165,18 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   CLI::Option* copyrightOption = pmml->add_option(
       "--copyright", pmmlOptions.copyright, "Header copyright (default: treexport's own notice)");
+  pmml->add_flag("--portable", pmmlOptions.portable,
+                 "the portable profile, which standard PMML consumers score like the tree; "
+                 "passed on to the converter with --from");
   pmml->footer(
       "Examples:\n"
       "  treexport pmml examples/cart_classification.json\n"
       "  treexport pmml examples/regression.json -o regression.pmml\n"
       "  treexport pmml --sample 1 examples/cart_classification.json | xmllint --noout -\n"
-      "  treexport pmml --from sklearn tree.pkl -o tree.pmml");
+      "  treexport pmml --from sklearn tree.pkl -o tree.pmml\n"
+      "  TREEXPORT_PYTHON=~/venv/bin/python treexport pmml --from sklearn - < tree.pkl\n"
+      "--from runs the converter with the interpreter TREEXPORT_PYTHON or TREEXPORT_RSCRIPT "
+      "names (default: python3 or Rscript on PATH, else /usr/bin's).");
 
   std::string xmlOutput;
   CLI::App* xml =
@@ -166,6 +195,15 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? kOk : kUsage;
   }
 
+  if (input.from.empty() && (input.converter.featureNames || input.converter.targetName)) {
+    std::cerr << "treexport: --feature-names and --target-name go with --from\n";
+    return kUsage;
+  }
+  if (pmmlOptions.portable && !HasPortableProfile<TreeOut::PMMLOutputAdapter>::value) {
+    std::cerr << "treexport: --portable: this build has no portable PMML profile\n";
+    return kUsage;
+  }
+  input.converter.portable = pmmlOptions.portable;
   try {
     memtree::Model model = Load(input);
     if (info->parsed()) {

@@ -21,8 +21,8 @@ namespace {
 template <typename Adapter, typename = void>
 struct HasPortableProfile : std::false_type {};
 template <typename Adapter>
-struct HasPortableProfile<
-    Adapter, std::void_t<decltype(std::declval<Adapter&>().SetPortableProfile(true))>>
+struct HasPortableProfile<Adapter,
+                          std::void_t<decltype(std::declval<Adapter&>().SetPortableProfile(true))>>
     : std::true_type {};
 
 template <typename Adapter>

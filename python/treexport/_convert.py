@@ -305,24 +305,37 @@ def _numeric_frame(X):
     return column
 
 
-class Model:
-    """A model file under construction: the dictionary and how to write it as text."""
+_dump = json.JSONEncoder(allow_nan=False, ensure_ascii=False, separators=(", ", ": ")).encode
 
-    def __init__(self, doc):
-        self.doc = doc
+
+def _floats(values):
+    """A JSON list of doubles (shortest text that reads back to the same double)."""
+    return "[" + ", ".join(map(float.__repr__, values)) + "]"
+
+
+class Model:
+    """A converted model: its model file text and, on demand, the parsed document."""
+
+    def __init__(self, head, nodes):
+        self._head = head
+        self._nodes = nodes
 
     def text(self):
         """JSON with one member per line at the top and one line per field and node."""
-        dump = json.JSONEncoder(allow_nan=False, ensure_ascii=False,
-                                separators=(", ", ": ")).encode
         lines = []
-        for key, value in self.doc.items():
+        for key, value in self._head.items():
             if isinstance(value, list) and value and isinstance(value[0], dict):
-                items = ",\n    ".join(map(dump, value))
+                items = ",\n    ".join(map(_dump, value))
                 lines.append('  "%s": [\n    %s\n  ]' % (key, items))
             else:
-                lines.append('  "%s": %s' % (key, dump(value)))
+                lines.append('  "%s": %s' % (key, _dump(value)))
+        lines.append('  "nodes": [\n    %s\n  ]' % ",\n    ".join(self._nodes))
         return "{\n" + ",\n".join(lines) + "\n}\n"
+
+    @property
+    def doc(self):
+        """The model file as a dictionary."""
+        return json.loads(self.text())
 
 
 def convert(model, feature_names=None, target_name=None, X=None, y=None, what="model"):
@@ -352,95 +365,90 @@ def convert(model, feature_names=None, target_name=None, X=None, y=None, what="m
     missing_left = _missing_go_to_left(t)
     w = np.asarray(t.weighted_n_node_samples, dtype=np.float64)
     impurity = np.asarray(t.impurity, dtype=np.float64)
-    counts = t.n_node_samples.tolist()
 
-    # Split statistics, vectorised: the weighted impurity decrease over the root's weight.
+    # Split statistics: the weighted impurity decrease over the root's weight.
     inner = np.asarray(t.children_left) != -1
     li = np.where(inner, t.children_left, 0)
     ri = np.where(inner, t.children_right, 0)
-    gain = ((w * impurity - w[li] * impurity[li] - w[ri] * impurity[ri]) / w[0]).tolist()
+    with np.errstate(all="ignore"):
+        gain = (w * impurity - w[li] * impurity[li] - w[ri] * impurity[ri]) / w[0]
     raw_thr = np.asarray(t.threshold, dtype=np.float64)
-    if not np.all(np.isfinite(raw_thr[inner])):
-        bad = int(np.flatnonzero(inner & ~np.isfinite(raw_thr))[0])
-        raise ConversionError("%s: node %d threshold is %r" % (what, bad, float(raw_thr[bad])))
-    thr = float32_thresholds(np.where(inner, raw_thr, 0.0)).tolist()
+    for array, name in ((raw_thr, "threshold"), (gain, "improvement")):
+        bad = np.flatnonzero(inner & ~np.isfinite(array))
+        if bad.size:
+            raise ConversionError("%s: node %d %s is %r"
+                                  % (what, int(bad[0]), name, float(array[bad[0]])))
+    thr = float32_thresholds(np.where(inner, raw_thr, 0.0))
+    thr_text = list(map(float.__repr__, thr.tolist()))
+    gain = gain.tolist()
 
-    # Node statistics, vectorised.
+    # Node statistics, as text.
     value = np.asarray(t.value[:, 0, :], dtype=np.float64)
     if not np.all(np.isfinite(value)):
         raise ConversionError("%s: a node value is not finite" % what)
+    count = t.n_node_samples.tolist()
     if classification:
         # From 1.4 on classifiers keep class fractions in value, before that weighted counts.
         class_counts = value * w[:, None] if sklearn_version() >= (1, 4) else value
         total = class_counts.sum(axis=1)
         proba = class_counts / np.where(total > 0, total, 1.0)[:, None]
         predicted = np.argmax(class_counts, axis=1).tolist()
-        class_counts, proba = class_counts.tolist(), proba.tolist()
-
-        def sample(i):
-            return {"count": counts[i], "class": {"predicted": predicted[i],
-                                                  "counts": class_counts[i],
-                                                  "proportions": proba[i],
-                                                  "probabilities": proba[i]}}
+        samples = []
+        for i, c, p in zip(range(n), class_counts.tolist(), proba.tolist()):
+            p = _floats(p)
+            samples.append('[{"count": %d, "class": {"predicted": %d, "counts": %s, '
+                           '"proportions": %s, "probabilities": %s}}]'
+                           % (count[i], predicted[i], _floats(c), p, p))
     else:
-        means = value[:, 0].tolist()
-        sd = None
+        means = list(map(float.__repr__, value[:, 0].tolist()))
         if est.criterion in ("squared_error", "friedman_mse", "mse"):
-            sd = np.sqrt(np.maximum(impurity, 0.0)).tolist()
-
-        def sample(i):
-            reg = {"mean": means[i]}
-            if sd is not None:
-                reg["stdDev"] = sd[i]
-            reg["prediction"] = means[i]
-            return {"count": counts[i], "regression": reg}
+            sd = map(float.__repr__, np.sqrt(np.maximum(impurity, 0.0)).tolist())
+            samples = ['[{"count": %d, "regression": {"mean": %s, "stdDev": %s, '
+                       '"prediction": %s}}]' % (c, m, s, m)
+                       for c, m, s in zip(count, means, sd)]
+        else:
+            samples = ['[{"count": %d, "regression": {"mean": %s, "prediction": %s}}]'
+                       % (c, m, m) for c, m in zip(count, means)]
 
     ranges = None
     if X is not None:
         ranges = _ranges(est, fields, columns, front, X, n)
 
-    def split(i):
-        """The split of inner node i and whether its missing-value child is the right one."""
-        col = columns[feature[i]]
-        f = col.field
-        stats = {"statistics": [gain[i]], "kinds": ["improvement"]}
-        if f.encoder is None:
-            missing_right = missing_left is not None and not missing_left[i]
-            sets = [{"high": thr[i]}, {"low": thr[i], "lowOpen": True}]
-            rule = {"predictor": f.name, "children": sets}
-            missing = None if missing_left is None else (1 if missing_right else 0)
-        else:
-            rule, missing = _nominal_split(f, col, raw_thr[i], thr[i],
-                                           None if missing_left is None else missing_left[i])
-        if missing is not None:
-            rule["missingChild"] = missing
-        rule.update(stats)
-        return rule
-
+    quoted = [_dump(c.field.name) for c in columns]
     nodes = []
     stack = [0]
     while stack:  # pre-order without recursion: deep trees stay within Python's stack
         i = stack.pop()
-        node = {"id": i}
-        if left[i] != -1:
-            rule = split(i)
-            order = [left[i], right[i]]
-            # The child that takes missing values comes first: a PMML consumer tries children
-            # in order, and a first child that is the bigger one would otherwise take them.
-            if rule.get("missingChild") == 1:
-                order.reverse()
-                rule["children"].reverse()
-                rule["missingChild"] = 0
-            node["children"] = order
-            node["samples"] = [sample(i)]
-            node["split"] = rule
-            stack.append(order[1])
-            stack.append(order[0])
-        else:
-            node["samples"] = [sample(i)]
+        extra = ""
         if ranges is not None and ranges[i]:
-            node["ranges"] = [{"predictor": p, "min": a, "max": b} for p, a, b in ranges[i]]
-        nodes.append(node)
+            extra = ', "ranges": ' + _dump([{"predictor": p, "min": a, "max": b}
+                                             for p, a, b in ranges[i]])
+        if left[i] == -1:
+            nodes.append('{"id": %d, "samples": %s%s}' % (i, samples[i], extra))
+            continue
+        col = columns[feature[i]]
+        first, second = left[i], right[i]
+        stats = '"statistics": [%r], "kinds": ["improvement"]' % gain[i]
+        if col.field.encoder is None:
+            low = '{"high": %s}' % thr_text[i]
+            high = '{"low": %s, "lowOpen": true}' % thr_text[i]
+            missing = None if missing_left is None else (0 if missing_left[i] else 1)
+        else:
+            low, high, missing = _nominal_split(
+                col.field, col, raw_thr[i], thr[i],
+                None if missing_left is None else bool(missing_left[i]))
+            low, high = _dump(low), _dump(high)
+        # The child that takes missing values comes first: a PMML consumer tries children in
+        # order, and a first child that is the bigger one would otherwise take them.
+        if missing == 1:
+            first, second, low, high = second, first, high, low
+        rule = '{"predictor": %s, "children": [%s, %s], %s%s}' % (
+            quoted[feature[i]], low, high,
+            '' if missing is None else '"missingChild": 0, ', stats)
+        nodes.append('{"id": %d, "children": [%d, %d], "samples": %s, "split": %s%s}'
+                     % (i, first, second, samples[i], rule, extra))
+        stack.append(second)
+        stack.append(first)
 
     doc_fields = []
     for f in fields:
@@ -465,11 +473,11 @@ def convert(model, feature_names=None, target_name=None, X=None, y=None, what="m
     else:
         doc_fields.append({"name": target_name, "level": "continuous", "storage": "numeric"})
 
-    return Model({"format": "treexport-model", "version": 1,
-                  "function": "classification" if classification else "regression",
-                  "algorithm": 0,
-                  "fields": doc_fields, "predictors": [f.name for f in fields],
-                  "target": target_name, "nodes": nodes})
+    head = {"format": "treexport-model", "version": 1,
+            "function": "classification" if classification else "regression",
+            "algorithm": 0, "fields": doc_fields, "predictors": [f.name for f in fields],
+            "target": target_name}
+    return Model(head, nodes)
 
 
 def _nominal_split(field, column, raw_thr, thr, missing_go_left):
@@ -508,5 +516,4 @@ def _nominal_split(field, column, raw_thr, thr, missing_go_left):
             missing = 0
         else:
             missing = None
-    rule = {"predictor": field.name, "children": [{"codes": low}, {"codes": high}]}
-    return rule, missing
+    return {"codes": low}, {"codes": high}, missing
