@@ -48,6 +48,8 @@ def route(doc, record):
         chosen = None
         if value is not None and not (isinstance(value, float) and math.isnan(value)):
             for k, s in enumerate(rule["children"]):
+                if s is None:
+                    continue
                 if "codes" in s:
                     code = codes[rule["predictor"]].get(value)
                     if code is not None and code in s["codes"]:
@@ -248,8 +250,8 @@ class Pipelines(unittest.TestCase):
         self.assertTrue(splits)
         for split in splits:
             self.assertEqual(split["missingChild"], 0)
-            self.assertEqual(split["children"][0]["codes"],
-                             list(range(len(split["children"][0]["codes"]))))
+            low = (split["children"][0] or {"codes": []})["codes"]  # null: no category
+            self.assertEqual(low, list(range(len(low))))
         self.assert_routes(pipe, df[["color", "size"]], doc)
 
     def test_other_steps_are_refused_by_name(self):

@@ -245,8 +245,8 @@ def _input_names(model, front, tree, feature_names, what):
     if feature_names is not None:
         names = [str(f) for f in feature_names]
         if n and len(names) != n:
-            raise ConversionError("%s: feature_names gives %d names for %d input columns"
-                                  % (what, len(names), n))
+            raise ConversionError("%s: the list of feature names gives %d names for %d "
+                                  "features" % (what, len(names), n))
     elif hasattr(first, "feature_names_in_"):
         names = [str(f) for f in first.feature_names_in_]
     else:
@@ -516,4 +516,5 @@ def _nominal_split(field, column, raw_thr, thr, missing_go_left):
             missing = 0
         else:
             missing = None
-    return {"codes": low}, {"codes": high}, missing
+    # A side that no category reaches (only missing or unknown values do) has no value set.
+    return ({"codes": low} if low else None), ({"codes": high} if high else None), missing
