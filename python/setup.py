@@ -11,6 +11,7 @@ import os
 import shutil
 import subprocess
 import sys
+import sysconfig
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
@@ -58,11 +59,10 @@ class CMakeBuild(build_ext):
         subprocess.check_call(["cmake", "--build", build_dir, "--target", "_native",
                                "--parallel", jobs])
         os.makedirs(target_dir, exist_ok=True)
-        module = glob.glob(os.path.join(out_dir, "_native*.so"))
-        if len(module) != 1:
-            raise RuntimeError("the build made %d modules named _native in %s"
-                               % (len(module), out_dir))
-        shutil.copyfile(module[0], self.get_ext_fullpath(ext.name))
+        module = os.path.join(out_dir, "_native" + sysconfig.get_config_var("EXT_SUFFIX"))
+        if not os.path.isfile(module):
+            raise RuntimeError("the build made no %s" % module)
+        shutil.copyfile(module, self.get_ext_fullpath(ext.name))
         for lib in glob.glob(os.path.join(out_dir, "lib*.so*")):
             shutil.copyfile(lib, os.path.join(target_dir, os.path.basename(lib)))
 

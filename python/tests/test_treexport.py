@@ -23,7 +23,7 @@ import treexport
 from treexport._thresholds import float32_thresholds
 
 try:
-    from treexport import _native  # noqa: F401
+    from treexport import _native
     NATIVE = True
 except ImportError:
     NATIVE = False
@@ -357,6 +357,17 @@ class Documents(unittest.TestCase):
         treexport.to_pmml(est, raw)
         self.assertEqual(text.getvalue(), pmml)
         self.assertEqual(raw.getvalue().decode("utf-8"), pmml)
+
+    def test_portable_profile_where_the_library_has_it(self):
+        iris = load_iris()
+        est = DecisionTreeClassifier(max_depth=2).fit(iris.data, iris.target)
+        if not _native.portable_profile:
+            with self.assertRaisesRegex(ValueError, "no portable PMML profile"):
+                treexport.to_pmml(est, portable=True)
+            return
+        portable = treexport.to_pmml(est, portable=True)
+        self.assertTrue(portable.startswith("<?xml"))
+        self.assertNotEqual(portable, treexport.to_pmml(est))
 
     def test_module_command_reads_files_and_standard_input(self):
         iris = load_iris()
