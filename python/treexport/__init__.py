@@ -34,7 +34,7 @@ def _export_module():
     return native
 
 
-def _write(text, path_or_file, what):
+def _write(text, path_or_file):
     """Returns text when there is no destination; writes a path atomically, or a file object."""
     if path_or_file is None:
         return text
@@ -88,7 +88,7 @@ def to_model(model, path_or_file=None, *, feature_names=None, target_name=None, 
             part that is not and says what is supported.
     """
     text = convert(model, feature_names, target_name, X, y).text()
-    return _write(text, path_or_file, "model file")
+    return _write(text, path_or_file)
 
 
 def to_pmml(model, path_or_file=None, *, portable=False, feature_names=None, target_name=None,
@@ -103,8 +103,7 @@ def to_pmml(model, path_or_file=None, *, portable=False, feature_names=None, tar
     numbers with 15 significant digits, the portable one exactly.
     """
     text = convert(model, feature_names, target_name, X, y).text()
-    return _write(_export_module().pmml(text, "model", bool(portable)), path_or_file,
-                  "PMML document")
+    return _write(_export_module().pmml(text, "model", bool(portable)), path_or_file)
 
 
 def to_tree_xml(model, path_or_file=None, *, feature_names=None, target_name=None, X=None,
@@ -114,4 +113,4 @@ def to_tree_xml(model, path_or_file=None, *, feature_names=None, target_name=Non
     Takes the arguments of :func:`to_model`.
     """
     text = convert(model, feature_names, target_name, X, y).text()
-    return _write(_export_module().tree_xml(text, "model"), path_or_file, "tree XML document")
+    return _write(_export_module().tree_xml(text, "model"), path_or_file)

@@ -157,7 +157,7 @@ def _emit(text, output):
         return
     from . import _write
     try:
-        _write(text, output, "")
+        _write(text, output)
     except OSError as e:
         raise OutputError("%s: cannot write (%s)" % (output, e.strerror or e))
 

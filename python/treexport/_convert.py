@@ -60,7 +60,7 @@ def check_tree(est, what):
     if est.n_outputs_ != 1:
         raise ConversionError("%s: the %s has %d outputs; only single-output trees can be "
                               "converted" % (what, kind, est.n_outputs_))
-    if isinstance(est, DecisionTreeRegressor) and est.criterion == "absolute_error":
+    if isinstance(est, DecisionTreeRegressor) and est.criterion in ("absolute_error", "mae"):
         raise ConversionError("%s: the %s was fitted with criterion 'absolute_error'; its nodes "
                               "keep medians, and the model file needs node means" % (what, kind))
 
@@ -115,7 +115,7 @@ def _category_values(cats, what):
 
 def _encoder_columns(enc, fields, step):
     """The tree columns an OrdinalEncoder or OneHotEncoder makes from its input fields."""
-    from sklearn.preprocessing import OneHotEncoder, OrdinalEncoder
+    from sklearn.preprocessing import OrdinalEncoder
     kind = type(enc).__name__
     if not hasattr(enc, "categories_"):
         raise ConversionError("%s: the %s has not been fitted" % (step, kind))
@@ -236,11 +236,9 @@ def _columns_of(front, n_inputs, names):
     return [f for f in fields if f.index in used], columns
 
 
-def _input_names(model, front, tree, feature_names, what):
-    if front is not None:
-        first = front[1]
-    else:
-        first = tree
+def _input_names(front, tree, feature_names, what):
+    """Names of the input columns: given, kept by the first step, or x0, x1, ..."""
+    first = front[1] if front is not None else tree
     n = int(getattr(first, "n_features_in_", 0) or 0)
     if feature_names is not None:
         names = [str(f) for f in feature_names]
@@ -343,7 +341,7 @@ def convert(model, feature_names=None, target_name=None, X=None, y=None, what="m
     from sklearn.tree import DecisionTreeClassifier
     front, est = _pipeline_parts(model)
     check_tree(est, what)
-    names = _input_names(model, front, est, feature_names, what)
+    names = _input_names(front, est, feature_names, what)
     fields, columns = _columns_of(front, len(names), names)
     n_columns = int(est.n_features_in_)
     if len(columns) != n_columns:
