@@ -254,6 +254,33 @@ class Pipelines(unittest.TestCase):
             self.assertEqual(low, list(range(len(low))))
         self.assert_routes(pipe, df[["color", "size"]], doc)
 
+    def test_missing_and_unknown_categories_route_like_apply(self):
+        rng = np.random.RandomState(1)
+        n = 700
+        df = pd.DataFrame({"c": rng.choice(["a", "b", "c", "d"], n).astype(object),
+                           "g": rng.choice([1, 2, 3], n), "x": rng.rand(n)})
+        df.loc[df.index[::9], "c"] = np.nan  # a category of the one-hot encoder
+        y = (df.c.isin(["a", "d"]) ^ (df.x > .5)) | (df.g == 3)
+        unknown = df.head(60).copy()
+        unknown.loc[unknown.index[::2], "c"] = "zzz"
+        unknown.loc[unknown.index[::3], "g"] = 7
+        fronts = [ColumnTransformer([("h", OneHotEncoder(handle_unknown="ignore"), ["c", "g"])],
+                                    remainder="passthrough")]
+        try:
+            fronts.append(ColumnTransformer([("o", OrdinalEncoder(
+                encoded_missing_value=-1, handle_unknown="use_encoded_value",
+                unknown_value=-2), ["c", "g"])], remainder="passthrough"))
+        except TypeError:
+            pass  # before scikit-learn 1.1
+        for front in fronts:
+            for tree in (DecisionTreeClassifier, DecisionTreeRegressor):
+                pipe = Pipeline([("prep", front), ("tree", tree(random_state=0,
+                                                                min_samples_leaf=3))])
+                pipe.fit(df, y)
+                doc = json.loads(treexport.to_model(pipe))
+                self.assert_routes(pipe, df, doc)
+                self.assert_routes(pipe, unknown, doc)
+
     def test_other_steps_are_refused_by_name(self):
         df, y = colors_frame()
         cases = [
