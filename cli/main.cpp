@@ -3,8 +3,6 @@
 #include <iostream>
 #include <sstream>
 #include <string>
-#include <type_traits>
-#include <utility>
 
 #include "cli/converter.h"
 #include "cli/output_file.h"
@@ -69,19 +67,6 @@ struct PmmlOptions {
   bool portable = false;
 };
 
-// The adapter's portable profile, where this build has one.
-template <typename Adapter, typename = void>
-struct HasPortableProfile : std::false_type {};
-template <typename Adapter>
-struct HasPortableProfile<Adapter,
-                          std::void_t<decltype(std::declval<Adapter&>().SetPortableProfile(true))>>
-    : std::true_type {};
-
-template <typename Adapter>
-void SelectProfile([[maybe_unused]] Adapter& adapter, [[maybe_unused]] bool portable) {
-  if constexpr (HasPortableProfile<Adapter>::value) adapter.SetPortableProfile(portable);
-}
-
 std::string Pmml(const memtree::Model& model, const PmmlOptions& options) {
   TreeOut::PMMLOutputAdapter adapter;
   adapter.SetAlgorithmName(options.algorithmNameGiven
@@ -90,7 +75,7 @@ std::string Pmml(const memtree::Model& model, const PmmlOptions& options) {
   adapter.SetApplicationName(options.applicationName);
   adapter.SetApplicationVersion(options.applicationVersion);
   if (options.copyrightGiven) adapter.SetCopyRight(options.copyright);
-  SelectProfile(adapter, options.portable);
+  adapter.SetPortableProfile(options.portable);
   std::ostringstream out;
   adapter.GeneratePMML(out, *model.tree, model.metadata.get(),
                        static_cast<tree::DataSample>(options.sample));
@@ -166,13 +151,14 @@ int main(int argc, char** argv) {
   CLI::Option* copyrightOption = pmml->add_option(
       "--copyright", pmmlOptions.copyright, "Header copyright (default: treexport's own notice)");
   pmml->add_flag("--portable", pmmlOptions.portable,
-                 "the portable profile, which standard PMML consumers score like the tree; "
-                 "passed on to the converter with --from");
+                 "write the portable profile: standard PMML 4.3 that any consumer scores like "
+                 "the tree (docs/pmml-profiles.md); passed on to the converter with --from");
   pmml->footer(
       "Examples:\n"
       "  treexport pmml examples/cart_classification.json\n"
       "  treexport pmml examples/regression.json -o regression.pmml\n"
       "  treexport pmml --sample 1 examples/cart_classification.json | xmllint --noout -\n"
+      "  treexport pmml --portable examples/chaid.json -o chaid.pmml\n"
       "  treexport pmml --from sklearn tree.pkl -o tree.pmml\n"
       "  TREEXPORT_PYTHON=~/venv/bin/python treexport pmml --from sklearn - < tree.pkl\n"
       "--from runs the converter with the interpreter TREEXPORT_PYTHON or TREEXPORT_RSCRIPT "
@@ -197,10 +183,6 @@ int main(int argc, char** argv) {
 
   if (input.from.empty() && (input.converter.featureNames || input.converter.targetName)) {
     std::cerr << "treexport: --feature-names and --target-name go with --from\n";
-    return kUsage;
-  }
-  if (pmmlOptions.portable && !HasPortableProfile<TreeOut::PMMLOutputAdapter>::value) {
-    std::cerr << "treexport: --portable: this build has no portable PMML profile\n";
     return kUsage;
   }
   input.converter.portable = pmmlOptions.portable;

@@ -3,7 +3,6 @@
 
 #include <sstream>
 #include <string>
-#include <type_traits>
 #include <utility>
 
 #include "host/importance/predictor_rank.h"
@@ -17,23 +16,6 @@ namespace py = pybind11;
 
 namespace {
 
-// The portable profile's setter, where the adapter has one.
-template <typename Adapter, typename = void>
-struct HasPortableProfile : std::false_type {};
-template <typename Adapter>
-struct HasPortableProfile<Adapter,
-                          std::void_t<decltype(std::declval<Adapter&>().SetPortableProfile(true))>>
-    : std::true_type {};
-
-template <typename Adapter>
-void SelectProfile(Adapter& adapter, bool portable) {
-  if constexpr (HasPortableProfile<Adapter>::value) {
-    adapter.SetPortableProfile(portable);
-  } else if (portable) {
-    throw py::value_error("this build of treexport has no portable PMML profile");
-  }
-}
-
 // The PMML document as `treexport pmml` writes it for the model file's text.
 std::string Pmml(std::string modelText, const std::string& name, bool portable) {
   const memtree::Model model = memtree::ParseModel(std::move(modelText), name);
@@ -42,7 +24,7 @@ std::string Pmml(std::string modelText, const std::string& name, bool portable) 
   adapter.SetAlgorithmName(algorithm != nullptr ? algorithm : "");
   adapter.SetApplicationName("treexport");
   adapter.SetApplicationVersion(TREEXPORT_VERSION);
-  SelectProfile(adapter, portable);
+  adapter.SetPortableProfile(portable);
   std::ostringstream out;
   adapter.GeneratePMML(out, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
   return std::move(out).str();
@@ -77,5 +59,4 @@ PYBIND11_MODULE(_native, m) {
   m.def("tree_xml", &TreeXml, py::arg("model_text"), py::arg("name"),
         py::call_guard<py::gil_scoped_release>(),
         "The tree XML document of a model file's text; name stands for the file in messages.");
-  m.attr("portable_profile") = HasPortableProfile<TreeOut::PMMLOutputAdapter>::value;
 }

@@ -1,12 +1,11 @@
 """Exports trees and pipelines through the installed treexport package and writes what they predict.
 
 Usage: python_package_cases.py DIR, run by the Python the package is installed in. For each case
-writes DIR/NAME.json (to_model), DIR/NAME.pmml (to_pmml), DIR/NAME.xml (to_tree_xml),
-DIR/NAME.pickle (the fitted object) and DIR/NAME.csv: one row per input row with the original
-columns (category text as given, an empty cell for a missing value), the leaf apply() reaches,
-the prediction and, for classifiers, predict_proba per class. DIR/cases.csv lists name,
-function, whether the PMML document can be compared (a default document writes thresholds with
-15 digits, too few for rows one double ulp from them) and the pickle.
+writes DIR/NAME.json (to_model), DIR/NAME.pmml (to_pmml), DIR/NAME.portable.pmml (to_pmml with
+portable=True), DIR/NAME.xml (to_tree_xml), DIR/NAME.pickle (the fitted object) and
+DIR/NAME.csv: one row per input row with the original columns (category text as given, an empty
+cell for a missing value), the leaf apply() reaches, the prediction and, for classifiers,
+predict_proba per class. DIR/cases.csv lists name, function and the pickle.
 """
 
 import csv
@@ -34,7 +33,7 @@ def text(v):
     return str(v)
 
 
-def case(out, name, model, X, y, rows=None, pmml=True, **names):
+def case(out, name, model, X, y, rows=None, **names):
     """Fits model on X, y; exports it; writes the predictions of rows (default X)."""
     model.fit(X, y)
     rows = X if rows is None else rows
@@ -45,6 +44,8 @@ def case(out, name, model, X, y, rows=None, pmml=True, **names):
     for ext, write in (("json", treexport.to_model), ("pmml", treexport.to_pmml),
                        ("xml", treexport.to_tree_xml)):
         write(model, os.path.join(out, "%s.%s" % (name, ext)), y=y, **names)
+    treexport.to_pmml(model, os.path.join(out, name + ".portable.pmml"), portable=True, y=y,
+                      **names)
     with open(os.path.join(out, name + ".pickle"), "wb") as f:
         pickle.dump(model, f)
     classification = isinstance(tree, DecisionTreeClassifier)
@@ -66,7 +67,7 @@ def case(out, name, model, X, y, rows=None, pmml=True, **names):
                 row += [text(p) for p in proba[i]]
             w.writerow(row)
     return [name, "classification" if classification else "regression",
-            "yes" if pmml else "no", os.path.join(out, name + ".pickle")]
+            os.path.join(out, name + ".pickle")]
 
 
 def colors(n, seed):
@@ -116,15 +117,18 @@ def main(out):
     diabetes = datasets.load_diabetes(as_frame=True)
     est = DecisionTreeRegressor(min_samples_leaf=3, random_state=3)
     cases.append(case(out, "diabetes_frame", est, diabetes.data, diabetes.target))
-    # Rows on and around every threshold. The library's value sets count a value within 1e-12
-    # of a bound as the bound, so the inputs are large enough for one double ulp to exceed that.
+    cases.append(case(out, "diabetes_thresholds", DecisionTreeRegressor(min_samples_leaf=3,
+                                                                        random_state=3),
+                      diabetes.data, diabetes.target, rows=probes(est, diabetes.data, 4)))
+    # Rows on, one float32 step and one double step around every threshold, of large inputs
+    # (one double step above 1e-12, the tolerance of the library's value sets) and small ones.
     rng = np.random.RandomState(4)
     big = pd.DataFrame(rng.uniform(1e5, 1e6, (2000, 4)), columns=["u", "v", "w", "z"])
     target = pd.Series(big.u / 1e5 + np.sin(big.v / 1e5) + rng.rand(2000), name="y")
     est = DecisionTreeRegressor(min_samples_leaf=5, random_state=3).fit(big, target)
     cases.append(case(out, "thresholds", DecisionTreeRegressor(min_samples_leaf=5,
                                                                random_state=3),
-                      big, target, rows=probes(est, big, 5), pmml=False))
+                      big, target, rows=probes(est, big, 5)))
 
     df, score = colors(800, 5)
     label = pd.Series(np.where(score > 3, "high", "low"), name="level")
@@ -158,7 +162,7 @@ def main(out):
                       iris.data.values, iris_y, rows=named, feature_names=["a", "b", "c", "d"]))
     with open(os.path.join(out, "cases.csv"), "w", newline="") as f:
         w = csv.writer(f)
-        w.writerow(["name", "function", "pmml", "model"])
+        w.writerow(["name", "function", "model"])
         w.writerows(cases)
 
 
