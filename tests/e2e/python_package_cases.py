@@ -121,7 +121,7 @@ def main(out):
                                                                         random_state=3),
                       diabetes.data, diabetes.target, rows=probes(est, diabetes.data, 4)))
     # Rows on, one float32 step and one double step around every threshold, of large inputs
-    # (one double step above 1e-12, the tolerance of the library's value sets) and small ones.
+    # here and of small ones (diabetes) above.
     rng = np.random.RandomState(4)
     big = pd.DataFrame(rng.uniform(1e5, 1e6, (2000, 4)), columns=["u", "v", "w", "z"])
     target = pd.Series(big.u / 1e5 + np.sin(big.v / 1e5) + rng.rand(2000), name="y")
