@@ -69,7 +69,8 @@ def _parser(prog, commands):
                    help="write to FILE (replaced only once the whole text is written); "
                         "default: standard output")
     p.add_argument("--portable", action="store_true",
-                   help="pmml: the portable profile, which standard PMML consumers score exactly")
+                   help="pmml: the portable profile, which standard PMML consumers score "
+                        "exactly (a model file is the same either way)")
     p.add_argument("--feature-names", metavar="A,B,...",
                    help="names of the input columns, comma-separated (default: "
                         "feature_names_in_, else x0, x1, ...)")
