@@ -154,21 +154,22 @@ def _encoder_columns(enc, fields, step):
     return columns
 
 
-def _column_indices(spec, n, names, step):
-    """The input positions a ColumnTransformer's column specification selects."""
-    if isinstance(spec, slice):
-        if spec.start is not None and isinstance(spec.start, str):
-            start = names.index(spec.start)
-            stop = names.index(spec.stop) + 1 if spec.stop is not None else n
+def _column_indices(selection, n, names, step):
+    """The input positions a ColumnTransformer's column selection picks."""
+    if isinstance(selection, slice):
+        if selection.start is not None and isinstance(selection.start, str):
+            start = names.index(selection.start)
+            stop = names.index(selection.stop) + 1 if selection.stop is not None else n
             return list(range(start, stop))
-        return list(range(n))[spec]
-    if isinstance(spec, (str, numbers.Integral)):
-        spec = [spec]
-    spec = list(np.asarray(spec).tolist()) if not isinstance(spec, list) else spec
-    if spec and all(isinstance(s, bool) for s in spec):
-        return [i for i, s in enumerate(spec) if s]
+        return list(range(n))[selection]
+    if isinstance(selection, (str, numbers.Integral)):
+        selection = [selection]
+    if not isinstance(selection, list):
+        selection = list(np.asarray(selection).tolist())
+    if selection and all(isinstance(s, bool) for s in selection):
+        return [i for i, s in enumerate(selection) if s]
     out = []
-    for s in spec:
+    for s in selection:
         if isinstance(s, str):
             if s not in names:
                 raise ConversionError("%s: no input column %r" % (step, s))
@@ -211,14 +212,14 @@ def _columns_of(front, n_inputs, names):
         raise ConversionError("step %r: the ColumnTransformer has not been fitted" % step_name)
     resolved = getattr(step, "_transformer_to_input_indices", None)
     columns, used = [], set()
-    for name, trans, spec in step.transformers_:
+    for name, trans, selection in step.transformers_:
         what = "step %r, transformer %r" % (step_name, name)
         if resolved is not None and name in resolved:
             indices = [int(i) for i in resolved[name]]
-        elif callable(spec):
+        elif callable(selection):
             raise ConversionError("%s: its columns are chosen by a function; name them" % what)
         else:
-            indices = _column_indices(spec, n_inputs, names, what)
+            indices = _column_indices(selection, n_inputs, names, what)
         if isinstance(trans, str) and trans == "drop":
             continue
         if not indices:

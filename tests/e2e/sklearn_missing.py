@@ -1,10 +1,11 @@
 """Checks the converter's mapping of missing_go_to_left, which scikit-learn 1.3 and later keep.
 
-Usage: sklearn_missing.py PACKAGE_DIR OUT (PACKAGE_DIR holds the treexport package). The installed scikit-learn may predate the field, so a
-fitted tree's node records are given one here (the root's pointing to its bigger child, every
-other to its smaller one) and the package's to_model writes OUT.json. OUT.csv holds each
-inner node's expected missing-value child (its node id) and the leaf a record with every feature missing
-reaches when each split sends it where missing_go_to_left says.
+Usage: sklearn_missing.py PACKAGE_DIR OUT, where PACKAGE_DIR holds the treexport package. The
+installed scikit-learn may predate the field, so a fitted tree's node records are given one here
+(the root's pointing to its bigger child, every other to its smaller one) and the package's
+to_model writes OUT.json. OUT.csv holds each inner node's expected missing-value child (its node
+id) and the leaf a record with every feature missing reaches when each split sends it where
+missing_go_to_left says.
 """
 
 import csv
