@@ -5,7 +5,6 @@
 #include <string>
 #include <utility>
 
-#include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "model/alg_settings.h"
 #include "pmml/pmml_output_adapter.h"
@@ -42,7 +41,6 @@ std::string TreeXml(std::string modelText, const std::string& name) {
 
 PYBIND11_MODULE(_native, m) {
   m.doc() = "The treexport export library: model file text in, document text out.";
-  TreeOut::InstallPredictorRank();
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
