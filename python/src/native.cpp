@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "host/memtree/model_file.h"
-#include "model/alg_settings.h"
+#include "model/algorithm_name.h"
 #include "pmml/pmml_output_adapter.h"
 #include "treexml/xml_export_error.h"
 #include "treexml/xml_output_adapter.h"
