@@ -1,12 +1,15 @@
 #include "cli/converter.h"
 
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 extern char** environ;
@@ -54,31 +57,79 @@ class Descriptor {
   int fd_;
 };
 
+// The first executable file of that name in a PATH folder.
+std::optional<std::string> OnPath(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  if (path == nullptr) return std::nullopt;
+  const std::string folders = path;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = std::min(folders.find(':', start), folders.size());
+    const std::string folder = end > start ? folders.substr(start, end - start) : ".";
+    const std::string candidate = folder + "/" + name;
+    struct stat info {};
+    if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+    if (end == folders.size()) return std::nullopt;
+    start = end + 1;
+  }
+}
+
 }  // namespace
 
 std::string ConverterName(const std::string& kind) { return kind + "2treexport"; }
 
-std::string Convert(const std::string& kind, const std::string& path) {
-  const std::string program = ToolsDir() + "/" + ConverterName(kind);
+std::string Interpreter(const std::string& kind) {
+  const bool python = kind == "sklearn";
+  const char* variable = python ? "TREEXPORT_PYTHON" : "TREEXPORT_RSCRIPT";
+  const std::string name = python ? "python3" : "Rscript";
+  const char* chosen = std::getenv(variable);
+  if (chosen != nullptr && *chosen != '\0') {
+    const std::string program = chosen;
+    return program.find('/') == std::string::npos ? OnPath(program).value_or(program) : program;
+  }
+  return OnPath(name).value_or("/usr/bin/" + name);
+}
+
+std::string Convert(const std::string& kind, const std::string& path,
+                    const ConverterOptions& options) {
+  const std::string interpreter = Interpreter(kind);
+  const std::string script = ToolsDir() + "/" + ConverterName(kind);
+  const std::string variable = kind == "sklearn" ? "TREEXPORT_PYTHON" : "TREEXPORT_RSCRIPT";
+  if (access(script.c_str(), R_OK) != 0) {
+    throw ConverterError("cannot read the converter " + script + ": " + std::strerror(errno) +
+                         " (set TREEXPORT_TOOLS_DIR to the folder of the converters)");
+  }
+  std::vector<std::string> args{interpreter, script};
+  if (options.featureNames) args.insert(args.end(), {"--feature-names", *options.featureNames});
+  if (options.targetName) args.insert(args.end(), {"--target-name", *options.targetName});
+  if (options.portable) args.push_back("--portable");
+  // After "--", a path that starts with a dash is still the model and never an option; "-"
+  // stays standard input.
+  args.push_back("--");
+  args.push_back(path);
+
   int fds[2];
   if (pipe(fds) != 0)
-    throw ConverterError(std::string("cannot run ") + program + ": " + std::strerror(errno));
+    throw ConverterError(std::string("cannot run ") + interpreter + ": " + std::strerror(errno));
   Descriptor readEnd(fds[0]), writeEnd(fds[1]);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, readEnd.get());
-  // After "--", a path that starts with "-" is still the model and never an option.
-  static char separator[] = "--";
-  std::vector<char*> argv{const_cast<char*>(program.c_str()), separator,
-                          const_cast<char*>(path.c_str()), nullptr};
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned =
+      posix_spawn(&pid, interpreter.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
-    throw ConverterError("cannot run " + program + ": " + std::strerror(spawned) +
-                         " (set TREEXPORT_TOOLS_DIR to the folder of the converters)");
+    throw ConverterError("cannot run " + interpreter + " for " + ConverterName(kind) + ": " +
+                         std::strerror(spawned) + " (name the interpreter in " + variable + ")");
   }
   writeEnd.Close();
 
@@ -98,7 +149,9 @@ std::string Convert(const std::string& kind, const std::string& path) {
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     const std::string how = WIFEXITED(status) ? "exit status " + std::to_string(WEXITSTATUS(status))
                                               : std::string("a signal");
-    throw ConverterError(ConverterName(kind) + " could not convert " + path + " (" + how + ")");
+    throw ConverterError(ConverterName(kind) + ", run by " + interpreter + ", could not convert " +
+                         (path == "-" ? std::string("standard input") : path) + " (" + how + "; " +
+                         variable + " names another interpreter)");
   }
   return text;
 }

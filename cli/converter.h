@@ -1,6 +1,7 @@
 // Trees fitted by other software, read through the converters in tools/.
 #pragma once
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -12,13 +13,25 @@ class ConverterError : public std::runtime_error {
   explicit ConverterError(const std::string& message) : std::runtime_error(message) {}
 };
 
+/// What the command passes on to a converter.
+struct ConverterOptions {
+  std::optional<std::string> featureNames;  ///< comma-separated, for --feature-names
+  std::optional<std::string> targetName;    ///< for --target-name
+  bool portable = false;                    ///< --portable: the portable PMML profile follows
+};
+
 /// The converter's program name for a --from kind ("sklearn" -> "sklearn2treexport").
 std::string ConverterName(const std::string& kind);
 
-/// Runs the converter for kind on path and returns the model file it writes to standard output.
-/// Its messages reach our standard error as they are. The converters live in the directory named
-/// by TREEXPORT_TOOLS_DIR, or by default in libexec/treexport beside the program's bin/ folder
-/// (the build tree links that folder to the source tree's tools/).
-std::string Convert(const std::string& kind, const std::string& path);
+/// The interpreter that runs a kind's converter: the program TREEXPORT_PYTHON (sklearn) or
+/// TREEXPORT_RSCRIPT (rpart) names, else python3 or Rscript on PATH, else /usr/bin's.
+std::string Interpreter(const std::string& kind);
+
+/// Runs the converter for kind on path ("-": our standard input) and returns the model file it
+/// writes to standard output. Its messages reach our standard error as they are. The converters
+/// live in the directory named by TREEXPORT_TOOLS_DIR, or by default in libexec/treexport beside
+/// the program's bin/ folder (the build tree links that folder to the source tree's tools/).
+std::string Convert(const std::string& kind, const std::string& path,
+                    const ConverterOptions& options = {});
 
 }  // namespace cli

@@ -44,12 +44,13 @@ std::string VersionText() {
 struct Input {
   std::string path;
   std::string from;
+  cli::ConverterOptions converter;
 };
 
 memtree::Model Load(const Input& input) {
   if (!input.from.empty()) {
     return memtree::ParseModel(
-        cli::Convert(input.from, input.path),
+        cli::Convert(input.from, input.path, input.converter),
         input.path + " (converted by " + cli::ConverterName(input.from) + ")");
   }
   if (input.path == "-") return memtree::LoadModel(std::cin, "<stdin>");
@@ -139,9 +140,14 @@ void AddInputOptions(CLI::App& command, Input& input) {
   command
       .add_option("--from", input.from,
                   "read a tree saved by scikit-learn (pickle or joblib file of a "
-                  "DecisionTreeClassifier/Regressor) or by R's rpart (.rds file), through "
-                  "tools/sklearn2treexport or tools/rpart2treexport")
+                  "DecisionTreeClassifier/Regressor, or of a Pipeline ending in one) or by R's "
+                  "rpart (.rds file), through tools/sklearn2treexport or tools/rpart2treexport")
       ->check(CLI::IsMember({"sklearn", "rpart"}));
+  command.add_option("--feature-names", input.converter.featureNames,
+                     "with --from: names of the input columns, comma-separated (default: those "
+                     "the saved tree keeps)");
+  command.add_option("--target-name", input.converter.targetName,
+                     "with --from: name of the target field");
 }
 
 void AddOutputOptions(CLI::App& command, std::string& output, std::string& maxSize) {
@@ -207,14 +213,17 @@ int main(int argc, char** argv) {
       "--copyright", pmmlOptions.copyright, "Header copyright (default: treexport's own notice)");
   pmml->add_flag("--portable", pmmlOptions.portable,
                  "write the portable profile: standard PMML 4.3 that any consumer scores like "
-                 "the tree (docs/pmml-profiles.md)");
+                 "the tree (docs/pmml-profiles.md); passed on to the converter with --from");
   pmml->footer(
       "Examples:\n"
       "  treexport pmml examples/cart_classification.json\n"
       "  treexport pmml examples/regression.json -o regression.pmml\n"
       "  treexport pmml --sample 1 examples/cart_classification.json | xmllint --noout -\n"
       "  treexport pmml --portable examples/chaid.json -o chaid.pmml\n"
-      "  treexport pmml --from sklearn tree.pkl -o tree.pmml\n" +
+      "  treexport pmml --from sklearn tree.pkl -o tree.pmml\n"
+      "  TREEXPORT_PYTHON=~/venv/bin/python treexport pmml --from sklearn - < tree.pkl\n"
+      "--from runs the converter with the interpreter TREEXPORT_PYTHON or TREEXPORT_RSCRIPT "
+      "names (default: python3 or Rscript on PATH, else /usr/bin's).\n" +
       std::string(kTrustNote));
 
   std::string xmlOutput;
@@ -239,6 +248,11 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? kOk : kUsage;
   }
 
+  if (input.from.empty() && (input.converter.featureNames || input.converter.targetName)) {
+    std::cerr << "treexport: --feature-names and --target-name go with --from\n";
+    return kUsage;
+  }
+  input.converter.portable = pmmlOptions.portable;
   try {
     memtree::Model model = Load(input);
     if (info->parsed()) {

@@ -158,28 +158,49 @@ TEST(CliOutput, HeaderTextsXmlCannotHoldAreRefused) {
   EXPECT_NE(fine.out.find("copyright=\"\xC2\xA9 2024\tA\nB\""), std::string::npos) << fine.out;
 }
 
-// --from runs the converter named after the kind from TREEXPORT_TOOLS_DIR and reads the model
-// file it prints; stand-in converters show each way that can go.
+// --from runs the converter named after the kind from TREEXPORT_TOOLS_DIR with the interpreter
+// TREEXPORT_PYTHON or TREEXPORT_RSCRIPT names and reads the model file it prints; stand-in
+// converters (shell scripts run by /bin/sh) show each way that can go.
 TEST(CliFrom, ReadsTheConvertersOutputAndReportsItsFailures) {
   TempDir tools;
-  WriteFile(tools.File("rpart2treexport"), "#!/bin/sh\ntest \"$1 $2\" = \"-- fit.rds\" && cat '" +
-                                               kExamples + "regression.json'\n");
+  WriteFile(tools.File("rpart2treexport"), "if [ \"$1 $2\" = \"-- fit.rds\" ]; then cat '" +
+                                               kExamples + "regression.json'; " +
+                                               "elif [ \"$1 $2\" = \"-- -\" ]; then cat; fi\n");
   WriteFile(tools.File("sklearn2treexport"),
-            "#!/bin/sh\necho \"sklearn2treexport: $2: not a fitted tree\" >&2\nexit 2\n");
-  ASSERT_EQ(RunCommand("/bin/chmod",
-                       {"+x", tools.File("rpart2treexport"), tools.File("sklearn2treexport")})
-                .status,
-            0);
+            "echo \"sklearn2treexport: $*: not a fitted tree\" >&2\nexit 2\n");
   setenv("TREEXPORT_TOOLS_DIR", tools.path().c_str(), 1);
+  setenv("TREEXPORT_PYTHON", "/bin/sh", 1);
+  setenv("TREEXPORT_RSCRIPT", "sh", 1);  // a name without a slash is looked up on PATH
 
+  const std::string regression = RunCommand(kExe, {"pmml", kExamples + "regression.json"}).out;
   CommandResult converted = RunCommand(kExe, {"pmml", "--from", "rpart", "fit.rds"});
   EXPECT_EQ(converted.status, 0) << converted.err;
-  EXPECT_EQ(converted.out, RunCommand(kExe, {"pmml", kExamples + "regression.json"}).out);
+  EXPECT_EQ(converted.out, regression);
+  // "-" is standard input, handed on to the converter.
+  CommandResult piped =
+      RunCommand(kExe, {"pmml", "--from", "rpart", "-"}, ReadFile(kExamples + "regression.json"));
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, regression);
 
-  CommandResult refused = RunCommand(kExe, {"xml", "--from", "sklearn", "x.pkl"});
+  // Names are passed on; a failure names the converter and the interpreter that ran it.
+  CommandResult refused = RunCommand(
+      kExe, {"xml", "--from", "sklearn", "x.pkl", "--feature-names", "a,b", "--target-name", "y"});
   EXPECT_EQ(refused.status, 2);
-  EXPECT_NE(refused.err.find("x.pkl: not a fitted tree"), std::string::npos) << refused.err;
-  EXPECT_NE(refused.err.find("sklearn2treexport could not convert x.pkl"), std::string::npos);
+  EXPECT_NE(refused.err.find("--feature-names a,b --target-name y -- x.pkl: not a fitted tree"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_NE(refused.err.find("sklearn2treexport, run by /bin/sh, could not convert x.pkl"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_EQ(RunCommand(kExe, {"xml", kExamples + "regression.json", "--target-name", "y"}).status,
+            1);
+  setenv("TREEXPORT_PYTHON", tools.File("no-python").c_str(), 1);
+  CommandResult noPython = RunCommand(kExe, {"xml", "--from", "sklearn", "x.pkl"});
+  EXPECT_EQ(noPython.status, 2);
+  EXPECT_NE(noPython.err.find("cannot run " + tools.File("no-python")), std::string::npos)
+      << noPython.err;
+  EXPECT_NE(noPython.err.find("TREEXPORT_PYTHON"), std::string::npos) << noPython.err;
+  unsetenv("TREEXPORT_PYTHON");
 
   // Output that is not a model file is the loader's to report, under the converter's name.
   WriteFile(tools.File("rpart2treexport"), "#!/bin/sh\necho '{\"format\": 1'\n");
@@ -193,6 +214,7 @@ TEST(CliFrom, ReadsTheConvertersOutputAndReportsItsFailures) {
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("TREEXPORT_TOOLS_DIR"), std::string::npos) << missing.err;
   unsetenv("TREEXPORT_TOOLS_DIR");
+  unsetenv("TREEXPORT_RSCRIPT");
   EXPECT_EQ(RunCommand(kExe, {"pmml", "--from", "weka", "x"}).status, 1);
 }
 

@@ -1,16 +1,15 @@
 """Checks the converter's mapping of missing_go_to_left, which scikit-learn 1.3 and later keep.
 
-Usage: sklearn_missing.py CONVERTER OUT. The installed scikit-learn may predate the field, so a
-fitted tree's node records are given one here (the root's pointing to its bigger child, every
-other to its smaller one) and the converter's own functions write OUT.json. OUT.csv holds each
-inner node's expected missing-value child (its node id) and the leaf a record with every feature missing
-reaches when each split sends it where missing_go_to_left says.
+Usage: sklearn_missing.py PACKAGE_DIR OUT, where PACKAGE_DIR holds the treexport package. The
+installed scikit-learn may predate the field, so a fitted tree's node records are given one here
+(the root's pointing to its bigger child, every other to its smaller one) and the package's
+to_model writes OUT.json. OUT.csv holds each inner node's expected missing-value child (its node
+id) and the leaf a record with every feature missing reaches when each split sends it where
+missing_go_to_left says.
 """
 
 import csv
-import importlib.machinery
 import sys
-import types
 
 import numpy as np
 from sklearn import datasets
@@ -37,10 +36,9 @@ class TreeWithMissingRouting:
         return state
 
 
-def main(converter, out):
-    # The converter is a script without a .py suffix: load it as a module by its path.
-    tool = types.ModuleType("sklearn2treexport")
-    importlib.machinery.SourceFileLoader(tool.__name__, converter).exec_module(tool)
+def main(package_dir, out):
+    sys.path.insert(0, package_dir)
+    import treexport
 
     iris = datasets.load_iris()
     est = DecisionTreeClassifier(max_depth=3, random_state=0).fit(iris.data, iris.target)
@@ -53,7 +51,7 @@ def main(converter, out):
     est.tree_ = TreeWithMissingRouting(t, go_left.astype(np.uint8))
 
     with open(out + ".json", "w", encoding="utf-8") as f:
-        f.write(tool.model_text(tool.convert(est, "class", None, "iris")))
+        f.write(treexport.to_model(est, target_name="class"))
     node = 0
     while t.children_left[node] != -1:
         node = t.children_left[node] if go_left[node] else t.children_right[node]

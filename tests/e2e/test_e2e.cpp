@@ -40,6 +40,8 @@ const char* const kPython = "/usr/bin/python3";
 const char* const kRscript = "/usr/bin/Rscript";
 const std::string kTools = TREEXPORT_TOOLS_DIR;
 const std::string kScripts = TREEXPORT_E2E_DIR;
+const std::string kPackage = TREEXPORT_SOURCE_DIR;
+const std::string kTreexport = TREEXPORT_EXE;
 
 struct Table {
   std::vector<std::string> header;
@@ -544,8 +546,8 @@ TEST_F(SklearnConverter, WritesTheFileGivenAndRefusesWhatItCannotConvert) {
 
 TEST_F(SklearnConverter, MissingGoToLeftBecomesEachSplitsMissingValueChild) {
   TempDir dir;
-  const CommandResult run = RunCommand(
-      kPython, {kScripts + "/sklearn_missing.py", kTools + "/sklearn2treexport", dir.File("m")});
+  const CommandResult run =
+      RunCommand(kPython, {kScripts + "/sklearn_missing.py", kPackage + "/python", dir.File("m")});
   ASSERT_EQ(run.status, 0) << run.err;
   memtree::Model model = memtree::LoadModel(dir.File("m.json"));
   const Table expected = ParseCsv(ReadFile(dir.File("m.csv")));
@@ -607,6 +609,177 @@ TEST_F(RpartConverter, CarriesPriorsWeightsAndSurrogatesAndRefusesWhatItCannotCo
       {{"--bogus", "x.rds"}, 1, "unknown option --bogus"},
   };
   ExpectRefused(tool, refused);
+}
+
+// The Python package, installed into a fresh virtual environment that sees the system's
+// scikit-learn, once per test program; its tests share it.
+struct Venv {
+  std::unique_ptr<TempDir> dir;
+  CommandResult made;     // python3 -m venv
+  CommandResult install;  // pip install ./python
+  std::string python;
+};
+
+const Venv& InstalledPackage() {
+  static Venv venv;
+  if (!venv.dir) {
+    venv.dir = std::make_unique<TempDir>();
+    venv.python = venv.dir->File("venv/bin/python");
+    venv.made =
+        RunCommand(kPython, {"-m", "venv", "--system-site-packages", venv.dir->File("venv")});
+    if (venv.made.status == 0) {
+      venv.install = RunCommand(venv.python, {"-m", "pip", "install", "--no-index",
+                                              "--no-build-isolation", kPackage + "/python"});
+    }
+  }
+  return venv;
+}
+
+class PythonPackage : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!Works(kPython, {"-c", "import sklearn, pandas, ensurepip, setuptools"})) {
+      GTEST_SKIP() << kPython << " with scikit-learn, pandas, venv and setuptools is not installed";
+    }
+    const Venv& venv = InstalledPackage();
+    ASSERT_EQ(venv.made.status, 0) << venv.made.err;
+    ASSERT_EQ(venv.install.status, 0) << venv.install.out << venv.install.err;
+    python_ = venv.python;
+  }
+
+  // Runs the treexport command with TREEXPORT_PYTHON naming python.
+  static CommandResult Treexport(const std::string& python, const std::vector<std::string>& args,
+                                 const std::string& input = "") {
+    setenv("TREEXPORT_PYTHON", python.c_str(), 1);
+    CommandResult result = RunCommand(kTreexport, args, input);
+    unsetenv("TREEXPORT_PYTHON");
+    return result;
+  }
+
+  std::string python_;
+};
+
+TEST_F(PythonPackage, PassesItsOwnTestsInstalled) {
+  const bool pytest = Works(python_.c_str(), {"-c", "import pytest"});
+  const CommandResult run =
+      pytest
+          ? RunCommand(python_,
+                       {"-m", "pytest", "-q", "-p", "no:cacheprovider", kPackage + "/python/tests"})
+          : RunCommand(python_, {"-m", "unittest", "discover", "-s", kPackage + "/python/tests"});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  std::cout << (pytest ? run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1) : run.err);
+  // The compiled module is the one that runs: no test of the documents was skipped.
+  EXPECT_EQ(run.out.find("skipped"), std::string::npos) << run.out;
+}
+
+TEST_F(PythonPackage, EveryRowOfTreesAndPipelinesReachesScikitLearnsLeaf) {
+  TempDir dir;
+  const CommandResult run =
+      RunCommand(python_, {kScripts + "/python_package_cases.py", dir.path()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Table list = ParseCsv(ReadFile(dir.File("cases.csv")));
+  ASSERT_GE(list.rows.size(), 7u);
+  int total = 0;
+  for (const std::vector<std::string>& c : list.rows) {
+    const std::string& name = c[0];
+    memtree::Model model = memtree::LoadModel(dir.File(name + ".json"));
+    EXPECT_EQ(model.tree->IsClassification(), c[1] == "classification") << name;
+    // to_pmml and to_tree_xml write what the command writes for the model file to_model wrote.
+    const std::string pmml = ReadFile(dir.File(name + ".pmml"));
+    const CommandResult fromJson = RunCommand(kTreexport, {"pmml", dir.File(name + ".json")});
+    EXPECT_TRUE(fromJson.status == 0 && fromJson.out == pmml) << name << ": " << fromJson.err;
+    EXPECT_TRUE(ReadFile(dir.File(name + ".xml")) == ExportTreeXml(model)) << name;
+    const Table table = ParseCsv(ReadFile(dir.File(name + ".csv")));
+    const Tally tally = RowComparer(name, model, table).CompareAll();
+    std::cout << "python " << name << ": portable PMML (standard reading) " << tally.portableRows
+              << " rows, " << tally.portableDisagreements << " disagreements; model file and "
+              << "format PMML " << tally.rows << " rows, " << tally.disagreements
+              << " disagreements, " << tally.pmmlRoundedThresholds
+              << " more on thresholds the format's 15 digits move\n";
+    EXPECT_EQ(tally.rows + tally.pmmlRoundedThresholds, static_cast<int>(table.rows.size()))
+        << name;
+    EXPECT_EQ(tally.disagreements, 0) << name;
+    EXPECT_EQ(tally.portableRows, static_cast<int>(table.rows.size())) << name;
+    EXPECT_EQ(tally.portableDisagreements, 0) << name;
+    const CommandResult portable =
+        RunCommand(kTreexport, {"pmml", "--portable", dir.File(name + ".json")});
+    EXPECT_TRUE(portable.status == 0 && portable.out == ReadFile(dir.File(name + ".portable.pmml")))
+        << name << ": " << portable.err;
+    total += tally.rows;
+
+    // The command reads the same pickle through the package: the same document.
+    std::vector<std::string> args{"pmml", "--from",        "sklearn",
+                                  c[2],   "--target-name", model.metadata->GetTarget()->GetName()};
+    if (name == "iris_names_given") args.insert(args.end(), {"--feature-names", "a,b,c,d"});
+    const CommandResult command = Treexport(python_, args);
+    EXPECT_EQ(command.status, 0) << name << ": " << command.err;
+    EXPECT_TRUE(command.out == pmml) << name;
+    args.push_back("--portable");  // passed on to the converter, and the profile written
+    const CommandResult portableCommand = Treexport(python_, args);
+    EXPECT_EQ(portableCommand.status, 0) << name << ": " << portableCommand.err;
+    EXPECT_TRUE(portableCommand.out == ReadFile(dir.File(name + ".portable.pmml"))) << name;
+  }
+  std::cout << "python: " << total << " rows compared in all\n";
+
+  // Standard input, through python -m treexport and through the command.
+  const std::string pickle = ReadFile(dir.File("pipeline_mixed.pickle"));
+  const std::string expected = ReadFile(dir.File("pipeline_mixed.xml"));
+  const CommandResult module =
+      RunCommand(python_, {"-m", "treexport", "xml", "-", "--target-name", "level"}, pickle);
+  EXPECT_EQ(module.status, 0) << module.err;
+  EXPECT_TRUE(module.out == expected);
+  const CommandResult command =
+      Treexport(python_, {"xml", "--from", "sklearn", "-", "--target-name", "level"}, pickle);
+  EXPECT_EQ(command.status, 0) << command.err;
+  EXPECT_TRUE(command.out == expected);
+}
+
+TEST_F(PythonPackage, CommandNamesTheInterpreterThatCannotReadATree) {
+  TempDir dir;
+  // A tree pickled with node records of scikit-learn 1.3 and later (missing_go_to_left).
+  const std::string newer = dir.File("newer.pickle");
+  const CommandResult made = RunCommand(
+      python_, {"-c",
+                "import pickle, sys; sys.path.insert(0, sys.argv[1]);"
+                "from newer_trees import with_missing_routing;"
+                "from sklearn.datasets import load_iris;"
+                "from sklearn.tree import DecisionTreeClassifier;"
+                "d = load_iris(); t = DecisionTreeClassifier(max_depth=2).fit(d.data, d.target);"
+                "t.tree_ = with_missing_routing(t.tree_, t.tree_.children_left >= 0);"
+                "pickle.dump(t, open(sys.argv[2], 'wb'))",
+                kPackage + "/python/tests", newer});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const CommandResult version =
+      RunCommand(python_, {"-c", "import sklearn; print(sklearn.__version__)"});
+  const std::string sklearn = "scikit-learn " + version.out.substr(0, version.out.find('\n'));
+  const CommandResult newerTree = Treexport(python_, {"pmml", "--from", "sklearn", newer});
+  if (newerTree.status == 0) {
+    std::cout << "this " << sklearn << " reads node records with missing_go_to_left\n";
+  } else {
+    EXPECT_EQ(newerTree.status, 2);
+    EXPECT_NE(newerTree.err.find("newer.pickle: not a pickle or joblib file that " + python_),
+              std::string::npos)
+        << newerTree.err;
+    EXPECT_NE(newerTree.err.find(sklearn + ") can read"), std::string::npos) << newerTree.err;
+    EXPECT_NE(newerTree.err.find("TREEXPORT_PYTHON"), std::string::npos) << newerTree.err;
+  }
+  // A Python that sees no numpy or scikit-learn: the converter says which one it was.
+  const std::string bare = dir.File("bare-python");
+  testing_support::WriteFile(bare, "#!/bin/sh\nexec " + std::string(kPython) + " -I -S \"$@\"\n");
+  ASSERT_EQ(::chmod(bare.c_str(), 0755), 0);
+  const CommandResult noNumpy = Treexport(bare, {"pmml", "--from", "sklearn", newer});
+  EXPECT_EQ(noNumpy.status, 2);
+  EXPECT_NE(noNumpy.err.find("cannot load the treexport package"), std::string::npos)
+      << noNumpy.err;
+  EXPECT_NE(noNumpy.err.find("run by " + bare), std::string::npos) << noNumpy.err;
+  EXPECT_EQ(noNumpy.err.find("Traceback"), std::string::npos) << noNumpy.err;
+  // An interpreter that is not there.
+  const CommandResult absent =
+      Treexport(dir.File("no-python"), {"info", "--from", "sklearn", newer});
+  EXPECT_EQ(absent.status, 2);
+  EXPECT_NE(absent.err.find("cannot run " + dir.File("no-python") + " for sklearn2treexport"),
+            std::string::npos)
+      << absent.err;
 }
 
 }  // namespace
