@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -39,6 +40,8 @@ const char* const kPython = "/usr/bin/python3";
 const char* const kRscript = "/usr/bin/Rscript";
 const std::string kTools = TREEXPORT_TOOLS_DIR;
 const std::string kScripts = TREEXPORT_E2E_DIR;
+const std::string kTreexport = TREEXPORT_EXE;
+const std::string kRPackage = TREEXPORT_R_PACKAGE_DIR;
 
 struct Table {
   std::vector<std::string> header;
@@ -189,20 +192,31 @@ bool IsTiedStop(const memtree::MemTree& tree, std::size_t source, std::size_t ho
   return false;
 }
 
+// The documents of one converted model: exported here from the model, or by someone else.
+struct Documents {
+  std::string pmml;
+  std::string treeXml;
+};
+
+Documents ExportBoth(const memtree::Model& model) {
+  return {ExportPmml(model), ExportTreeXml(model)};
+}
+
 // Compares rows of the source's table with a converted model and with its PMML document.
 class RowComparer {
  public:
-  RowComparer(const std::string& name, const memtree::Model& model, const Table& table)
+  RowComparer(const std::string& name, const memtree::Model& model, const Table& table,
+              const Documents& documents)
       : name_(name),
         tree_(*model.tree),
         table_(table),
         predictors_(*model.metadata->GetPredictors()),
         labels_(CategoryTexts(*model.metadata->GetTarget())),
-        document_(ExportPmml(model)),
+        document_(documents.pmml),
         pmml_(document_) {
     EXPECT_EQ(testing_support::XmlDoc(document_).PmmlSchemaErrors(), "") << name;
     // The same tree as tree XML: valid, and holding every node once.
-    const testing_support::XmlDoc treeXml(ExportTreeXml(model));
+    const testing_support::XmlDoc treeXml(documents.treeXml);
     EXPECT_EQ(treeXml.DtdErrors(kTreeDtd), "") << name;
     const char* const nodeKinds = tree_.IsClassification() ? "count(//ClsNode | //ClsTerminalNode)"
                                                            : "count(//RegNode | //RegTerminalNode)";
@@ -377,20 +391,30 @@ const Cases& Fitted(const char* program, const std::string& script) {
   return cases;
 }
 
-// Converts and compares every case the script fitted; prints rows and disagreements per case.
-void ConvertAndCompareAll(const std::string& source, const Cases& cases,
-                          const std::string& converter) {
+// A case's model file and documents, from the case list's row (name, function, fitted file).
+struct Converted {
+  std::string modelText;
+  Documents documents;  // empty: exported here from the model
+};
+
+// Compares every case the script fitted, converted by `convert` (which fails the test and gives
+// nothing when it cannot convert); prints rows and disagreements per case.
+void CompareAll(
+    const std::string& source, const Cases& cases,
+    const std::function<std::optional<Converted>(const std::vector<std::string>&)>& convert) {
   ASSERT_EQ(cases.run.status, 0) << cases.run.err;
   ASSERT_FALSE(cases.list.rows.empty());
   int total = 0;
   for (const std::vector<std::string>& c : cases.list.rows) {
     const std::string& name = c[0];
-    const CommandResult converted = RunCommand(kTools + "/" + converter, {c[2]});
-    ASSERT_EQ(converted.status, 0) << name << ": " << converted.err;
-    memtree::Model model = memtree::ParseModel(converted.out, name + ".json");
+    const std::optional<Converted> converted = convert(c);
+    if (!converted) return;
+    memtree::Model model = memtree::ParseModel(converted->modelText, name + ".json");
     EXPECT_EQ(model.tree->IsClassification(), c[1] == "classification") << name;
     const Table table = ParseCsv(ReadFile(cases.dir->File(name + ".csv")));
-    const Tally tally = RowComparer(name, model, table).CompareAll();
+    const Documents documents =
+        converted->documents.pmml.empty() ? ExportBoth(model) : converted->documents;
+    const Tally tally = RowComparer(name, model, table, documents).CompareAll();
     std::cout << source << " " << name << ": " << tally.rows << " rows compared, "
               << tally.disagreements << " disagreements";
     if (tally.tiedStops > 0) {
@@ -408,6 +432,19 @@ void ConvertAndCompareAll(const std::string& source, const Cases& cases,
     total += tally.rows;
   }
   std::cout << source << ": " << total << " rows compared in all\n";
+}
+
+// Converts every case with a converter script of tools/ and exports the documents here.
+void ConvertAndCompareAll(const std::string& source, const Cases& cases,
+                          const std::string& converter) {
+  CompareAll(source, cases, [&](const std::vector<std::string>& c) -> std::optional<Converted> {
+    const CommandResult converted = RunCommand(kTools + "/" + converter, {c[2]});
+    if (converted.status != 0) {
+      ADD_FAILURE() << c[0] << ": " << converted.err;
+      return std::nullopt;
+    }
+    return Converted{converted.out, {}};
+  });
 }
 
 // Arguments a converter must refuse, with the exit status and a part of the message it gives.
@@ -552,6 +589,63 @@ TEST_F(RpartConverter, CarriesPriorsWeightsAndSurrogatesAndRefusesWhatItCannotCo
       {{"--bogus", "x.rds"}, 1, "unknown option --bogus"},
   };
   ExpectRefused(tool, refused);
+}
+
+// The R package, installed into a temporary library once per test program, as a user would
+// install it; its functions export through the treexport command of this build.
+class RPackage : public RpartConverter {
+ protected:
+  struct Library {
+    TempDir dir;
+    CommandResult install;
+  };
+
+  void SetUp() override {
+    RpartConverter::SetUp();
+    if (IsSkipped()) return;
+    static const std::unique_ptr<Library> library = [] {
+      auto made = std::make_unique<Library>();
+      made->install = RunCommand(
+          "/usr/bin/R", {"CMD", "INSTALL", "--no-html", "-l", made->dir.path(), kRPackage});
+      return made;
+    }();
+    ASSERT_EQ(library->install.status, 0) << library->install.out << library->install.err;
+    library_ = library->dir.path();
+  }
+
+  // Runs Rscript with the package's library and this build's treexport command.
+  CommandResult Rscript(const std::vector<std::string>& args) const {
+    std::vector<std::string> all = {"R_LIBS=" + library_, "TREEXPORT_COMMAND=" + kTreexport,
+                                    kRscript};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunCommand("/usr/bin/env", all);
+  }
+
+  std::string library_;
+};
+
+TEST_F(RPackage, WritesDocumentsThatSendEveryRowToRpartsNode) {
+  const Cases& cases = Fitted(kRscript, "rpart_cases.R");
+  ASSERT_EQ(cases.run.status, 0) << cases.run.err;
+  const CommandResult exported = Rscript({kScripts + "/rpart_package.R", cases.dir->path()});
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  CompareAll("rpart package", cases, [&](const std::vector<std::string>& c) {
+    const std::string stem = cases.dir->File(c[0] + ".package");
+    return std::optional<Converted>(
+        Converted{ReadFile(stem + ".json"), {ReadFile(stem + ".pmml"), ReadFile(stem + ".xml")}});
+  });
+}
+
+TEST_F(RPackage, PassesItsOwnTests) {
+  if (!Works(kRscript, {"-e", "library(testthat)"})) {
+    GTEST_SKIP() << kRscript << " with the testthat package is not installed";
+  }
+  const CommandResult run = Rscript(
+      {"-e", "testthat::test_dir('" + kRPackage +
+                 "/tests/testthat', package = 'treexport', "
+                 "load_package = 'installed', reporter = 'summary', stop_on_failure = TRUE)"});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  std::cout << run.out;
 }
 
 }  // namespace
