@@ -310,9 +310,11 @@ tree_texts <- function(fit, vars, classification, name) {
   children <- character(m)
   children[inner] <- paste0(", \"children\": [", json_whole(ids[left[inner]]), ", ",
                             json_whole(ids[right[inner]]), "]")
-  split_part <- ifelse(leaf, "", ", \"split\": ")
-  surrogate_part <- ifelse(surrogates == "", "", paste0(", \"surrogates\": [", surrogates, "]"))
-  biggest_part <- ifelse(tied, ", \"biggestChild\": null", "")
+  split_part <- c(", \"split\": ", "")[leaf + 1]
+  surrogate_part <- character(m)
+  with_surrogates <- surrogates != ""
+  surrogate_part[with_surrogates] <- paste0(", \"surrogates\": [", surrogates[with_surrogates], "]")
+  biggest_part <- c("", ", \"biggestChild\": null")[tied + 1]
   nodes <- paste0("{\"id\": ", json_whole(ids), children, ", \"samples\": ", samples,
                   split_part, primary, surrogate_part, biggest_part, "}")
   list(nodes = nodes, priors = priors, tied = sum(tied))
@@ -352,8 +354,7 @@ rule_texts <- function(fit, vars, rows, node, kind, where) {
     point <- json_number(index[cut], function(k) where(": split point")(node[cut][k]))
     below <- paste0("{\"high\": ", point, ", \"highOpen\": true}")
     above <- paste0("{\"low\": ", point, "}")
-    left_first <- ncat[cut] < 0
-    sets[cut] <- paste0(ifelse(left_first, below, above), ", ", ifelse(left_first, above, below))
+    sets[cut] <- ifelse(ncat[cut] < 0, paste0(below, ", ", above), paste0(above, ", ", below))
   }
   if (any(!cut)) {
     j <- which(!cut)

@@ -578,15 +578,23 @@ TEST_F(RpartConverter, CarriesPriorsWeightsAndSurrogatesAndRefusesWhatItCannotCo
   const CommandResult plain = RunCommand(tool, {cases.dir->File("kyphosis.rds")});
   ASSERT_EQ(plain.status, 0) << plain.err;
   EXPECT_EQ(memtree::ParseModel(plain.out, "kyphosis.json").tree->GetAlgorithmType(), 0);
+  // The same file after "--", and from standard input.
+  EXPECT_EQ(RunCommand(tool, {"--", cases.dir->File("kyphosis.rds")}).out, plain.out);
+  EXPECT_EQ(RunCommand(tool, {"-"}, ReadFile(cases.dir->File("kyphosis.rds"))).out, plain.out);
 
   const std::vector<Refusal> refused = {
       {{cases.dir->File("poisson.rds")}, 2, "method \"poisson\""},
       {{cases.dir->File("lm.rds")}, 2, "holds an object of class lm, not an rpart tree"},
       {{cases.dir->File("usesurrogate1.rds")}, 2, "usesurrogate = 1"},
+      {{cases.dir->File("transformed.rds")},
+       2,
+       "the formula term log(Temp) is a transformation, which a scoring document cannot compute; "
+       "compute the column first"},
       {{cases.dir->File("kyphosis.csv")}, 2, "kyphosis.csv: not a file written by saveRDS"},
       {{cases.dir->File("absent.rds")}, 2, "absent.rds: no such file"},
       {{}, 1, "no MODEL given"},
       {{"--bogus", "x.rds"}, 1, "unknown option --bogus"},
+      {{"--", "--bogus"}, 2, "--bogus: no such file"},
   };
   ExpectRefused(tool, refused);
 }
