@@ -2,16 +2,20 @@
 # its model file. Exit status: 0 written, 1 usage error, 2 the input is not a tree this can
 # convert.
 
-rpart2treexport_usage <- "Usage: rpart2treexport [-o OUTPUT] [--] MODEL.rds
+rpart2treexport_usage <- "Usage: rpart2treexport [OPTIONS] [--] MODEL.rds
 
-Reads an rpart tree (method \"class\" or \"anova\") saved with saveRDS and writes a treexport
-model file to OUTPUT, or to standard output when no OUTPUT is given. The R package treexport
-(R/ in the treexport repository) does the work; from R, treexport::write_pmml(fit, FILE) needs
-no file in between.
+Reads an rpart tree (method \"class\" or \"anova\") saved with saveRDS from MODEL.rds (- for
+standard input) and writes a treexport model file to OUTPUT, or to standard output when no
+OUTPUT is given. The R package treexport (R/ in the treexport repository) does the work; from
+R, treexport::write_pmml(fit, FILE) needs no file in between.
 
-  -o, --output PATH   model file to write (default: standard output)
-  --                  what follows is MODEL, even when it starts with -
-  -h, --help          show this text
+  -o, --output PATH          model file to write (default: standard output)
+  --feature-names A,B,...    names for the predictors, in the formula's order
+  --target-name NAME         name for the target
+  --portable                 accepted for treexport's --from; the model file is the same for
+                             both PMML profiles
+  --                         what follows is MODEL, even when it starts with -
+  -h, --help                 show this text
 
 What the model file says:
   - numeric predictors are continuous, and so are logical ones, as 0 (FALSE) and 1 (TRUE);
@@ -51,12 +55,15 @@ rpart2treexport_main <- function(args) {
     say(..., "\n", rpart2treexport_usage)
     1L
   }
-  output <- NULL
+  given <- list()  # option -> value
+  with_value <- c("-o" = "output", "--output" = "output", "--feature-names" = "feature_names",
+                  "--target-name" = "target_name")
   input <- NULL
   k <- 1
   positional_only <- FALSE
   while (k <= length(args)) {
     a <- args[k]
+    option <- sub("=.*", "", a)
     if (positional_only || a == "-" || !startsWith(a, "-")) {
       if (!is.null(input)) return(usage_error("one MODEL only; also given: ", a))
       input <- a
@@ -65,27 +72,41 @@ rpart2treexport_main <- function(args) {
     } else if (a %in% c("-h", "--help")) {
       cat(rpart2treexport_usage)
       return(0L)
-    } else if (a %in% c("-o", "--output")) {
-      if (k == length(args)) return(usage_error(a, " needs a path"))
-      output <- args[k + 1]
-      k <- k + 1
-    } else if (startsWith(a, "--output=")) {
-      output <- substring(a, 10)
+    } else if (a == "--portable") {
+      given$portable <- TRUE
+    } else if (option %in% names(with_value)) {
+      if (option != a) {
+        value <- substring(a, nchar(option) + 2)
+      } else if (k == length(args)) {
+        return(usage_error(a, " needs a value"))
+      } else {
+        value <- args[k + 1]
+        k <- k + 1
+      }
+      given[[with_value[[option]]]] <- value
     } else {
       return(usage_error("unknown option ", a))
     }
     k <- k + 1
   }
   if (is.null(input)) return(usage_error("no MODEL given"))
+  output <- given$output
+  feature_names <- if (!is.null(given$feature_names)) {
+    strsplit(given$feature_names, ",", fixed = TRUE)[[1]]
+  }
 
   status <- tryCatch({
     fit <- read_fit(input)
-    parts <- withCallingHandlers(model_parts(fit, input), message = function(m) {
+    note <- function(m) {
       say(sub("\n$", "", conditionMessage(m)))
       invokeRestart("muffleMessage")
-    })
+    }
+    parts <- withCallingHandlers(model_parts(fit, input, feature_names, given$target_name),
+                                 message = note)
     if (is.null(output)) {
-      write_parts(parts, stdout())
+      tryCatch(write_parts(parts, stdout()), error = function(e) {
+        refuse("standard output: cannot write the model file (", conditionMessage(e), ")")
+      })
     } else {
       write_atomically(parts, output)
     }

@@ -31,8 +31,9 @@ deparse_name <- function(expr) {
 }
 
 # The conversion proper; every message starts with `name` (the argument's expression, or the
-# file the command-line wrapper read).
-model_parts <- function(fit, name = "fit") {
+# file the command-line wrapper read). feature_names and target_name, when given, rename the
+# predictors (in the formula's order) and the target in the model file.
+model_parts <- function(fit, name = "fit", feature_names = NULL, target_name = NULL) {
   at <- function(...) paste0(name, ": ", ...)
   if (!inherits(fit, "rpart")) {
     refuse(name, ": holds an object of class ", paste(class(fit), collapse = "/"),
@@ -57,6 +58,20 @@ model_parts <- function(fit, name = "fit") {
   }
 
   vars <- variables_of(fit, name)
+  if (!is.null(feature_names)) {
+    if (length(feature_names) != length(vars$predictors)) {
+      refuse(at("gives ", length(feature_names), " feature names for ",
+                length(vars$predictors), " predictors (",
+                paste(vars$predictors, collapse = ", "), ")"))
+    }
+    vars$names <- feature_names
+  }
+  if (!is.null(target_name)) vars$target <- target_name
+  all_names <- c(vars$names, vars$target)
+  if (anyDuplicated(all_names) || any(all_names == "")) {
+    refuse(at(if (any(all_names == "")) "a field name is empty" else
+      paste0("the field name ", all_names[anyDuplicated(all_names)], " is given twice")))
+  }
   fields <- field_texts(fit, vars, classification, name)
   tree <- tree_texts(fit, vars, classification, name)
 
@@ -70,7 +85,7 @@ model_parts <- function(fit, name = "fit") {
   }
   top <- c(top,
     paste0("  \"fields\": [\n    ", paste(fields$texts, collapse = ",\n    "), "\n  ]"),
-    paste0("  \"predictors\": ", json_array(json_string(vars$predictors, "predictor name"))),
+    paste0("  \"predictors\": ", json_array(json_string(vars$names, "predictor name"))),
     paste0("  \"target\": ", json_string(vars$target, "target name")))
   if (!is.null(fields$weight)) {
     top <- c(top, paste0("  \"caseWeight\": ", json_string(fields$weight, "weight name")))
@@ -146,32 +161,30 @@ variables_of <- function(fit, name) {
   target <- labels_of_variables[attr(terms, "response")]
   target_expr <- variables[[attr(terms, "response")]]
   if (is.name(target_expr)) target <- as.character(target_expr)
-  list(predictors = predictors, target = target, classes = classes)
+  list(predictors = predictors, names = predictors, target = target, classes = classes)
 }
 
 field_texts <- function(fit, vars, classification, name) {
   at <- function(...) paste0(name, ": ", ...)
   xlevels <- attr(fit, "xlevels")
   texts <- character(length(vars$predictors))
-  level <- character(length(vars$predictors))
   for (k in seq_along(vars$predictors)) {
     p <- vars$predictors[k]
     cls <- vars$classes[[p]]
     if (is.null(cls)) refuse(at("predictor ", p, " has no data class in the terms"))
     if (cls %in% c("numeric", "logical")) {
       # rpart splits a logical predictor as the number 0 (FALSE) or 1 (TRUE).
-      level[k] <- "continuous"
       texts[k] <- json_object(c("name", "level", "storage"),
-                              c(json_string(p, "predictor name"), "\"continuous\"",
+                              c(json_string(vars$names[k], "predictor name"), "\"continuous\"",
                                 "\"numeric\""))
     } else if (cls %in% c("factor", "ordered", "character")) {
       lv <- xlevels[[p]]
       if (is.null(lv)) refuse(at("factor predictor ", p, " has no levels in xlevels"))
       # Ordered factors too: rpart splits them by csplit like any factor, and a level that
       # csplit marks absent must reach neither child, which only a code list can say.
-      level[k] <- "nominal"
       texts[k] <- json_object(c("name", "level", "storage", "categories"),
-                              c(json_string(p, "predictor name"), "\"nominal\"", "\"string\"",
+                              c(json_string(vars$names[k], "predictor name"), "\"nominal\"",
+                                "\"string\"",
                                 categories_text(lv, paste0("level of ", p))))
     } else {
       refuse(at("predictor ", p, " is of class ", cls, "; only numeric, logical, factor, ",
@@ -192,13 +205,12 @@ field_texts <- function(fit, vars, classification, name) {
   weight <- NULL
   if ("(weights)" %in% names(vars$classes)) {
     weight <- paste(deparse(fit$call$weights), collapse = "")
-    if (weight == "" || weight %in% c(vars$predictors, vars$target)) weight <- "(weights)"
+    if (weight == "" || weight %in% c(vars$names, vars$target)) weight <- "(weights)"
     texts <- c(texts, json_object(c("name", "level", "storage"),
                                   c(json_string(weight, "weight name"), "\"continuous\"",
                                     "\"numeric\"")))
   }
-  names(level) <- vars$predictors
-  list(texts = texts, weight = weight, level = level)
+  list(texts = texts, weight = weight)
 }
 
 categories_text <- function(levels, what) {
@@ -376,7 +388,7 @@ rule_texts <- function(fit, vars, rows, node, kind, where) {
     sets[j] <- paste0(codes(1), ", ", codes(3))
   }
   stat <- ifelse(kind == "improvement", splits[rows, "improve"], splits[rows, "adj"])
-  quoted <- json_string(vars$predictors, "predictor name")[k]
+  quoted <- json_string(vars$names, "predictor name")[k]
   paste0("{\"predictor\": ", quoted, ", \"children\": [",
          sets, "], \"statistics\": [",
          json_number(stat, function(k) where(paste0(": ", kind[k]))(node[k])), "], \"kinds\": [\"",

@@ -581,6 +581,16 @@ TEST_F(RpartConverter, CarriesPriorsWeightsAndSurrogatesAndRefusesWhatItCannotCo
   // The same file after "--", and from standard input.
   EXPECT_EQ(RunCommand(tool, {"--", cases.dir->File("kyphosis.rds")}).out, plain.out);
   EXPECT_EQ(RunCommand(tool, {"-"}, ReadFile(cases.dir->File("kyphosis.rds"))).out, plain.out);
+  // What treexport --from passes on: new names, and --portable, which changes nothing here.
+  const CommandResult renamed =
+      RunCommand(tool, {"--feature-names", "age,number,start", "--target-name=kyphosis",
+                        "--portable", cases.dir->File("kyphosis.rds")});
+  ASSERT_EQ(renamed.status, 0) << renamed.err;
+  memtree::Model named = memtree::ParseModel(renamed.out, "renamed.json");
+  std::vector<std::string> names;
+  for (const mdt::Variable* p : *named.metadata->GetPredictors()) names.push_back(p->GetName());
+  EXPECT_EQ(names, (std::vector<std::string>{"age", "number", "start"}));
+  EXPECT_EQ(named.metadata->GetTarget()->GetName(), "kyphosis");
 
   const std::vector<Refusal> refused = {
       {{cases.dir->File("poisson.rds")}, 2, "method \"poisson\""},
@@ -595,6 +605,9 @@ TEST_F(RpartConverter, CarriesPriorsWeightsAndSurrogatesAndRefusesWhatItCannotCo
       {{}, 1, "no MODEL given"},
       {{"--bogus", "x.rds"}, 1, "unknown option --bogus"},
       {{"--", "--bogus"}, 2, "--bogus: no such file"},
+      {{"--feature-names", "a,b", cases.dir->File("kyphosis.rds")},
+       2,
+       "gives 2 feature names for 3 predictors (Age, Number, Start)"},
   };
   ExpectRefused(tool, refused);
 }
