@@ -17,6 +17,8 @@ R, treexport::write_pmml(fit, FILE) needs no file in between.
   --                         what follows is MODEL, even when it starts with -
   -h, --help                 show this text
 
+An RDS file can run code when it is read: convert only files you trust as you would a program.
+
 What the model file says:
   - numeric predictors are continuous, and so are logical ones, as 0 (FALSE) and 1 (TRUE);
     a split \"x < t\" sends x < t to the child rpart names in ncat and x >= t to the other;
