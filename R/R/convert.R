@@ -53,7 +53,8 @@ model_parts <- function(fit, name = "fit", feature_names = NULL, target_name = N
               "them on to the biggest child; refit with usesurrogate = 2"))
   }
   frame <- fit$frame
-  if (!is.data.frame(frame) || nrow(frame) == 0 || is.null(frame$var) || is.null(frame$n)) {
+  if (!is.data.frame(frame) || nrow(frame) == 0 ||
+      !all(c("var", "n", "ncompete", "nsurrogate") %in% names(frame))) {
     refuse(at("the tree has no frame"))
   }
 
@@ -218,7 +219,7 @@ categories_text <- function(levels, what) {
   json_array(paste0("{\"code\": ", codes, ", \"values\": [", json_string(levels, what), "]}"))
 }
 
-# The nodes, as one text, and what the file's top needs from them.
+# One text per node, in frame order (rpart's pre-order), and what the file's top needs.
 tree_texts <- function(fit, vars, classification, name) {
   at <- function(...) paste0(name, ": ", ...)
   frame <- fit$frame
@@ -226,8 +227,12 @@ tree_texts <- function(fit, vars, classification, name) {
   # rpart numbers the children of node k as 2k and 2k + 1; kept as doubles, which hold every id
   # of a tree 30 levels deep (and beyond) exactly.
   ids <- suppressWarnings(as.numeric(rownames(frame)))
-  if (anyNA(ids) || any(ids < 1 | ids != floor(ids) | ids > 4294967295)) {
+  if (anyNA(ids) || any(ids < 1 | ids != floor(ids))) {
     refuse(at("the frame's row names are not rpart node numbers"))
+  }
+  if (any(ids > 4294967295)) {
+    refuse(at("node ", json_whole(max(ids)), " has an id past 4294967295, the largest a model ",
+              "file holds (the tree is more than 31 levels deep)"))
   }
   if (ids[1] != 1) refuse(at("the frame does not start with the root, node 1"))
   if (anyDuplicated(ids)) refuse(at("node ", ids[anyDuplicated(ids)], " is in the frame twice"))
@@ -325,7 +330,8 @@ tree_texts <- function(fit, vars, classification, name) {
   split_part <- c(", \"split\": ", "")[leaf + 1]
   surrogate_part <- character(m)
   with_surrogates <- surrogates != ""
-  surrogate_part[with_surrogates] <- paste0(", \"surrogates\": [", surrogates[with_surrogates], "]")
+  surrogate_part[with_surrogates] <-
+    paste0(", \"surrogates\": [", surrogates[with_surrogates], "]")
   biggest_part <- c("", ", \"biggestChild\": null")[tied + 1]
   nodes <- paste0("{\"id\": ", json_whole(ids), children, ", \"samples\": ", samples,
                   split_part, primary, surrogate_part, biggest_part, "}")

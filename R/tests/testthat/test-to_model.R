@@ -30,8 +30,8 @@ test_that("a class tree becomes fields, priors and nodes in rpart's numbering", 
   expect_match(text, paste0("\"split\": {\"predictor\": \"Start\", \"children\": ", side,
                             ", \"statistics\": [", sprintf("%.17g", root["improve"]), "]"),
                fixed = TRUE)
-  expect_match(text, "{\"id\": 1, \"children\": [2, 3], \"samples\": [{\"count\": 81, \"class\": {\"predicted\": 0, \"counts\": [64, 17]",
-               fixed = TRUE)
+  expect_match(text, paste0("{\"id\": 1, \"children\": [2, 3], \"samples\": [{\"count\": 81, ",
+                            "\"class\": {\"predicted\": 0, \"counts\": [64, 17]"), fixed = TRUE)
   # Without priors the tree is plain C&RT and carries none.
   plain <- to_model(rpart(Kyphosis ~ ., kyphosis))
   expect_match(plain, "\"algorithm\": 0,", fixed = TRUE)
@@ -48,9 +48,10 @@ test_that("a regression tree carries mean, standard deviation and surrogates in 
   # The root's surrogates in rpart's order, each with adj as its association.
   n1 <- 1 + fit$frame$ncompete[1]
   rows <- n1 + seq_len(fit$frame$nsurrogate[1])
-  expected <- paste0("\"predictor\": \"", rownames(fit$splits)[rows], "\", \"children\": \\[[^]]*\\], \"statistics\": \\[",
-                     sprintf("%.17g", fit$splits[rows, "adj"]), "\\], \"kinds\": \\[\"association\"\\]",
-                     collapse = ".*")
+  expected <- paste0("\"predictor\": \"", rownames(fit$splits)[rows],
+                     "\", \"children\": \\[[^]]*\\], \"statistics\": \\[",
+                     sprintf("%.17g", fit$splits[rows, "adj"]),
+                     "\\], \"kinds\": \\[\"association\"\\]", collapse = ".*")
   first_node <- sub("\n.*", "", sub(".*\"nodes\": \\[\n    ", "", text))
   expect_match(first_node, paste0("\"surrogates\": \\[.*", expected))
 })
@@ -111,7 +112,8 @@ test_that("formula terms that are not columns are refused with what to do instea
   # A column whose name needs quoting in a formula is a column all the same.
   names(data)[2] <- "x value"
   fit <- rpart(y ~ `x value` + z, data, control = rpart.control(minsplit = 2))
-  expect_match(suppressMessages(to_model(fit)), "\"predictors\": [\"x value\", \"z\"]", fixed = TRUE)
+  expect_match(suppressMessages(to_model(fit)), "\"predictors\": [\"x value\", \"z\"]",
+               fixed = TRUE)
 })
 
 test_that("trees the model file cannot describe are refused, naming the argument", {
