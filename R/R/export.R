@@ -28,6 +28,7 @@ run_export <- function(command_args, parts, file) {
   write_parts(parts, model)
   # "--" ends the options: what follows is the model file, whatever its name.
   args <- c(command_args, "-o", path.expand(file), "--", model)
+  # system2 quotes the command itself, not its arguments.
   status <- suppressWarnings(system2(program, shQuote(args), stdout = FALSE, stderr = errors))
   if (!identical(as.integer(status), 0L)) {
     said <- if (file.exists(errors)) readLines(errors, warn = FALSE) else character(0)
@@ -70,7 +71,7 @@ treexport_command <- function() {
 installed_from <- getwd()
 
 repository_roots <- function() {
-  roots <- c(getOption("treexport.repository"), dirname(installed_from))
+  roots <- dirname(installed_from)
   is_ours <- vapply(roots, function(root) {
     description <- file.path(root, "R", "DESCRIPTION")
     file.exists(description) &&

@@ -33,6 +33,20 @@ test_that("write_pmml and write_tree_xml write the command's documents of the tr
   expect_equal(sum(grepl("^\\s*<(ClsNode|ClsTerminalNode)\\b", document)), nrow(fit$frame))
 })
 
+test_that("paths with spaces and quotes reach the command as they are", {
+  command <- command_or_skip()
+  dir <- file.path(tempfile(), "a dir with 'quotes' and spaces")
+  dir.create(dir, recursive = TRUE)
+  on.exit(unlink(dirname(dir), recursive = TRUE))
+  linked <- file.path(dir, "tree export")
+  file.symlink(normalizePath(command), linked)
+  old <- options(treexport.command = linked)
+  on.exit(options(old), add = TRUE)
+  target <- file.path(dir, "-kyphosis \"one\".xml")
+  write_tree_xml(rpart(Kyphosis ~ ., kyphosis), target)
+  expect_true(any(grepl("<ClsTree>", readLines(target, warn = FALSE), fixed = TRUE)))
+})
+
 test_that("a failed export names the cause and leaves the existing file as it was", {
   command_or_skip()
   dir <- tempfile()
