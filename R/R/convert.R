@@ -30,10 +30,60 @@ deparse_name <- function(expr) {
   if (nchar(text) > 40) "fit" else text
 }
 
+# The parts of the fit the conversion reads, with the types and sizes rpart gives them.
+check_shape <- function(fit, classification, name) {
+  bad <- function(what) refuse(name, ": ", what)
+  frame <- fit$frame
+  if (!is.data.frame(frame) || nrow(frame) == 0) bad("the tree has no frame")
+  m <- nrow(frame)
+  whole <- function(x) is.numeric(x) && length(x) == m && all(is.finite(x)) && all(x >= 0) &&
+    all(x == floor(x))
+  if (!(is.factor(frame$var) || is.character(frame$var)) || anyNA(frame$var)) {
+    bad("frame$var does not name a variable or <leaf> for every node")
+  }
+  if (!is.numeric(frame$n) || length(frame$n) != m || anyNA(frame$n) || any(frame$n < 0)) {
+    bad("frame$n is not a count for every node")
+  }
+  for (column in c("ncompete", "nsurrogate")) {
+    if (!whole(frame[[column]])) bad(paste0("frame$", column, " is not a count for every node"))
+  }
+  for (column in c("wt", "dev", "yval")) {
+    if (!is.numeric(frame[[column]]) || length(frame[[column]]) != m) {
+      bad(paste0("frame$", column, " is not a number for every node"))
+    }
+  }
+  if (classification) {
+    if (!is.numeric(frame$yval2) || !is.matrix(frame$yval2) || nrow(frame$yval2) != m) {
+      bad("frame$yval2 is not a matrix with a row for every node")
+    }
+    if (!is.list(fit$parms) || !is.numeric(fit$parms$prior)) bad("parms$prior is missing")
+  }
+  splits <- fit$splits
+  if (!is.null(splits) && (!is.numeric(splits) || !is.matrix(splits) || is.null(rownames(splits)) ||
+                           !all(c("ncat", "index", "improve", "adj") %in% colnames(splits)))) {
+    bad("the splits table is not rpart's (a numeric matrix with ncat, index, improve and adj)")
+  }
+  if (!is.null(fit$csplit) && (!is.numeric(fit$csplit) || !is.matrix(fit$csplit))) {
+    bad("csplit is not a numeric matrix")
+  }
+}
+
 # The conversion proper; every message starts with `name` (the argument's expression, or the
 # file the command-line wrapper read). feature_names and target_name, when given, rename the
 # predictors (in the formula's order) and the target in the model file.
 model_parts <- function(fit, name = "fit", feature_names = NULL, target_name = NULL) {
+  # A fit that was edited or damaged after rpart made it can fail any step below in ways the
+  # checks do not foresee; R's own error or warning then becomes the refusal's reason.
+  malformed <- function(c) {
+    refuse(name, ": the tree is malformed (", conditionMessage(c), ")")
+  }
+  tryCatch(
+    withCallingHandlers(convert_fit(fit, name, feature_names, target_name),
+                        warning = malformed),
+    error = function(e) if (inherits(e, "treexport_refusal")) stop(e) else malformed(e))
+}
+
+convert_fit <- function(fit, name, feature_names, target_name) {
   at <- function(...) paste0(name, ": ", ...)
   if (!inherits(fit, "rpart")) {
     refuse(name, ": holds an object of class ", paste(class(fit), collapse = "/"),
@@ -46,17 +96,16 @@ model_parts <- function(fit, name = "fit", feature_names = NULL, target_name = N
               "\"; only \"class\" and \"anova\" trees can be converted"))
   }
   classification <- method == "class"
-  usesurrogate <- fit$control$usesurrogate
+  usesurrogate <- if (is.list(fit$control)) fit$control$usesurrogate
+  if (!is.numeric(usesurrogate) || length(usesurrogate) != 1) {
+    refuse(at("the tree has no control$usesurrogate"))
+  }
   if (!identical(as.integer(usesurrogate), 2L)) {
     refuse(at("the tree was fitted with usesurrogate = ", paste(usesurrogate, collapse = " "),
               ", which stops undecided records at inner nodes; the model file always sends ",
               "them on to the biggest child; refit with usesurrogate = 2"))
   }
-  frame <- fit$frame
-  if (!is.data.frame(frame) || nrow(frame) == 0 ||
-      !all(c("var", "n", "ncompete", "nsurrogate") %in% names(frame))) {
-    refuse(at("the tree has no frame"))
-  }
+  check_shape(fit, classification, name)
 
   vars <- variables_of(fit, name)
   if (!is.null(feature_names)) {
@@ -271,6 +320,8 @@ tree_texts <- function(fit, vars, classification, name) {
       refuse(where()(which(is.na(predicted) | predicted < 0 | predicted >= K)[1]),
              ": the predicted class is not one of the ", K, " classes")
     }
+    negative <- which(rowSums(counts < 0) > 0)
+    if (length(negative) > 0) refuse(where(": a class count is negative")(negative[1]))
     total <- rowSums(counts)
     count_texts <- matrix(json_number(counts, where(": class counts")), m)
     prob_texts <- matrix(json_number(probs, where(": probabilities")), m)

@@ -127,6 +127,10 @@ test_that("trees the model file cannot describe are refused, naming the argument
   broken$frame <- broken$frame[-2, ]
   expect_error(to_model(broken), "node 1: a child is missing from the frame", fixed = TRUE)
   broken <- rpart(Kyphosis ~ ., kyphosis)
+  broken$frame$ncompete[3] <- -1
+  expect_error(to_model(broken), "broken: frame$ncompete is not a count for every node",
+               fixed = TRUE, class = "treexport_refusal")
+  broken <- rpart(Kyphosis ~ ., kyphosis)
   broken$splits[1, "index"] <- Inf
   expect_error(to_model(broken), "node 1: split point is not a finite number", fixed = TRUE)
 })
