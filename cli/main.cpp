@@ -63,6 +63,7 @@ struct PmmlOptions {
   std::string applicationVersion = TREEXPORT_VERSION;
   std::string copyright;
   bool copyrightGiven = false;
+  bool portable = false;
 };
 
 std::string Pmml(const memtree::Model& model, const PmmlOptions& options) {
@@ -73,6 +74,7 @@ std::string Pmml(const memtree::Model& model, const PmmlOptions& options) {
   adapter.SetApplicationName(options.applicationName);
   adapter.SetApplicationVersion(options.applicationVersion);
   if (options.copyrightGiven) adapter.SetCopyRight(options.copyright);
+  adapter.SetPortableProfile(options.portable);
   std::ostringstream out;
   adapter.GeneratePMML(out, *model.tree, model.metadata.get(),
                        static_cast<tree::DataSample>(options.sample));
@@ -142,11 +144,15 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   CLI::Option* copyrightOption = pmml->add_option(
       "--copyright", pmmlOptions.copyright, "Header copyright (default: treexport's own notice)");
+  pmml->add_flag("--portable", pmmlOptions.portable,
+                 "write the portable profile: standard PMML 4.3 that any consumer scores like "
+                 "the tree (docs/pmml-profiles.md)");
   pmml->footer(
       "Examples:\n"
       "  treexport pmml examples/cart_classification.json\n"
       "  treexport pmml examples/regression.json -o regression.pmml\n"
       "  treexport pmml --sample 1 examples/cart_classification.json | xmllint --noout -\n"
+      "  treexport pmml --portable examples/chaid.json -o chaid.pmml\n"
       "  treexport pmml --from sklearn tree.pkl -o tree.pmml");
 
   std::string xmlOutput;

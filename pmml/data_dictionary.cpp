@@ -35,10 +35,11 @@ const char* DataType(const mdt::Variable& field) {
 }
 
 // A value as the document writes it; a Variant without a value gives the empty text.
-std::string VariantText(const mdt::Variant& value) {
+std::string VariantText(const mdt::Variant& value, bool shortest) {
   switch (value.GetType()) {
     case mdt::Variant::NUMBER:
-      return xmlu::FormatNumber(static_cast<double>(value));
+      return shortest ? xmlu::FormatShortest(static_cast<double>(value))
+                      : xmlu::FormatNumber(static_cast<double>(value));
     case mdt::Variant::NONE:
       return std::string();
     default:
@@ -69,7 +70,10 @@ void PMMLOutputAdapterImp::AddDataField(const mdt::Variable& field, int index,
                                         xmlu::XMLElement* dictionary) {
   std::unique_ptr<xmlu::XMLElement> dataField(xmlu::NewElement("DataField"));
   dataField->AddAttribute("name", field.GetName());
-  dataField->AddAttribute("displayName", field.GetLabel());
+  // The portable profile writes no empty label.
+  if (!portable_ || !field.GetLabel().empty()) {
+    dataField->AddAttribute("displayName", field.GetLabel());
+  }
   dataField->AddAttribute("optype", OpType(field.GetMeasurementLevel()));
   dataField->AddAttribute("isCyclic", 0.0);
   dataField->AddAttribute("dataType", DataType(field));
@@ -104,8 +108,8 @@ void PMMLOutputAdapterImp::AddInterval(const mdt::Interval& interval, xmlu::XMLE
   const mdt::EncodingItem& right = interval.GetRightEnd();
   std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("Interval"));
   element->AddAttribute("closure", kClosure[left.IsInclusive()][right.IsInclusive()]);
-  element->AddAttribute("leftMargin", VariantText(left.GetValue()));
-  element->AddAttribute("rightMargin", VariantText(right.GetValue()));
+  element->AddAttribute("leftMargin", VariantText(left.GetValue(), portable_));
+  element->AddAttribute("rightMargin", VariantText(right.GetValue(), portable_));
   parent->AddChild(element.release());
 }
 
@@ -116,13 +120,25 @@ void PMMLOutputAdapterImp::HandleCategories(int index, const mdt::Variable& fiel
   if (entry >= valueSets_.size()) return;
   const std::set<double>& codes = valueSets_[entry];
   const mdt::Encoder* encoder = field.GetEncoding();
-  if (codes.empty()) return;
+  if (codes.empty() && !portable_) return;
 
   auto addDecoded = [&](double code) {
     for (const mdt::Variant& value : encoder->Decode(code).GetAllValues()) {
       if (value.GetType() != mdt::Variant::NONE) AddValue(field, value, false, dataField);
     }
   };
+  if (portable_) {
+    // Every category the field has, whether or not a split names it: a value the dictionary
+    // leaves out is invalid, and a standard consumer would not score the record as the tree does.
+    for (double code : ValidCodes(index, field)) {
+      if (encoder != nullptr) {
+        addDecoded(code);
+      } else {
+        AddValue(field, mdt::Variant(code), false, dataField);
+      }
+    }
+    return;
+  }
   if (field.GetMeasurementLevel() == global::ORDINAL && encoder != nullptr) {
     // An ordinal field lists every category its encoder knows, in the encoder's order: the
     // order is the field's meaning, not only the codes the splits happen to name.
@@ -140,6 +156,19 @@ void PMMLOutputAdapterImp::HandleCategories(int index, const mdt::Variable& fiel
   }
 }
 
+std::vector<double> PMMLOutputAdapterImp::ValidCodes(int index, const mdt::Variable& field) const {
+  if (const auto* map = dynamic_cast<const mdt::MapEncoder*>(field.GetEncoding())) {
+    const std::vector<int> codes = map->EncodedValues();
+    return std::vector<double>(codes.begin(), codes.end());
+  }
+  // Without a code table the field's values are its codes, and those the splits use are all the
+  // document knows of.
+  if (index < -1 || valueSets_.empty()) return {};
+  const std::size_t entry = index >= 0 ? static_cast<std::size_t>(index) : valueSets_.size() - 1;
+  if (entry >= valueSets_.size()) return {};
+  return std::vector<double>(valueSets_[entry].begin(), valueSets_[entry].end());
+}
+
 void PMMLOutputAdapterImp::HandleMissingValues(const mdt::MissingValues& missing,
                                                const mdt::Variable& field,
                                                xmlu::XMLElement* dataField) {
@@ -151,7 +180,7 @@ void PMMLOutputAdapterImp::HandleMissingValues(const mdt::MissingValues& missing
 void PMMLOutputAdapterImp::AddValue(const mdt::Variable& field, const mdt::Variant& value,
                                     bool missing, xmlu::XMLElement* parent) {
   std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("Value"));
-  element->AddAttribute("value", VariantText(value));
+  element->AddAttribute("value", VariantText(value, portable_));
   const std::string label = field.GetValueLabel(value);
   if (!label.empty()) element->AddAttribute("displayValue", label);
   element->AddAttribute("property", missing ? "missing" : "valid");

@@ -58,9 +58,12 @@ void PMMLOutputAdapterImp::AddNodeExtension(const tree::Node& node, xmlu::XMLEle
 void PMMLOutputAdapterImp::AddXRegInfo(const tree::RegInfo& info, xmlu::XMLElement* xNode) {
   const double deviation = info.GetStdDeviation();
   std::unique_ptr<xmlu::XMLElement> regInfo(xmlu::NewElement("X-RegInfo"));
-  regInfo->AddAttribute("mean", info.GetMean());
-  regInfo->AddAttribute("stdDev",
-                        deviation == -DBL_MAX ? std::string("0") : xmlu::FormatNumber(deviation));
+  regInfo->AddAttribute("mean", Number(info.GetMean()));
+  if (deviation != -DBL_MAX) {
+    regInfo->AddAttribute("stdDev", Number(deviation));
+  } else if (!portable_) {
+    regInfo->AddAttribute("stdDev", "0");  // the portable profile leaves an unknown one out
+  }
   xNode->AddChild(regInfo.release());
 }
 
@@ -73,7 +76,7 @@ void PMMLOutputAdapterImp::AddXNodeStats(tree::SplitRule& rule, xmlu::XMLElement
       const double value = rule.GetStatistic(column.entry);
       stats->AddAttribute(column.name, column.infinityAsInf && value == HUGE_VAL
                                            ? std::string("inf")
-                                           : xmlu::FormatNumber(value));
+                                           : Number(value));
     }
   }
   xNode->AddChild(stats.release());
@@ -122,7 +125,7 @@ void PMMLOutputAdapterImp::AddPredictorImportance(std::map<unsigned int, double>
   const mdt::Variable& predictor = *(*metadata_->GetPredictors())[entry->first];
   std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("X-PredictorImportance"));
   element->AddAttribute("predictorName", predictor.GetName());
-  element->AddAttribute("importance", entry->second);
+  element->AddAttribute("importance", Number(entry->second));
   list->AddChild(element.release());
 }
 
@@ -163,7 +166,7 @@ void PMMLOutputAdapterImp::AddXPriorValue(tree::PriorsImp* priors, int code,
                                           xmlu::XMLElement* xPriors) {
   std::unique_ptr<xmlu::XMLElement> value(xmlu::NewElement("X-Prior-Value"));
   value->AddAttribute("targetCategory", DecodeFirstValue(*metadata_->GetTarget(), code));
-  value->AddAttribute("value", priors->GetPrior(code));
+  value->AddAttribute("value", Number(priors->GetPrior(code)));
   xPriors->AddChild(value.release());
 }
 

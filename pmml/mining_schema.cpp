@@ -1,5 +1,6 @@
 // MiningSchema and ModelStats: the fields the splits use, in order of first use, then the target.
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "model/prefix_node_iterator.h"
@@ -40,6 +41,9 @@ void PMMLOutputAdapterImp::AddMiningField(const mdt::Variable& field, bool predi
   std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("MiningField"));
   element->AddAttribute("name", field.GetName());
   element->AddAttribute("usageType", predicted ? "predicted" : "active");
+  // A value the dictionary does not list is scored as missing, as the tree scores a value that
+  // no split names, instead of rejecting the whole record.
+  if (portable_ && !predicted) element->AddAttribute("invalidValueTreatment", "asMissing");
   miningSchema->AddChild(element.release());
 }
 
@@ -63,7 +67,16 @@ void PMMLOutputAdapterImp::AddUnivariateStats(const mdt::Variable& field, int in
   std::unique_ptr<xmlu::XMLElement> stats(xmlu::NewElement("UnivariateStats"));
   stats->AddAttribute("field", field.GetName());
   AddCounts(field, index, stats.get(), sample);
-  if (field.GetMeasurementLevel() == global::CONTINUOUS) AddNumericInfo(field, index, stats.get());
+  if (field.GetMeasurementLevel() == global::CONTINUOUS) {
+    if (!portable_) {
+      AddNumericInfo(field, index, stats.get());
+    } else {
+      // Only a range the host knows: it leaves NaN alone when it has none.
+      double minimum = std::nan(""), maximum = std::nan("");
+      model_->GetRoot()->GetPredictorRange(index, minimum, maximum);
+      if (!std::isnan(minimum) && !std::isnan(maximum)) AddNumericInfo(field, index, stats.get());
+    }
+  }
   modelStats->AddChild(stats.release());
 }
 
@@ -71,9 +84,12 @@ void PMMLOutputAdapterImp::AddCounts(const mdt::Variable&, int, xmlu::XMLElement
                                      tree::DataSample) {
   // Always the root's training count: every Counts of a document carries the same total.
   std::unique_ptr<xmlu::XMLElement> counts(xmlu::NewElement("Counts"));
-  counts->AddAttribute("totalFreq", model_->GetRoot()->GetTotalCount(tree::DataSample(0)));
-  counts->AddAttribute("missingFreq", 0.0);
-  counts->AddAttribute("invalidFreq", 0.0);
+  counts->AddAttribute("totalFreq", Number(model_->GetRoot()->GetTotalCount(tree::DataSample(0))));
+  // The host counts neither missing nor invalid values; the portable profile does not pretend.
+  if (!portable_) {
+    counts->AddAttribute("missingFreq", 0.0);
+    counts->AddAttribute("invalidFreq", 0.0);
+  }
   univariateStats->AddChild(counts.release());
 }
 
@@ -83,8 +99,8 @@ void PMMLOutputAdapterImp::AddNumericInfo(const mdt::Variable&, int index,
   double maximum = 1.0;
   model_->GetRoot()->GetPredictorRange(index, minimum, maximum);
   std::unique_ptr<xmlu::XMLElement> info(xmlu::NewElement("NumericInfo"));
-  info->AddAttribute("minimum", minimum);
-  info->AddAttribute("maximum", maximum);
+  info->AddAttribute("minimum", Number(minimum));
+  info->AddAttribute("maximum", Number(maximum));
   univariateStats->AddChild(info.release());
 }
 

@@ -5,6 +5,7 @@
 #include <ostream>
 
 #include "pmml/pmml_texts.h"
+#include "xmlu/number_text.h"
 #include "xmlu/xml_item.h"
 
 namespace TreeOut {
@@ -14,6 +15,7 @@ PMMLOutputAdapterImp::PMMLOutputAdapterImp()
       metadata_(nullptr),
       transcoder_(nullptr),
       copyRightSet_(false),
+      portable_(false),
       writer_(nullptr) {}
 
 PMMLOutputAdapterImp::PMMLOutputAdapterImp(const PMMLOutputAdapterImp& other)
@@ -27,6 +29,7 @@ PMMLOutputAdapterImp::PMMLOutputAdapterImp(const PMMLOutputAdapterImp& other)
       applicationName_(other.applicationName_),
       copyRight_(other.copyRight_),
       copyRightSet_(other.copyRightSet_),
+      portable_(other.portable_),
       writer_(nullptr) {}
 
 PMMLOutputAdapterImp& PMMLOutputAdapterImp::operator=(const PMMLOutputAdapterImp& other) {
@@ -42,6 +45,7 @@ PMMLOutputAdapterImp& PMMLOutputAdapterImp::operator=(const PMMLOutputAdapterImp
   applicationName_ = other.applicationName_;
   copyRight_ = other.copyRight_;
   copyRightSet_ = other.copyRightSet_;
+  portable_ = other.portable_;
   return *this;
 }
 
@@ -60,6 +64,12 @@ void PMMLOutputAdapterImp::GeneratePMML(std::ostream& out, const tree::TreeAlgor
   decoded_.clear();
 
   std::string text;
+  if (portable_) {
+    // The declaration names the encoding only when the bytes are ours; a transcoder's are the
+    // host's to declare. The line feed that ends it starts the serialised root.
+    text = transcoder_ != nullptr ? "<?xml version=\"1.0\"?>"
+                                  : "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+  }
   xmlu::XMLOutput output;
   output.stream = &out;
   xmlu::XMLTextWriter writer(text, output.state);
@@ -76,6 +86,7 @@ void PMMLOutputAdapterImp::GeneratePMML(std::ostream& out, const tree::TreeAlgor
   writer.Close();
   root.reset();
   decoded_.clear();
+  if (portable_) text += '\n';
   if (transcoder_ != nullptr) {
     std::string bytes;
     transcoder_->Transcode(text, bytes);
@@ -96,14 +107,19 @@ void PMMLOutputAdapterImp::AddHeader(xmlu::XMLElement* root) {
   std::unique_ptr<xmlu::XMLElement> header(xmlu::NewElement("Header"));
   header->AddAttribute("copyright", copyRightSet_ ? copyRight_ : pmml_text::kCopyright);
   AddApplication(header.get());
-  header->AddChild(xmlu::NewElement("Timestamp"));
+  // The portable profile leaves out what it does not know: no export time, so that exporting
+  // one tree twice gives the same bytes.
+  if (!portable_) header->AddChild(xmlu::NewElement("Timestamp"));
   root->AddChild(header.release());
 }
 
 void PMMLOutputAdapterImp::AddApplication(xmlu::XMLElement* header) {
   std::unique_ptr<xmlu::XMLElement> application(xmlu::NewElement("Application"));
   application->AddAttribute("name", GetApplicationName());
-  application->AddAttribute("version", GetApplicationVersion());
+  // The portable profile writes no version it was not given.
+  if (!portable_ || !applicationVersion_.empty()) {
+    application->AddAttribute("version", GetApplicationVersion());
+  }
   header->AddChild(application.release());
 }
 
@@ -127,6 +143,13 @@ void PMMLOutputAdapterImp::SetApplicationVersion(const std::string& version) {
 void PMMLOutputAdapterImp::SetCopyRight(const std::string& copyRight) {
   copyRight_ = copyRight;
   copyRightSet_ = true;
+}
+
+void PMMLOutputAdapterImp::SetPortableProfile(bool portable) { portable_ = portable; }
+bool PMMLOutputAdapterImp::GetPortableProfile() const { return portable_; }
+
+std::string PMMLOutputAdapterImp::Number(double value) const {
+  return portable_ ? xmlu::FormatShortest(value) : xmlu::FormatNumber(value);
 }
 
 PMMLOutputAdapter::PMMLOutputAdapter() : imp_(std::make_unique<PMMLOutputAdapterImp>()) {}
@@ -164,5 +187,8 @@ void PMMLOutputAdapter::SetApplicationVersion(const std::string& version) {
 void PMMLOutputAdapter::SetCopyRight(const std::string& copyRight) {
   imp_->SetCopyRight(copyRight);
 }
+
+void PMMLOutputAdapter::SetPortableProfile(bool portable) { imp_->SetPortableProfile(portable); }
+bool PMMLOutputAdapter::GetPortableProfile() const { return imp_->GetPortableProfile(); }
 
 }  // namespace TreeOut

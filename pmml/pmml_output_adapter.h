@@ -51,6 +51,11 @@ class ARBTREXM_API PMMLOutputAdapterImp {
   void SetApplicationVersion(const std::string& version);
   /// From now on the header carries this text instead of the built-in notice.
   void SetCopyRight(const std::string& copyRight);
+  /// Selects the portable profile (off by default): a document that any consumer of standard
+  /// PMML 4.3 scores exactly like the tree (docs/pmml-profiles.md). Off, the bytes are those of
+  /// the format's own profile.
+  void SetPortableProfile(bool portable);
+  bool GetPortableProfile() const;
 
  private:
   // Document driver and header.
@@ -109,6 +114,25 @@ class ARBTREXM_API PMMLOutputAdapterImp {
   void AddTrue(xmlu::XMLElement* parent);
   void AddFalse(xmlu::XMLElement* parent);
 
+  // Portable profile: the Output element and the predicates that make routing exact.
+  void AddOutput(xmlu::XMLElement* treeModel);
+  void AddOutputField(const std::string& name, const char* optype, const char* dataType,
+                      const char* feature, const std::string* value, xmlu::XMLElement* output);
+  // The predicate of child childIndex made of the rules from `first` on, ending in True for
+  // the biggest child and False otherwise; see portable_predicates.cpp.
+  std::unique_ptr<xmlu::XMLElement> PortableRules(const std::vector<tree::SplitRule*>& rules,
+                                                  std::size_t first, int childIndex,
+                                                  bool isBiggestChild);
+  // The texts a category code stands for: every value of it, or its number without encoder.
+  std::vector<std::string> CodeTexts(const mdt::Variable& variable, int code);
+  // The category codes a nominal or ordinal predictor's DataDictionary lists as valid.
+  std::vector<double> ValidCodes(int index, const mdt::Variable& field) const;
+  // A Node's recordCount: the host's count, or in the portable profile of a classification
+  // node the sum of its class counts.
+  double RecordCount(const tree::Node& node, tree::DataSample sample) const;
+  // Text of a real number: FormatNumber, or the shortest round-trip text when portable.
+  std::string Number(double value) const;
+
   // Node-level extensions.
   void AddNodeExtension(const tree::Node& node, xmlu::XMLElement* nodeElement,
                         tree::DataSample sample);
@@ -141,6 +165,7 @@ class ARBTREXM_API PMMLOutputAdapterImp {
   std::string applicationName_;
   std::string copyRight_;
   bool copyRightSet_;
+  bool portable_;
   // Set while GeneratePMML runs: the TreeModel and its nodes are written as they are built, so a
   // tree of millions of nodes is never held as items all at once. Null when element writers
   // build a tree to be written later.
@@ -170,6 +195,9 @@ class ARBTREXM_API PMMLOutputAdapter {
   void SetApplicationName(const std::string& name);
   void SetApplicationVersion(const std::string& version);
   void SetCopyRight(const std::string& copyRight);
+  /// See PMMLOutputAdapterImp::SetPortableProfile.
+  void SetPortableProfile(bool portable);
+  bool GetPortableProfile() const;
 
  private:
   std::unique_ptr<PMMLOutputAdapterImp> imp_;

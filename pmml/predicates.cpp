@@ -11,6 +11,12 @@ void PMMLOutputAdapterImp::AddCompoundPredicate(tree::SplitRule& parentSplit, in
                                                 std::vector<tree::SplitRule*> parentSurrogates,
                                                 bool isBiggestChild,
                                                 xmlu::XMLElement* nodeElement) {
+  if (portable_) {
+    std::vector<tree::SplitRule*> rules{&parentSplit};
+    rules.insert(rules.end(), parentSurrogates.begin(), parentSurrogates.end());
+    nodeElement->AddChild(PortableRules(rules, 0, childIndex, isBiggestChild).release());
+    return;
+  }
   const std::vector<const mdt::Variable*>& predictors = *metadata_->GetPredictors();
   std::unique_ptr<xmlu::XMLElement> list(xmlu::NewElement("CompoundPredicate"));
   auto addRule = [&](tree::SplitRule& rule) {

@@ -40,9 +40,19 @@ struct OpenNode {
 
 void PMMLOutputAdapterImp::AddTreeModel(xmlu::XMLElement* pmml, tree::DataSample sample) {
   std::unique_ptr<xmlu::XMLElement> treeModel(xmlu::NewElement("TreeModel"));
-  treeModel->AddAttribute("algorithmName", GetAlgorithmName());
+  if (!portable_ || !algorithmName_.empty()) {
+    treeModel->AddAttribute("algorithmName", GetAlgorithmName());
+  }
   treeModel->AddAttribute("functionName",
                           model_->IsClassification() ? "classification" : "regression");
+  if (portable_) {
+    // Every node predicate of the document is decided (each ends in True or False), so the
+    // missing-value strategy never applies; naming one that needs three-valued predicates keeps
+    // a consumer from reading "none" as "a comparison with a missing value is false", which
+    // would defeat the surrogates. A record that no child takes stops where the tree stops it.
+    treeModel->AddAttribute("missingValueStrategy", "lastPrediction");
+    treeModel->AddAttribute("noTrueChildStrategy", "returnLastPrediction");
+  }
 
   tree::DataSample riskSample;
   {
@@ -57,13 +67,17 @@ void PMMLOutputAdapterImp::AddTreeModel(xmlu::XMLElement* pmml, tree::DataSample
   const double risk = body != nullptr ? body->GetRisk() : -DBL_MAX;
   const double riskError = body != nullptr ? body->GetRiskStdError() : -DBL_MAX;
 
-  std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
-  extension->AddAttribute("extender", pmml_text::kVendorDomain);
-  extension->AddChild(ValueElement("X-risk", xmlu::FormatNumber(risk)));
-  extension->AddChild(ValueElement("X-seOfRisk", xmlu::FormatNumber(riskError)));
-  treeModel->AddChild(extension.release());
+  // The portable profile writes no risk the host does not have.
+  if (!portable_ || body != nullptr) {
+    std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
+    extension->AddAttribute("extender", pmml_text::kVendorDomain);
+    extension->AddChild(ValueElement("X-risk", Number(risk)));
+    extension->AddChild(ValueElement("X-seOfRisk", Number(riskError)));
+    treeModel->AddChild(extension.release());
+  }
 
   AddMiningSchema(treeModel.get());
+  if (portable_) AddOutput(treeModel.get());
   AddModelStats(treeModel.get(), sample);
   xmlu::OpenIfWriting(writer_, *treeModel);
   AddNode(model_->GetRoot(), treeModel.get(), sample);
@@ -122,9 +136,9 @@ void PMMLOutputAdapterImp::AddSubtree(const tree::Node* first, tree::SplitRule* 
       element->AddAttribute(
           "score", DecodeFirstValue(target, node->GetClsInfo(sample)->GetPredictedCategory()));
     } else {
-      element->AddAttribute("score", node->GetRegInfo(sample)->GetPrediction());
+      element->AddAttribute("score", Number(node->GetRegInfo(sample)->GetPrediction()));
     }
-    element->AddAttribute("recordCount", node->GetCount(sample));
+    element->AddAttribute("recordCount", Number(RecordCount(*node, sample)));
     element->AddAttribute("id", static_cast<double>(static_cast<uint32_t>(node->GetId())));
     if (entry.children > 0) {
       entry.split.reset(node->GetSplit(0));
@@ -161,6 +175,17 @@ void PMMLOutputAdapterImp::AddSubtree(const tree::Node* first, tree::SplitRule* 
   }
 }
 
+double PMMLOutputAdapterImp::RecordCount(const tree::Node& node, tree::DataSample sample) const {
+  const tree::ClsInfo* cls = portable_ ? node.GetClsInfo(sample) : nullptr;
+  if (cls == nullptr) return node.GetCount(sample);
+  // Portable: the sum of the class counts, so that each class's count over the node's is its
+  // share. Where the tree was grown with weights the class counts are weighted, and the number
+  // of rows is then not what the document's counts add up to.
+  double sum = 0.0;
+  for (int i = 0; i < cls->GetNumberOfCategories(); ++i) sum += cls->GetCategoryCount(i);
+  return sum;
+}
+
 void PMMLOutputAdapterImp::AddScoreDistribution(const mdt::Variable& target, const tree::Node& node,
                                                 xmlu::XMLElement* nodeElement,
                                                 tree::DataSample sample) {
@@ -178,13 +203,16 @@ void PMMLOutputAdapterImp::AddClsDistribution(const mdt::Variable& target,
     const double count = info.GetCategoryCount(i);
     const double probability = info.GetCategoryProbability(i);
     std::unique_ptr<xmlu::XMLElement> score(xmlu::NewElement("ScoreDistribution"));
-    score->AddAttribute("recordCount", count);
+    score->AddAttribute("recordCount", Number(count));
     score->AddAttribute("value", DecodeFirstValue(target, i));
+    // The standard attribute, for consumers that read no extension: without it they would
+    // take count ratios, which priors, weights and losses make wrong.
+    if (portable_ && probability >= 0) score->AddAttribute("probability", Number(probability));
     if (probability >= 0) {  // false for a negative "none" and for NaN
       std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
       extension->AddAttribute("extender", pmml_text::kVendorDomain);
       extension->AddAttribute("name", "probability");
-      extension->AddAttribute("value", probability);
+      extension->AddAttribute("value", Number(probability));
       score->AddChild(extension.release());
     }
     nodeElement->AddChild(score.release());
@@ -197,7 +225,7 @@ void PMMLOutputAdapterImp::AddRegDistribution(const mdt::Variable&, const tree::
   for (int i = 0; i < entries; ++i) {
     std::unique_ptr<xmlu::XMLElement> score(xmlu::NewElement("ScoreDistribution"));
     score->AddAttribute("value", static_cast<double>(i));
-    score->AddAttribute("recordCount", info.GetDistributionCount(i));
+    score->AddAttribute("recordCount", Number(info.GetDistributionCount(i)));
     nodeElement->AddChild(score.release());
   }
 }
@@ -205,7 +233,7 @@ void PMMLOutputAdapterImp::AddRegDistribution(const mdt::Variable&, const tree::
 std::string PMMLOutputAdapterImp::DecodeFirstValue(const mdt::Variable& variable, double value,
                                                    const char*) {
   const mdt::Encoder* encoder = variable.GetEncoding();
-  if (encoder == nullptr) return xmlu::FormatNumber(value);
+  if (encoder == nullptr) return Number(value);
   // Encoded values are few (categories) and decoded again at every node; NaN never finds
   // itself in the map, so it is not kept.
   const auto key = std::make_pair(&variable, value);
@@ -226,16 +254,16 @@ std::string PMMLOutputAdapterImp::DecodeEncoded(const mdt::Encoder& encoder, dou
   const std::type_info& kind = typeid(set);
   if (kind == typeid(mdt::Interval)) {
     if (items.size() < 2) return std::string();
-    return xmlu::FormatNumber(static_cast<double>(items[1].GetValue()));
+    return Number(static_cast<double>(items[1].GetValue()));
   }
   if (items.empty()) return std::string();
   if (kind == typeid(mdt::CutPoints)) {
-    return xmlu::FormatNumber(static_cast<double>(items[0].GetValue()));
+    return Number(static_cast<double>(items[0].GetValue()));
   }
   if (kind == typeid(mdt::DiscreteValues)) {
     const mdt::Variant& first = items[0].GetValue();
     if (first.GetType() == mdt::Variant::TEXT) return static_cast<const char*>(first);
-    return xmlu::FormatNumber(static_cast<double>(first));
+    return Number(static_cast<double>(first));
   }
   return std::string();
 }

@@ -29,6 +29,16 @@ std::string FormatNumber(double value) {
   return std::string(buffer, r.ptr);
 }
 
+std::string FormatShortest(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  // The shortest round-trip text of a double needs at most 24 characters
+  // ("-2.2250738585072014e-308").
+  char buffer[32];
+  const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, r.ptr);
+}
+
 std::string FormatInCLocale(const char* format, double value) {
   char buffer[64];
   const locale_t c_locale = CLocale();

@@ -12,6 +12,11 @@ namespace xmlu {
 /// Never touches the process locale, so it is safe on any number of threads.
 ARBTREXM_API std::string FormatNumber(double value);
 
+/// The shortest text that reads back to the same double (std::to_chars without a precision),
+/// "." as the decimal point, and "INF", "-INF", "NaN" as FormatNumber writes them. Used where a
+/// document promises that every number round-trips.
+ARBTREXM_API std::string FormatShortest(double value);
+
 /// snprintf of one double with format, under the "C" locale for the calling thread only. The
 /// text is cut at 63 bytes.
 ARBTREXM_API std::string FormatInCLocale(const char* format, double value);

@@ -38,20 +38,6 @@ class CodeSet final : public tree::NValueSet {
   std::vector<int> codes_;
 };
 
-tree::OValueSetImp ToImp(const Bounds& bounds) {
-  tree::OValueSetImp imp;
-  if (bounds.low) {
-    imp.low = *bounds.low;
-    imp.lowFlags = tree::OValueSetImp::kPresent | (bounds.lowOpen ? tree::OValueSetImp::kOpen : 0);
-  }
-  if (bounds.high) {
-    imp.high = *bounds.high;
-    imp.highFlags =
-        tree::OValueSetImp::kPresent | (bounds.highOpen ? tree::OValueSetImp::kOpen : 0);
-  }
-  return imp;
-}
-
 tree::ValueSet* NewValueSet(const ChildValues& values) {
   switch (values.kind) {
     case ChildValues::Kind::kInterval: {
@@ -76,8 +62,14 @@ tree::ValueSet* NewValueSet(const ChildValues& values) {
 
 bool ValuesContain(const ChildValues& values, double value) {
   switch (values.kind) {
-    case ChildValues::Kind::kInterval:
-      return ToImp(values.bounds).Contains(value);
+    case ChildValues::Kind::kInterval: {
+      // Exact comparisons, as the model file states its bounds and as a PMML consumer compares
+      // them: a value one step beyond a bound lies beyond it.
+      const Bounds& b = values.bounds;
+      if (b.low && (b.lowOpen ? !(value > *b.low) : !(value >= *b.low))) return false;
+      if (b.high && (b.highOpen ? !(value < *b.high) : !(value <= *b.high))) return false;
+      return true;
+    }
     case ChildValues::Kind::kCodes:
       return std::any_of(values.codes.begin(), values.codes.end(),
                          [value](int code) { return static_cast<double>(code) == value; });
@@ -365,6 +357,7 @@ int MemTree::Route(const std::vector<std::optional<double>>& record) const {
     for (std::size_t s = 0; !chosen && s < node->surrogates_.size(); ++s) {
       decide(node->surrogates_[s]);
     }
+    if (!chosen && node->biggestChild_ < 0) break;  // no biggest child: the record stops here
     std::size_t child = chosen.value_or(static_cast<std::size_t>(node->biggestChild_));
     if (child >= node->children_.size()) child = 0;
     node = &nodes_[static_cast<std::size_t>(node->children_[child])];

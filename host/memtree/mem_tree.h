@@ -56,6 +56,7 @@ class MemNode final : public tree::Node {
   /// Null for an index outside 0 to GetNumberOfChildren()-1.
   const tree::Node* GetChild(int i) const override;
   int GetNumberOfSplits() const override;
+  /// -1 when the node has no biggest child: a record that no rule decides stops here.
   int GetBiggestChild() const override;
   /// A new copy of the primary rule (only i = 0 exists); null otherwise.
   tree::SplitRule* GetSplit(int i) const override;
@@ -98,6 +99,7 @@ class MemNode final : public tree::Node {
   std::ptrdiff_t parent_ = -1;
   std::vector<std::ptrdiff_t> children_;
   int biggestChild_ = 0;
+  bool noBiggestChild_ = false;  // set by TreeBuilder::SetNoBiggestChild
   unsigned id_ = 0;
   std::vector<std::optional<Sample>> samples_;  // by sample number; all set once built
   std::optional<RuleSpec> split_;
@@ -124,7 +126,8 @@ class MemTree final : public tree::TreeAlgorithmBase {
   const ArbTree::ArbVersion& GetVersion() const override;
 
   /// The id of the leaf that a record of predictor codes reaches (nullopt or NaN = missing).
-  /// At each node the primary rule decides, then each surrogate in order, then the biggest child;
+  /// At each node the primary rule decides, then each surrogate in order, then the biggest child
+  /// (a node without one is where the record stops);
   /// a rule decides a missing value only when it has a missing-value child, and a present value
   /// only when one child's set holds it. A record shorter than the predictor list counts the
   /// absent predictors as missing.

@@ -578,7 +578,8 @@ void Loader::LoadNodes(const Obj& top, TreeBuilder& builder) {
   byId.reserve(nodes.size());
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     const std::string path = Item("nodes", i);
-    Obj o(*this, nodes[i], path, {"id", "children", "samples", "split", "surrogates", "ranges"});
+    Obj o(*this, nodes[i], path,
+          {"id", "children", "samples", "split", "surrogates", "biggestChild", "ranges"});
     entries[i].id = static_cast<unsigned>(Integer(o.Need("id"), o.Path("id"), 0, UINT32_MAX));
     auto inserted = byId.emplace(entries[i].id, i);
     if (!inserted.second) {
@@ -589,7 +590,7 @@ void Loader::LoadNodes(const Obj& top, TreeBuilder& builder) {
   }
   for (std::size_t i = 0; i < nodes.size(); ++i) {
     Obj o(*this, nodes[i], Item("nodes", i),
-          {"id", "children", "samples", "split", "surrogates", "ranges"});
+          {"id", "children", "samples", "split", "surrogates", "biggestChild", "ranges"});
     const JsonValue* m = o.Get("children");
     if (m == nullptr) continue;
     const std::string childrenPath = o.Path("children");
@@ -651,7 +652,8 @@ void Loader::LoadNodes(const Obj& top, TreeBuilder& builder) {
     const auto [i, parent] = pending.back();
     pending.pop_back();
     const std::string path = Item("nodes", i);
-    Obj o(*this, nodes[i], path, {"id", "children", "samples", "split", "surrogates", "ranges"});
+    Obj o(*this, nodes[i], path,
+          {"id", "children", "samples", "split", "surrogates", "biggestChild", "ranges"});
     TreeBuilder::Handle handle;
     const unsigned id = entries[i].id;
     if (i == 0) {
@@ -692,6 +694,15 @@ void Loader::LoadNodes(const Obj& top, TreeBuilder& builder) {
                 [&] { builder.AddSurrogate(handle, std::move(surrogate)); });
         }
       }
+    }
+    if (const JsonValue* m = o.Get("biggestChild")) {
+      // Only null can be said: the node has no biggest child. Absent means the usual rule.
+      if (m->type != JType::kNull) {
+        Fail(*m, o.Path("biggestChild"), "expected null (no biggest child), found " + Found(*m));
+      }
+      if (children == 0)
+        Fail(*m, o.Path("biggestChild"), "only a node with children can lack a biggest child");
+      builder.SetNoBiggestChild(handle);
     }
     if (const JsonValue* m = o.Get("ranges")) {
       const std::string listPath = o.Path("ranges");
@@ -1242,6 +1253,10 @@ void Saver::Node(const MemNode& node) {
     w_.BeginArray();
     for (const RuleSpec& rule : node.GetSurrogateSpecs()) Rule(rule);
     w_.EndArray();
+  }
+  if (node.GetNumberOfChildren() > 0 && node.GetBiggestChild() < 0) {
+    w_.Key("biggestChild");
+    w_.Null();
   }
   if (!node.GetPredictorRanges().empty()) {
     w_.Key("ranges");

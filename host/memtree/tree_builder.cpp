@@ -309,6 +309,10 @@ void TreeBuilder::SetPredictorRange(Handle handle, PredictorRange range) {
   node.ranges_.push_back(range);
 }
 
+void TreeBuilder::SetNoBiggestChild(Handle node) {
+  NodeAt(node, "SetNoBiggestChild").noBiggestChild_ = true;
+}
+
 std::unique_ptr<MemTree> TreeBuilder::Build() {
   if (!tree_) throw ModelError("Build: the tree was already built");
   if (tree_->nodes_.empty()) throw ModelError("tree: no root node");
@@ -323,6 +327,7 @@ std::unique_ptr<MemTree> TreeBuilder::Build() {
     const std::size_t children = node.children_.size();
     if (children == 0) {
       if (node.split_ || !node.surrogates_.empty()) Fail(node, "a leaf has no split rules");
+      if (node.noBiggestChild_) Fail(node, "a leaf has no children to have a biggest one");
       continue;
     }
     if (!node.split_) Fail(node, "a node with children needs a split");
@@ -336,6 +341,10 @@ std::unique_ptr<MemTree> TreeBuilder::Build() {
     sized(*node.split_, "split");
     for (std::size_t s = 0; s < node.surrogates_.size(); ++s) {
       sized(node.surrogates_[s], "surrogate " + std::to_string(s));
+    }
+    if (node.noBiggestChild_) {
+      node.biggestChild_ = -1;
+      continue;
     }
     // The biggest child is the first with the most training cases.
     double most = -1.0;

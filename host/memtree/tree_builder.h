@@ -54,6 +54,9 @@ class TreeBuilder {
   void SetSplit(Handle node, RuleSpec rule);
   void AddSurrogate(Handle node, RuleSpec rule);
   void SetPredictorRange(Handle node, PredictorRange range);
+  /// The node has no biggest child (its children tie): a record that no rule decides stops at
+  /// it. Build refuses it on a leaf.
+  void SetNoBiggestChild(Handle node);
 
   /// Checks the whole tree and hands it over; the builder is empty afterwards.
   std::unique_ptr<MemTree> Build();

@@ -115,6 +115,12 @@ TEST(CliOutput, AFileIsReplacedWholeOrNotAtAll) {
   EXPECT_EQ(
       xml.out.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<!DOCTYPE Tree>\n\n<Tree", 0),
       0u);
+
+  // --portable selects the portable profile; without it the format's own.
+  const CommandResult portable = RunCommand(kExe, {"pmml", "--portable", kExamples + "chaid.json"});
+  EXPECT_EQ(portable.status, 0) << portable.err;
+  EXPECT_EQ(portable.out.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PMML", 0), 0u);
+  EXPECT_NE(portable.out.find("noTrueChildStrategy=\"returnLastPrediction\""), std::string::npos);
 }
 
 // --from runs the converter named after the kind from TREEXPORT_TOOLS_DIR and reads the model

@@ -62,6 +62,15 @@ w_iris <- rep(c(1, 2, 3), length.out = nrow(iris))
 kyph <- kyphosis
 kyph$Start <- ifelse(kyph$Start > 12, "low", ifelse(kyph$Start > 5, "middle", "top"))
 kyph$Old <- kyph$Age > 100
+# Priors: esoph as one row per group and status, weighted by how many people it stands for.
+eso <- rbind(data.frame(esoph[1:3], status = "present", people = esoph$ncases),
+             data.frame(esoph[1:3], status = "absent", people = esoph$ncontrols))
+eso$status <- factor(eso$status)
+# Levels without rows: Country gets one that no car has, and many of its levels reach only
+# some nodes; rows with the empty level are scored too.
+cu <- cu.summary
+levels(cu$Country) <- c(levels(cu$Country), "Atlantis")
+cu_rows <- rbind(cu, transform(cu[1:20, ], Country = factor("Atlantis", levels(cu$Country))))
 cases <- rbind(
   run_case("kyphosis", rpart(Kyphosis ~ Age + Number + Start, kyphosis), kyphosis),
   run_case("kyphosis_prior_weights",
@@ -81,7 +90,19 @@ cases <- rbind(
                  parms = list(split = "information"), control = rpart.control(minsplit = 8)),
            car),
   run_case("airquality_ozone", rpart(Ozone ~ ., airquality, control = rpart.control(cp = 0.005)),
-           airquality))
+           airquality),
+  run_case("esoph_priors", rpart(status ~ agegp + alcgp + tobgp, eso, weights = people,
+                                 subset = people > 0, parms = list(prior = c(0.5, 0.5)),
+                                 control = rpart.control(cp = 0.001, minsplit = 4)), eso),
+  run_case("cu_summary_absent_levels",
+           rpart(Reliability ~ Price + Country + Mileage + Type, cu,
+                 control = rpart.control(cp = 0.001, minsplit = 5)), cu_rows),
+  # Balanced designs: children that hold equally many rows.
+  run_case("warpbreaks_ties", rpart(breaks ~ wool + tension, warpbreaks,
+                                    control = rpart.control(cp = 0.001, minsplit = 4)),
+           warpbreaks),
+  run_case("solder_ties", rpart(skips ~ Opening + Solder + Mask + PadType + Panel, solder,
+                                control = rpart.control(cp = 0.002)), solder))
 colnames(cases) <- c("name", "function", "model")
 write.csv(cases, file.path(dir, "cases.csv"), row.names = FALSE)
 

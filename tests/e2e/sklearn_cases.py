@@ -1,7 +1,8 @@
 """Fits the scikit-learn trees of the end-to-end tests and writes what they predict.
 
 Usage: sklearn_cases.py DIR. For each case writes DIR/NAME.pickle or DIR/NAME.joblib (the fitted
-estimator) and DIR/NAME.csv: one row per dataset row with the features (x0, x1, ... as the
+estimator) and DIR/NAME.csv: one row per dataset row (for the threshold cases, three rows per
+threshold: on it and one double step either side) with the features (x0, x1, ... as the
 converter names them), the leaf apply() reaches, the predicted label or value and, for
 classifiers, predict_proba per class. DIR/cases.csv lists name, function and estimator file.
 """
@@ -21,8 +22,32 @@ def text(v):
     return repr(float(v))
 
 
-def case(out, name, est, X, y, saver, sample_weight=None):
+def threshold_rows(est, X):
+    """Rows on, one double step below and one above every threshold of the fitted tree.
+
+    Each starts from a training row that reaches the split's node, so that the split decides.
+    """
+    t = est.tree_
+    paths = est.decision_path(X).tocsc()
+    rows = []
+    for node in range(t.node_count):
+        if t.children_left[node] == -1:
+            continue
+        reaching = paths[:, node].nonzero()[0]
+        base = X[reaching[0]]
+        thr = float(t.threshold[node])
+        for v in (np.nextafter(thr, -np.inf), thr, np.nextafter(thr, np.inf)):
+            row = np.array(base, dtype=np.float64)
+            row[t.feature[node]] = v
+            rows.append(row)
+    return np.array(rows)
+
+
+def case(out, name, est, X, y, saver, sample_weight=None, rows=None):
+    """Fits est on X and y and writes what it predicts for rows (default X)."""
     est.fit(X, y, sample_weight=sample_weight)
+    if rows is not None:
+        X = rows(est, X)
     path = os.path.join(out, name + (".pickle" if saver == "pickle" else ".joblib"))
     if saver == "pickle":
         with open(path, "wb") as f:
@@ -72,6 +97,11 @@ def main(out):
              diabetes.data, diabetes.target, "pickle"),
         case(out, "diabetes_deep", DecisionTreeRegressor(random_state=6), diabetes.data,
              diabetes.target, "joblib"),
+        case(out, "breast_cancer_thresholds",
+             DecisionTreeClassifier(min_samples_leaf=2, random_state=9), cancer.data,
+             cancer.target, "joblib", rows=threshold_rows),
+        case(out, "diabetes_thresholds", DecisionTreeRegressor(max_depth=8, random_state=10),
+             diabetes.data, diabetes.target, "pickle", rows=threshold_rows),
         case(out, "diabetes_weighted_friedman",
              DecisionTreeRegressor(criterion="friedman_mse", min_samples_leaf=5, random_state=7),
              diabetes.data, diabetes.target, "joblib",

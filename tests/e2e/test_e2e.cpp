@@ -26,10 +26,12 @@
 #include "tests/support/run_command.h"
 #include "tests/support/xml_check.h"
 #include "treexml/xml_output_adapter.h"
+#include "xmlu/number_text.h"
 
 namespace {
 
 using testing_support::CommandResult;
+using testing_support::PmmlMode;
 using testing_support::PmmlRecord;
 using testing_support::PmmlTreeEvaluator;
 using testing_support::ReadFile;
@@ -131,9 +133,10 @@ std::map<int, std::string> CategoryTexts(const mdt::Variable& field) {
   return texts;
 }
 
-std::string ExportPmml(const memtree::Model& model) {
+std::string ExportPmml(const memtree::Model& model, bool portable = false) {
   TreeOut::InstallPredictorRank();
   TreeOut::PMMLOutputAdapter adapter;
+  adapter.SetPortableProfile(portable);
   std::ostringstream out;
   adapter.GeneratePMML(out, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
   return out.str();
@@ -149,16 +152,21 @@ std::string ExportTreeXml(const memtree::Model& model) {
 const std::string kTreeDtd = std::string(TREEXPORT_SOURCE_DIR) + "/docs/Tree.dtd";
 
 struct Tally {
-  int rows = 0;
-  int disagreements = 0;
-  int tiedStops = 0;  // rows rpart stops at an inner node whose children hold equally many rows
-  int pmmlUnsetLevelStops = 0;  // rows the PMML document stops at a level no child holds
+  int rows = 0;                   // compared through the model file and the format's own PMML
+  int disagreements = 0;          // of those
+  int pmmlUnsetLevelStops = 0;    // rows the format's PMML stops at a level no child holds
+  int pmmlRoundedThresholds = 0;  // rows the format's 15-digit thresholds put on another side
+  int portableRows = 0;           // compared through the portable PMML, read as the standard says
+  int portableDisagreements = 0;
+  int innerStops = 0;  // rows the source stops at a node with children
+  // For comparison only: the format's own document read as standard PMML.
+  int formatAsStandardDisagreements = 0;
 };
 
 // A nominal rule that holds the record's code in no child leaves the decision to the next rule,
-// in rpart and in the model file. The PMML predicates of such a rule are false, not unknown, for
-// every child, so the document stops the record at the node. True when that explains why the
-// document stopped at node `stop`.
+// in rpart and in the model file. The format's own PMML predicates of such a rule are false, not
+// unknown, for every child, so that document stops the record at the node. True when that
+// explains why the document stopped at node `stop`.
 bool StopsOnUnsetLevel(const memtree::MemTree& tree, std::size_t stop,
                        const std::vector<std::optional<double>>& record) {
   const memtree::RuleSpec* rule = tree.GetNode(stop).GetSplitSpec();
@@ -175,31 +183,15 @@ bool StopsOnUnsetLevel(const memtree::MemTree& tree, std::size_t stop,
   return true;
 }
 
-// rpart stops a record that no rule decides at a node whose two children hold equally many rows;
-// a model file cannot stop there and sends it on to the first child. True when the source's
-// node is such a node and the host went on into its first child.
-bool IsTiedStop(const memtree::MemTree& tree, std::size_t source, std::size_t hostLeaf) {
-  const std::vector<std::ptrdiff_t>& children = tree.GetNode(source).GetChildIndices();
-  if (children.size() != 2) return false;
-  const auto count = [&](std::ptrdiff_t i) {
-    return tree.GetNode(static_cast<std::size_t>(i)).GetCount(tree::TRAINING_SAMPLE);
-  };
-  if (count(children[0]) != count(children[1])) return false;
-  for (std::ptrdiff_t i = static_cast<std::ptrdiff_t>(hostLeaf); i >= 0;
-       i = tree.GetNode(static_cast<std::size_t>(i)).GetParentIndex()) {
-    if (i == children[0]) return true;
-  }
-  return false;
-}
-
 // The documents of one converted model: exported here from the model, or by someone else.
 struct Documents {
   std::string pmml;
+  std::string portablePmml;
   std::string treeXml;
 };
 
-Documents ExportBoth(const memtree::Model& model) {
-  return {ExportPmml(model), ExportTreeXml(model)};
+Documents ExportDocuments(const memtree::Model& model) {
+  return {ExportPmml(model), ExportPmml(model, true), ExportTreeXml(model)};
 }
 
 // Compares rows of the source's table with a converted model and with its PMML document.
@@ -213,8 +205,12 @@ class RowComparer {
         predictors_(*model.metadata->GetPredictors()),
         labels_(CategoryTexts(*model.metadata->GetTarget())),
         document_(documents.pmml),
-        pmml_(document_) {
+        pmml_(document_),
+        portableDocument_(documents.portablePmml),
+        portable_(portableDocument_, PmmlMode::kStandard),
+        formatAsStandard_(document_, PmmlMode::kStandard) {
     EXPECT_EQ(testing_support::XmlDoc(document_).PmmlSchemaErrors(), "") << name;
+    EXPECT_EQ(testing_support::XmlDoc(portableDocument_).PmmlSchemaErrors(), "") << name;
     // The same tree as tree XML: valid, and holding every node once.
     const testing_support::XmlDoc treeXml(documents.treeXml);
     EXPECT_EQ(treeXml.DtdErrors(kTreeDtd), "") << name;
@@ -226,8 +222,20 @@ class RowComparer {
       codes_.emplace_back();
       for (const auto& [code, text] : CategoryTexts(*predictor)) codes_.back()[text] = code;
     }
+    thresholds_.resize(predictors_.size());
     for (std::size_t i = 0; i < tree_.GetNumberOfNodes(); ++i) {
-      byId_[tree_.GetNode(i).GetId()] = i;
+      const memtree::MemNode& node = tree_.GetNode(i);
+      byId_[node.GetId()] = i;
+      std::vector<const memtree::RuleSpec*> rules;
+      if (node.GetSplitSpec() != nullptr) rules.push_back(node.GetSplitSpec());
+      for (const memtree::RuleSpec& rule : node.GetSurrogateSpecs()) rules.push_back(&rule);
+      for (const memtree::RuleSpec* rule : rules) {
+        for (const memtree::ChildValues& child : rule->children) {
+          std::vector<double>& cuts = thresholds_[static_cast<std::size_t>(rule->predictor)];
+          if (child.bounds.low) cuts.push_back(*child.bounds.low);
+          if (child.bounds.high) cuts.push_back(*child.bounds.high);
+        }
+      }
     }
     leaf_ = Column("leaf");
     predicted_ = Column("predicted");
@@ -236,13 +244,20 @@ class RowComparer {
   Tally CompareAll() {
     Tally tally;
     for (std::size_t r = 0; r < table_.rows.size(); ++r) {
-      std::vector<std::string> problems = Compare(table_.rows[r], tally);
-      if (problems.empty()) continue;
-      ++tally.disagreements;
-      if (tally.disagreements <= 5) {
+      std::vector<std::string> portableProblems;
+      std::vector<std::string> problems = Compare(table_.rows[r], tally, portableProblems);
+      ++tally.portableRows;
+      if (!portableProblems.empty()) ++tally.portableDisagreements;
+      if (!problems.empty()) ++tally.disagreements;
+      if (!problems.empty() && tally.disagreements <= 5) {
         std::string all;
         for (const std::string& p : problems) all += "; " + p;
         ADD_FAILURE() << name_ << " row " << r + 1 << all;
+      }
+      if (!portableProblems.empty() && tally.portableDisagreements <= 5) {
+        std::string all;
+        for (const std::string& p : portableProblems) all += "; " + p;
+        ADD_FAILURE() << name_ << " row " << r + 1 << " (portable PMML)" << all;
       }
     }
     return tally;
@@ -255,6 +270,20 @@ class RowComparer {
     return static_cast<std::size_t>(column);
   }
 
+  // Whether a threshold, read back from the format profile's 15-digit text, lies on the other
+  // side of one of the record's values (or on it) than the threshold itself.
+  bool RoundingMoves(const std::vector<std::optional<double>>& record) const {
+    for (std::size_t p = 0; p < record.size(); ++p) {
+      if (!record[p]) continue;
+      const double v = *record[p];
+      for (double t : thresholds_[p]) {
+        const double r = std::strtod(xmlu::FormatNumber(t).c_str(), nullptr);
+        if ((v < t) != (v < r) || (v > t) != (v > r)) return true;
+      }
+    }
+    return false;
+  }
+
   // Index of the node whose id is the text, if there is one.
   std::optional<std::size_t> Node(const std::string& id) const {
     const std::optional<double> number = Number(id);
@@ -263,7 +292,8 @@ class RowComparer {
     return it == byId_.end() ? std::nullopt : std::optional<std::size_t>(it->second);
   }
 
-  std::vector<std::string> Compare(const std::vector<std::string>& row, Tally& tally) const {
+  std::vector<std::string> Compare(const std::vector<std::string>& row, Tally& tally,
+                                   std::vector<std::string>& portableProblems) const {
     std::vector<std::string> problems;
     std::vector<std::optional<double>> record(predictors_.size());
     PmmlRecord text;
@@ -282,77 +312,93 @@ class RowComparer {
     const std::string& leaf = row[leaf_];
     const std::size_t host = byId_.at(static_cast<unsigned>(tree_.Route(record)));
     const std::string hostLeaf = std::to_string(tree_.GetNode(host).GetId());
-    const std::string pmmlLeaf = pmml_.LeafId(text);
-    const std::optional<std::size_t> source = Node(leaf);
-    if (source && IsTiedStop(tree_, *source, host)) {
-      // What the file cannot say; the PMML document must still follow the file.
-      ++tally.tiedStops;
-      EXPECT_EQ(pmmlLeaf, hostLeaf) << name_ << " leaf " << leaf;
-      return problems;
-    }
     if (hostLeaf != leaf) problems.push_back("host leaf " + hostLeaf + ", source " + leaf);
-    // When the model file agrees with the source but the document cannot say what both do,
-    // only the model file is compared.
+    if (tree_.IsClassification()) {
+      CheckHostClass(row, tree_.GetNode(host), problems);
+    } else {
+      CheckHostValue(row, tree_.GetNode(host), problems);
+    }
+
+    // The portable document, read as the standard says: no exception of any kind.
+    const std::string portableLeaf = portable_.LeafId(text);
+    if (portableLeaf != leaf) {
+      portableProblems.push_back("portable PMML leaf " + portableLeaf + ", source " + leaf);
+    }
+    CheckPmml(row, portable_, text, portableProblems);
+    std::vector<std::string> formatAsStandard;
+    if (formatAsStandard_.LeafId(text) != leaf) formatAsStandard.push_back("leaf");
+    CheckPmml(row, formatAsStandard_, text, formatAsStandard);
+    if (!formatAsStandard.empty()) ++tally.formatAsStandardDisagreements;
+    const std::optional<std::size_t> source = Node(leaf);
+    if (source && !tree_.GetNode(*source).GetChildIndices().empty()) ++tally.innerStops;
+
+    // The format's own document: when the model file agrees with the source but the document
+    // cannot say what both do, only the model file is compared.
+    const std::string pmmlLeaf = pmml_.LeafId(text);
     const std::optional<std::size_t> pmmlStop = Node(pmmlLeaf);
     const bool checkPmml = pmmlLeaf == leaf || !problems.empty() || !pmmlStop ||
                            !StopsOnUnsetLevel(tree_, *pmmlStop, record);
-    if (pmmlLeaf != leaf && checkPmml) {
-      problems.push_back("PMML leaf " + pmmlLeaf + ", source " + leaf);
-    }
-    if (tree_.IsClassification()) {
-      CheckClass(row, tree_.GetNode(host), checkPmml ? &text : nullptr, problems);
-    } else {
-      CheckValue(row, tree_.GetNode(host), checkPmml ? &text : nullptr, problems);
-    }
-    if (checkPmml || !problems.empty()) {
-      ++tally.rows;
-    } else {
+    if (!checkPmml) {
       ++tally.pmmlUnsetLevelStops;
+      return problems;
     }
+    if (pmmlLeaf != leaf && problems.empty() && RoundingMoves(record)) {
+      ++tally.pmmlRoundedThresholds;
+      return problems;
+    }
+    if (pmmlLeaf != leaf) problems.push_back("PMML leaf " + pmmlLeaf + ", source " + leaf);
+    CheckPmml(row, pmml_, text, problems);
+    ++tally.rows;
     return problems;
   }
 
-  // The predicted class and every class probability of the host's leaf and, unless text is
-  // null, of the node the document reaches.
-  void CheckClass(const std::vector<std::string>& row, const memtree::MemNode& node,
-                  const PmmlRecord* text, std::vector<std::string>& problems) const {
-    const std::string& predicted = row[predicted_];
+  // The host's leaf: its predicted class and every class probability.
+  void CheckHostClass(const std::vector<std::string>& row, const memtree::MemNode& node,
+                      std::vector<std::string>& problems) const {
     const memtree::MemClsInfo& info = *node.GetClsStats(0);
     auto label = labels_.find(info.GetPredictedCategory());
-    if (label == labels_.end() || !SameLabel(label->second, predicted)) {
+    if (label == labels_.end() || !SameLabel(label->second, row[predicted_])) {
       problems.push_back("host class");
-    }
-    std::map<std::string, double> fromPmml;
-    if (text != nullptr) {
-      const std::string score = pmml_.Score(*text);
-      if (!SameLabel(score, predicted)) problems.push_back("PMML class " + score);
-      for (const auto& [value, p] : pmml_.Probabilities(*text)) {
-        for (const auto& [code, name] : labels_) {
-          if (SameLabel(value, name)) fromPmml[name] = p;
-        }
-      }
     }
     for (const auto& [code, name] : labels_) {
       const std::optional<double> expected = Number(row[Column("p:" + name)]);
       if (!expected || !Close(info.GetCategoryProbability(code), *expected)) {
         problems.push_back("host p(" + name + ")");
       }
-      if (text != nullptr &&
-          (!expected || fromPmml.count(name) == 0 || !Close(fromPmml.at(name), *expected))) {
-        problems.push_back("PMML p(" + name + ")");
-      }
     }
   }
 
-  void CheckValue(const std::vector<std::string>& row, const memtree::MemNode& node,
-                  const PmmlRecord* text, std::vector<std::string>& problems) const {
-    const double expected = Number(row[predicted_]).value_or(NAN);
-    if (!Close(node.GetRegStats(0)->GetPrediction(), expected)) {
+  void CheckHostValue(const std::vector<std::string>& row, const memtree::MemNode& node,
+                      std::vector<std::string>& problems) const {
+    if (!Close(node.GetRegStats(0)->GetPrediction(), Number(row[predicted_]).value_or(NAN))) {
       problems.push_back("host prediction");
     }
-    if (text != nullptr) {
-      const std::string score = pmml_.Score(*text);
-      if (!Close(Number(score).value_or(NAN), expected)) problems.push_back("PMML score " + score);
+  }
+
+  // What a document gives for the record: the predicted class and every class probability, or
+  // the predicted value.
+  void CheckPmml(const std::vector<std::string>& row, const PmmlTreeEvaluator& pmml,
+                 const PmmlRecord& text, std::vector<std::string>& problems) const {
+    const std::string score = pmml.Score(text);
+    const std::string& predicted = row[predicted_];
+    if (!tree_.IsClassification()) {
+      if (!Close(Number(score).value_or(NAN), Number(predicted).value_or(NAN))) {
+        problems.push_back("PMML score " + score);
+      }
+      return;
+    }
+    if (!SameLabel(score, predicted)) problems.push_back("PMML class " + score);
+    std::map<std::string, double> fromPmml;
+    for (const auto& [value, p] : pmml.Probabilities(text)) {
+      for (const auto& [code, name] : labels_) {
+        if (SameLabel(value, name)) fromPmml[name] = p;
+      }
+    }
+    for (const auto& [code, name] : labels_) {
+      const std::optional<double> expected = Number(row[Column("p:" + name)]);
+      if (!expected || fromPmml.count(name) == 0 || !Close(fromPmml.at(name), *expected)) {
+        problems.push_back("PMML p(" + name + ")");
+      }
     }
   }
 
@@ -363,9 +409,13 @@ class RowComparer {
   std::map<int, std::string> labels_;  // target code -> label
   std::string document_;
   PmmlTreeEvaluator pmml_;
+  std::string portableDocument_;
+  PmmlTreeEvaluator portable_;
+  PmmlTreeEvaluator formatAsStandard_;
   std::vector<std::size_t> columns_;               // per predictor
   std::vector<std::map<std::string, int>> codes_;  // per predictor: level -> code
   std::map<unsigned, std::size_t> byId_;
+  std::vector<std::vector<double>> thresholds_;  // per predictor: the bounds of its rules
   std::size_t leaf_ = 0, predicted_ = 0;
 };
 
@@ -413,23 +463,30 @@ void CompareAll(
     EXPECT_EQ(model.tree->IsClassification(), c[1] == "classification") << name;
     const Table table = ParseCsv(ReadFile(cases.dir->File(name + ".csv")));
     const Documents documents =
-        converted->documents.pmml.empty() ? ExportBoth(model) : converted->documents;
+        converted->documents.pmml.empty() ? ExportDocuments(model) : converted->documents;
     const Tally tally = RowComparer(name, model, table, documents).CompareAll();
-    std::cout << source << " " << name << ": " << tally.rows << " rows compared, "
+    std::cout << source << " " << name << ": portable PMML (standard reading) "
+              << tally.portableRows << " rows, " << tally.portableDisagreements
+              << " disagreements; model file and format PMML " << tally.rows << " rows, "
               << tally.disagreements << " disagreements";
-    if (tally.tiedStops > 0) {
-      std::cout << "; " << tally.tiedStops << " more stop in rpart at an inner node whose "
-                << "children hold equally many rows, which a model file cannot say (not compared)";
-    }
     if (tally.pmmlUnsetLevelStops > 0) {
       std::cout << "; " << tally.pmmlUnsetLevelStops << " more reach the source's leaf in the "
-                << "model file but stop in PMML at a factor level absent from the node "
-                << "(PMML not compared)";
+                << "model file but stop in the format's PMML at a factor level absent from the "
+                << "node (format PMML not compared)";
     }
-    std::cout << "\n";
+    if (tally.pmmlRoundedThresholds > 0) {
+      std::cout << "; " << tally.pmmlRoundedThresholds << " more reach the source's leaf in the "
+                << "model file but lie between a threshold and its 15-digit text in the format's "
+                << "PMML (format PMML not compared)";
+    }
+    std::cout << "; " << tally.innerStops << " rows stop at an inner node; the format's document "
+              << "read as standard PMML would disagree on " << tally.formatAsStandardDisagreements
+              << " rows\n";
     EXPECT_GT(tally.rows, 0) << name;
     EXPECT_EQ(tally.disagreements, 0) << name;
-    total += tally.rows;
+    EXPECT_EQ(tally.portableRows, static_cast<int>(table.rows.size())) << name;
+    EXPECT_EQ(tally.portableDisagreements, 0) << name;
+    total += tally.portableRows;
   }
   std::cout << source << ": " << total << " rows compared in all\n";
 }
@@ -553,6 +610,7 @@ TEST_F(SklearnConverter, MissingGoToLeftBecomesEachSplitsMissingValueChild) {
   const std::vector<std::optional<double>> allMissing(4);
   EXPECT_EQ(std::to_string(model.tree->Route(allMissing)), leaf);
   EXPECT_EQ(PmmlTreeEvaluator(ExportPmml(model)).LeafId({}), leaf);
+  EXPECT_EQ(PmmlTreeEvaluator(ExportPmml(model, true), PmmlMode::kStandard).LeafId({}), leaf);
 }
 
 TEST_F(RpartConverter, EveryRowWithAndWithoutMissingValuesReachesRpartsNode) {
@@ -652,8 +710,9 @@ TEST_F(RPackage, WritesDocumentsThatSendEveryRowToRpartsNode) {
   ASSERT_EQ(exported.status, 0) << exported.err;
   CompareAll("rpart package", cases, [&](const std::vector<std::string>& c) {
     const std::string stem = cases.dir->File(c[0] + ".package");
-    return std::optional<Converted>(
-        Converted{ReadFile(stem + ".json"), {ReadFile(stem + ".pmml"), ReadFile(stem + ".xml")}});
+    return std::optional<Converted>(Converted{
+        ReadFile(stem + ".json"),
+        {ReadFile(stem + ".pmml"), ReadFile(stem + ".portable.pmml"), ReadFile(stem + ".xml")}});
   });
 }
 

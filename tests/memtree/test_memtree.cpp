@@ -7,6 +7,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -237,9 +238,10 @@ TEST(Route, PrimaryThenSurrogatesThenBiggestChild) {
   const memtree::MemTree& tree = *model.tree;
   EXPECT_EQ(tree.GetRoot()->GetBiggestChild(), 1);
   const double nan = std::nan("");
-  EXPECT_EQ(tree.Route({1.0, 0.0}), 3);                    // primary left, then c = 0
-  EXPECT_EQ(tree.Route({3.5, 1.0}), 4);                    // the bound belongs to the left child
-  EXPECT_EQ(tree.Route({3.6, 0.0}), 2);                    // primary right
+  EXPECT_EQ(tree.Route({1.0, 0.0}), 3);                       // primary left, then c = 0
+  EXPECT_EQ(tree.Route({3.5, 1.0}), 4);                       // the bound belongs to the left child
+  EXPECT_EQ(tree.Route({3.6, 0.0}), 2);                       // primary right
+  EXPECT_EQ(tree.Route({std::nextafter(3.5, 4.0), 1.0}), 2);  // one step beyond the bound
   EXPECT_EQ(tree.Route({std::nullopt, 0.0}), 3);           // x missing: surrogate sends c = 0 left
   EXPECT_EQ(tree.Route({nan, 2.0}), 2);                    // NaN counts as missing; surrogate right
   EXPECT_EQ(tree.Route({std::nullopt, std::nullopt}), 2);  // surrogate's missing child
@@ -247,6 +249,40 @@ TEST(Route, PrimaryThenSurrogatesThenBiggestChild) {
   EXPECT_EQ(tree.Route({1.0, std::nullopt}), 3);  // node 1's rule takes missing values left
   EXPECT_EQ(tree.Route({1.0, 7.0}), 3);           // c = 7 fits no child: node 1's biggest
   EXPECT_EQ(tree.Route({std::nullopt, 7.0}), 2);  // nothing decides at the root: biggest
+}
+
+std::string Saved(const memtree::Model& model) {
+  std::ostringstream out;
+  memtree::SaveModel(*model.tree, *model.metadata, out);
+  return out.str();
+}
+
+TEST(Route, ANodeWithoutABiggestChildKeepsWhatNothingDecides) {
+  // kSmall's root: x decides, then c (whose missing value goes right); here nothing else does.
+  const std::string tied =
+      With(kSmall, R"("missingChild": 1}]})", R"("missingChild": 1}], "biggestChild": null})");
+  const memtree::Model model = memtree::ParseModel(tied, "tied.json");
+  EXPECT_EQ(model.tree->GetRoot()->GetBiggestChild(), -1);
+  EXPECT_EQ(model.tree->Route({1.0, std::nullopt}), 1);  // x decides
+  EXPECT_EQ(model.tree->Route({std::nullopt, 0.0}), 1);  // the surrogate decides
+  EXPECT_EQ(model.tree->Route({std::nullopt, 5.0}), 0);  // nobody decides: stops at the root
+  // Saved as it was read, and read again the same.
+  const std::string saved = Saved(model);
+  EXPECT_NE(saved.find("\"biggestChild\": null"), std::string::npos) << saved;
+  const memtree::Model again = memtree::ParseModel(saved, "saved.json");
+  EXPECT_EQ(Saved(again), saved);
+  EXPECT_EQ(again.tree->Route({std::nullopt, 5.0}), 0);
+  // Without the member the first child with the most rows is the biggest, as before.
+  EXPECT_EQ(Saved(memtree::ParseModel(kSmall, "s.json")).find("biggestChild"), std::string::npos);
+
+  EXPECT_EQ(LoadError(With(kSmall, R"("missingChild": 1}]})",
+                           R"("missingChild": 1}], "biggestChild": 0})")),
+            "model.json:10:296: nodes[0].biggestChild: expected null (no biggest child), found "
+            "a number");
+  EXPECT_EQ(LoadError(With(kSmall, R"({"id": 1, "samples")",
+                           R"({"id": 1, "biggestChild": null, "samples")")),
+            "model.json:11:31: nodes[1].biggestChild: only a node with children can lack a biggest "
+            "child");
 }
 
 std::vector<unsigned> Walk(const tree::Node* start) {

@@ -4,6 +4,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -50,9 +51,51 @@ bool IsPredicate(const xmlNode* node) {
 
 }  // namespace
 
+// How the standard mode prepares one field's value.
+struct FieldRules {
+  bool categorical = false;          // categorical or ordinal: valid values are listed
+  bool numeric = false;              // a numeric data type: a value must be a number
+  std::vector<std::string> valid;    // property "valid" (the default)
+  std::vector<std::string> missing;  // property "missing"
+  std::string invalidTreatment = "returnInvalid";
+};
+
+bool Holds(const std::vector<std::string>& values, const std::string& value) {
+  for (const std::string& v : values) {
+    if (v == value) return true;
+    const std::optional<double> a = Number(v), b = Number(value);
+    if (a && b && *a == *b) return true;
+  }
+  return false;
+}
+
 struct PmmlTreeEvaluator::Impl {
   xmlDocPtr doc = nullptr;
   const xmlNode* root = nullptr;
+  PmmlMode mode = PmmlMode::kFormat;
+  std::map<std::string, FieldRules> fields;  // standard mode: the MiningSchema's fields
+  std::string missingValueStrategy = "none";
+  std::string noTrueChildStrategy = "returnNullPrediction";
+
+  // The record as the standard's field preparation leaves it; nullopt = the record is invalid.
+  std::optional<PmmlRecord> Prepare(const PmmlRecord& record) const {
+    if (mode == PmmlMode::kFormat) return record;
+    PmmlRecord prepared;
+    for (const auto& [name, value] : record) {
+      auto rules = fields.find(name);
+      if (rules == fields.end()) continue;  // not a field of the model
+      const FieldRules& r = rules->second;
+      if (Holds(r.missing, value)) continue;
+      const bool valid =
+          r.categorical && !r.valid.empty() ? Holds(r.valid, value) : !r.numeric || Number(value);
+      if (!valid) {
+        if (r.invalidTreatment == "asMissing") continue;
+        if (r.invalidTreatment != "asIs") return std::nullopt;
+      }
+      prepared[name] = value;
+    }
+    return prepared;
+  }
   // The valid values of ordinal fields, in the order that defines their comparisons.
   std::map<std::string, std::vector<std::string>> ordinalOrder;
 
@@ -156,12 +199,19 @@ struct PmmlTreeEvaluator::Impl {
     return Truth::kUnknown;
   }
 
-  const xmlNode* Walk(const PmmlRecord& record) const {
+  // The node that scores the record; null when the document gives no prediction.
+  const xmlNode* Walk(const PmmlRecord& given) const {
+    const std::optional<PmmlRecord> prepared = Prepare(given);
+    if (!prepared) return nullptr;
+    const PmmlRecord& record = *prepared;
+    const bool standard = mode == PmmlMode::kStandard;
     const xmlNode* node = root;
     while (node != nullptr) {
       const xmlNode* next = nullptr;
+      bool anyChild = false;
       for (const xmlNode* c = node->children; c != nullptr && next == nullptr; c = c->next) {
         if (!Named(c, "Node")) continue;
+        anyChild = true;
         const xmlNode* predicate = nullptr;
         for (const xmlNode* p = c->children; p != nullptr && predicate == nullptr; p = p->next) {
           if (IsPredicate(p)) predicate = p;
@@ -170,17 +220,36 @@ struct PmmlTreeEvaluator::Impl {
           ADD_FAILURE() << "Node without predicate";
           return node;
         }
-        if (Evaluate(predicate, record) == Truth::kTrue) next = c;
+        const Truth truth = Evaluate(predicate, record);
+        if (truth == Truth::kTrue) next = c;
+        if (truth != Truth::kUnknown || !standard) continue;
+        if (missingValueStrategy == "none") continue;  // unknown counts as false
+        if (missingValueStrategy == "lastPrediction") return node;
+        if (missingValueStrategy == "nullPrediction") return nullptr;
+        if (missingValueStrategy == "defaultChild") {
+          const std::string id = Attribute(node, "defaultChild").value_or("");
+          for (const xmlNode* d = node->children; d != nullptr; d = d->next) {
+            if (Named(d, "Node") && Attribute(d, "id").value_or("") == id) next = d;
+          }
+          if (next == nullptr) ADD_FAILURE() << "no defaultChild " << id;
+          continue;
+        }
+        ADD_FAILURE() << "missingValueStrategy " << missingValueStrategy << " is not scored";
+        return nullptr;
       }
-      if (next == nullptr) return node;
+      if (next == nullptr) {
+        if (standard && anyChild && noTrueChildStrategy != "returnLastPrediction") return nullptr;
+        return node;
+      }
       node = next;
     }
     return node;
   }
 };
 
-PmmlTreeEvaluator::PmmlTreeEvaluator(const std::string& document)
+PmmlTreeEvaluator::PmmlTreeEvaluator(const std::string& document, PmmlMode mode)
     : impl_(std::make_unique<Impl>()) {
+  impl_->mode = mode;
   impl_->doc = xmlReadMemory(document.data(), static_cast<int>(document.size()), "model.pmml",
                              nullptr, XML_PARSE_NONET | XML_PARSE_HUGE);
   if (impl_->doc == nullptr) {
@@ -201,6 +270,38 @@ PmmlTreeEvaluator::PmmlTreeEvaluator(const std::string& document)
   }
   const xmlNode* model = FirstChild(pmml, "TreeModel");
   impl_->root = model != nullptr ? FirstChild(model, "Node") : nullptr;
+  if (mode == PmmlMode::kStandard && model != nullptr) {
+    impl_->missingValueStrategy = Attribute(model, "missingValueStrategy").value_or("none");
+    impl_->noTrueChildStrategy =
+        Attribute(model, "noTrueChildStrategy").value_or("returnNullPrediction");
+    std::map<std::string, FieldRules> dictionary;
+    if (const xmlNode* d = FirstChild(pmml, "DataDictionary")) {
+      for (const xmlNode* f = d->children; f != nullptr; f = f->next) {
+        if (!Named(f, "DataField")) continue;
+        FieldRules& rules = dictionary[Attribute(f, "name").value_or("")];
+        const std::string optype = Attribute(f, "optype").value_or("");
+        const std::string type = Attribute(f, "dataType").value_or("");
+        rules.categorical = optype == "categorical" || optype == "ordinal";
+        rules.numeric = type == "double" || type == "float" || type == "integer";
+        for (const xmlNode* v = f->children; v != nullptr; v = v->next) {
+          if (!Named(v, "Value")) continue;
+          const std::string property = Attribute(v, "property").value_or("valid");
+          const std::string value = Attribute(v, "value").value_or("");
+          if (property == "valid") rules.valid.push_back(value);
+          if (property == "missing") rules.missing.push_back(value);
+        }
+      }
+    }
+    if (const xmlNode* schema = FirstChild(model, "MiningSchema")) {
+      for (const xmlNode* m = schema->children; m != nullptr; m = m->next) {
+        if (!Named(m, "MiningField")) continue;
+        const std::string name = Attribute(m, "name").value_or("");
+        FieldRules rules = dictionary[name];
+        rules.invalidTreatment = Attribute(m, "invalidValueTreatment").value_or("returnInvalid");
+        impl_->fields[name] = rules;
+      }
+    }
+  }
   if (impl_->root == nullptr) ADD_FAILURE() << "PMML document has no TreeModel with a Node";
 }
 
@@ -209,13 +310,15 @@ PmmlTreeEvaluator::~PmmlTreeEvaluator() {
 }
 
 std::string PmmlTreeEvaluator::LeafId(const PmmlRecord& record) const {
+  if (impl_->root == nullptr) return "<no tree>";
   const xmlNode* node = impl_->Walk(record);
-  return node != nullptr ? Attribute(node, "id").value_or("") : "<no tree>";
+  return node != nullptr ? Attribute(node, "id").value_or("") : kNoPrediction;
 }
 
 std::string PmmlTreeEvaluator::Score(const PmmlRecord& record) const {
+  if (impl_->root == nullptr) return "<no tree>";
   const xmlNode* node = impl_->Walk(record);
-  return node != nullptr ? Attribute(node, "score").value_or("") : "<no tree>";
+  return node != nullptr ? Attribute(node, "score").value_or("") : kNoPrediction;
 }
 
 std::map<std::string, double> PmmlTreeEvaluator::Probabilities(const PmmlRecord& record) const {
@@ -224,6 +327,20 @@ std::map<std::string, double> PmmlTreeEvaluator::Probabilities(const PmmlRecord&
   if (node == nullptr) return result;
   for (const xmlNode* d = node->children; d != nullptr; d = d->next) {
     if (!Named(d, "ScoreDistribution")) continue;
+    if (impl_->mode == PmmlMode::kStandard) {
+      const std::string value = Attribute(d, "value").value_or("");
+      const std::optional<std::string> given = Attribute(d, "probability");
+      const std::optional<double> p =
+          given ? Number(*given)
+                : Number(Attribute(d, "recordCount").value_or("")).value_or(NAN) /
+                      Number(Attribute(node, "recordCount").value_or("")).value_or(NAN);
+      if (!p) {
+        ADD_FAILURE() << "probability '" << given.value_or("") << "' is not a number";
+        continue;
+      }
+      result[value] = *p;
+      continue;
+    }
     for (const xmlNode* e = d->children; e != nullptr; e = e->next) {
       if (!Named(e, "Extension") || Attribute(e, "name").value_or("") != "probability") continue;
       const std::string text = Attribute(e, "value").value_or("");

@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <random>
@@ -277,6 +278,29 @@ TEST(FormatNumber, FifteenDigitTextWithSchemaNonFinites) {
     char expected[40];
     std::snprintf(expected, sizeof expected, "%.15g", value);
     ASSERT_EQ(xmlu::FormatNumber(value), expected) << value;
+  }
+}
+
+TEST(FormatShortest, ShortestTextThatReadsBackToTheSameDouble) {
+  const std::pair<double, const char*> fixed[] = {
+      {1, "1"},
+      {0.1, "0.1"},
+      {0.1 + 0.2, "0.30000000000000004"},
+      {1e20, "1e+20"},
+      {-0.0, "-0"},
+      {DBL_MAX, "1.7976931348623157e+308"},
+      {-DBL_MAX, "-1.7976931348623157e+308"},
+      {std::numeric_limits<double>::denorm_min(), "5e-324"},
+      {std::nan(""), "NaN"},
+      {HUGE_VAL, "INF"},
+      {-HUGE_VAL, "-INF"}};
+  for (const auto& [value, text] : fixed) EXPECT_EQ(xmlu::FormatShortest(value), text) << value;
+  std::mt19937_64 random(11);
+  std::uniform_real_distribution<double> mantissa(-10, 10);
+  std::uniform_int_distribution<int> exponent(-320, 308);
+  for (int i = 0; i < 20000; ++i) {
+    const double value = std::ldexp(mantissa(random), exponent(random));
+    ASSERT_EQ(std::strtod(xmlu::FormatShortest(value).c_str(), nullptr), value) << value;
   }
 }
 
