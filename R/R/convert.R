@@ -376,15 +376,16 @@ tree_texts <- function(fit, vars, classification, name) {
   tied[inner] <- n[left[inner]] == n[right[inner]]
 
   children <- character(m)
-  children[inner] <- paste0(", \"children\": [", json_whole(ids[left[inner]]), ", ",
-                            json_whole(ids[right[inner]]), "]")
+  id_text <- json_whole(ids)
+  children[inner] <- paste0(", \"children\": [", id_text[left[inner]], ", ",
+                            id_text[right[inner]], "]")
   split_part <- c(", \"split\": ", "")[leaf + 1]
   surrogate_part <- character(m)
   with_surrogates <- surrogates != ""
   surrogate_part[with_surrogates] <-
     paste0(", \"surrogates\": [", surrogates[with_surrogates], "]")
   biggest_part <- c("", ", \"biggestChild\": null")[tied + 1]
-  nodes <- paste0("{\"id\": ", json_whole(ids), children, ", \"samples\": ", samples,
+  nodes <- paste0("{\"id\": ", id_text, children, ", \"samples\": ", samples,
                   split_part, primary, surrogate_part, biggest_part, "}")
   list(nodes = nodes, priors = priors, tied = sum(tied))
 }
@@ -423,7 +424,12 @@ rule_texts <- function(fit, vars, rows, node, kind, where) {
     point <- json_number(index[cut], function(k) where(": split point")(node[cut][k]))
     below <- paste0("{\"high\": ", point, ", \"highOpen\": true}")
     above <- paste0("{\"low\": ", point, "}")
-    sets[cut] <- ifelse(ncat[cut] < 0, paste0(below, ", ", above), paste0(above, ", ", below))
+    below_first <- ncat[cut] < 0
+    first <- above
+    first[below_first] <- below[below_first]
+    second <- below
+    second[below_first] <- above[below_first]
+    sets[cut] <- paste0(first, ", ", second)
   }
   if (any(!cut)) {
     j <- which(!cut)
