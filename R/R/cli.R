@@ -103,7 +103,8 @@ rpart2treexport_main <- function(args) {
       say(sub("\n$", "", conditionMessage(m)))
       invokeRestart("muffleMessage")
     }
-    parts <- withCallingHandlers(model_parts(fit, input, feature_names, given$target_name),
+    name <- if (input == "-") "standard input" else input
+    parts <- withCallingHandlers(model_parts(fit, name, feature_names, given$target_name),
                                  message = note)
     if (is.null(output)) {
       tryCatch(write_parts(parts, stdout()), error = function(e) {
@@ -135,7 +136,7 @@ read_fit <- function(input) {
     close(out)
     close(con)
     return(tryCatch(readRDS(tmp), error = function(e) {
-      refuse("-: standard input is not a file written by saveRDS (", conditionMessage(e), ")")
+      refuse("standard input: not a file written by saveRDS (", conditionMessage(e), ")")
     }))
   }
   if (!file.exists(input) || dir.exists(input)) refuse(input, ": no such file")
