@@ -22,7 +22,6 @@
 #include <streambuf>
 #include <string>
 
-#include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "pmml/pmml_output_adapter.h"
 #include "treexml/xml_output_adapter.h"
@@ -174,7 +173,6 @@ std::size_t Size(const CountingBuffer& buffer) {
 
 template <class Buffer>
 void GeneratePmml(benchmark::State& state, Kind kind) {
-  TreeOut::InstallPredictorRank();
   const int nodes = static_cast<int>(state.range(0));
   memtree::Model model = memtree::ParseModel(Model(kind, nodes), "bench.json");
   malloc_trim(0);

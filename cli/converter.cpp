@@ -15,9 +15,26 @@ namespace cli {
 
 namespace {
 
+// The folder of this program's own file, from /proc/self/exe; empty when it cannot be read.
+std::string ProgramDir() {
+  std::vector<char> buffer(4096);
+  for (;;) {
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) return std::string();
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      const std::string path(buffer.data(), static_cast<std::size_t>(n));
+      return path.substr(0, path.rfind('/'));
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+// TREEXPORT_TOOLS_DIR when set; otherwise the converters' folder relative to this program, where
+// both the installation (bin/ beside libexec/treexport/) and the build tree put it.
 std::string ToolsDir() {
   const char* dir = std::getenv("TREEXPORT_TOOLS_DIR");
-  return dir != nullptr && *dir != '\0' ? dir : TREEXPORT_DEFAULT_TOOLS_DIR;
+  if (dir != nullptr && *dir != '\0') return dir;
+  return ProgramDir() + "/" + TREEXPORT_TOOLS_RELATIVE_DIR;
 }
 
 // Closes a descriptor when it goes out of scope.

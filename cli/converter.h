@@ -17,7 +17,8 @@ std::string ConverterName(const std::string& kind);
 
 /// Runs the converter for kind on path and returns the model file it writes to standard output.
 /// Its messages reach our standard error as they are. The converters live in the directory named
-/// by TREEXPORT_TOOLS_DIR, or in the source tree's tools/ by default.
+/// by TREEXPORT_TOOLS_DIR, or by default in libexec/treexport beside the program's bin/ folder
+/// (the build tree links that folder to the source tree's tools/).
 std::string Convert(const std::string& kind, const std::string& path);
 
 }  // namespace cli

@@ -4,16 +4,16 @@
 #include <sstream>
 #include <string>
 
+#include "arbtree/alg_settings.h"
 #include "cli/converter.h"
 #include "cli/output_file.h"
-#include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "host/memtree/summary.h"
-#include "model/alg_settings.h"
+#include "model/algorithm_name.h"
 #include "pmml/pmml_output_adapter.h"
 #include "treexml/xml_export_error.h"
 #include "treexml/xml_output_adapter.h"
-#include "version/arb_version.h"
+#include "version/library_version.h"
 
 namespace {
 
@@ -25,7 +25,10 @@ constexpr int kCannotWrite = 3;
 
 std::string VersionText() {
   const ArbTree::ArbVersion& v = ArbTree::LibraryVersion();
-  return std::string("treexport ") + TREEXPORT_VERSION + "\narbtrexm_legacyr " +
+  // The command's release number comes first; the export library keeps the component version
+  // record of the tree family (the one the tree XML documents carry), which counts on its own.
+  return std::string("treexport ") + TREEXPORT_VERSION +
+         "\nexport library arbtrexm_legacyr, component version record " +
          std::to_string(v.GetMajor()) + "." + std::to_string(v.GetMinor()) + "." +
          std::to_string(v.GetPatch()) + "." + std::to_string(v.GetBuild()) + " (" +
          v.GetDateTime() + ")";
@@ -113,7 +116,6 @@ void AddOutputOption(CLI::App& command, std::string& output) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  TreeOut::InstallPredictorRank();
   CLI::App app{"Exports a fitted decision tree read from a JSON model file.", "treexport"};
   app.set_version_flag("--version", VersionText(), "print the tool's and the library's version");
   app.require_subcommand(1);

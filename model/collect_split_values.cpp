@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "arbtree/value_set.h"
 #include "model/ovalue_set.h"
-#include "model/value_set.h"
 
 namespace TreeOut {
 
@@ -60,7 +60,7 @@ ArbTree::ArbStatus CollectSplitValues(const tree::TreeAlgorithmBase& model,
                                       SplitValueSets& valueSets) {
   ArbTree::ArbStatus status;
   valueSets.clear();
-  const std::vector<const mdt::Variable*>* predictors =
+  const std::vector<mdt::Variable>* predictors =
       metadata != nullptr ? metadata->GetPredictors() : nullptr;
   valueSets.resize((predictors != nullptr ? predictors->size() : 0) + 1);
 

@@ -4,9 +4,9 @@
 #include <set>
 #include <vector>
 
-#include "model/arb_status.h"
-#include "model/model_metadata.h"
-#include "model/tree_algorithm_base.h"
+#include "arbtree/arb_status.h"
+#include "arbtree/tree_algorithm_base.h"
+#include "imported/metadata/model_metadata.h"
 #include "version/arbtrexm_export.h"
 
 namespace TreeOut {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "model/value_set.h"
+#include "arbtree/value_set.h"
 #include "version/arbtrexm_export.h"
 
 namespace tree {

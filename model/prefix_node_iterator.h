@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "model/aiterator.h"
-#include "model/node.h"
+#include "arbtree/aiterator.h"
+#include "arbtree/node.h"
 #include "version/arbtrexm_export.h"
 
 namespace tree {

@@ -1,7 +1,7 @@
 // DataDictionary: one DataField per predictor, the target and the weight fields.
 #include <memory>
 
-#include "model/encoding.h"
+#include "imported/metadata/encoding.h"
 #include "pmml/pmml_output_adapter.h"
 #include "xmlu/number_text.h"
 #include "xmlu/xml_item.h"
@@ -50,7 +50,7 @@ std::string VariantText(const mdt::Variant& value, bool shortest) {
 }  // namespace
 
 void PMMLOutputAdapterImp::AddDataDictionary(xmlu::XMLElement* root) {
-  const std::vector<const mdt::Variable*>& predictors = *metadata_->GetPredictors();
+  const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
   const mdt::Variable* frequency = metadata_->GetFrequencyWeight();
   const mdt::Variable* caseWeight = metadata_->GetCaseWeight();
   const double fields =
@@ -58,7 +58,7 @@ void PMMLOutputAdapterImp::AddDataDictionary(xmlu::XMLElement* root) {
   std::unique_ptr<xmlu::XMLElement> dictionary(xmlu::NewElement("DataDictionary"));
   dictionary->AddAttribute("numberOfFields", fields);
   for (std::size_t i = 0; i < predictors.size(); ++i) {
-    AddDataField(*predictors[i], static_cast<int>(i), dictionary.get());
+    AddDataField(predictors[i], static_cast<int>(i), dictionary.get());
   }
   AddDataField(*metadata_->GetTarget(), -1, dictionary.get());
   if (frequency != nullptr) AddDataField(*frequency, -2, dictionary.get());

@@ -6,7 +6,7 @@
 #include <map>
 #include <memory>
 
-#include "model/predictor_ranking.h"
+#include "imported/importance/predictor_rank.h"
 #include "pmml/pmml_output_adapter.h"
 #include "xmlu/number_text.h"
 #include "xmlu/xml_item.h"
@@ -103,14 +103,14 @@ void PMMLOutputAdapterImp::AddXTreeModel(xmlu::XMLElement* treeModel) {
 void PMMLOutputAdapterImp::AddPredictorImportanceList(xmlu::XMLElement* xTreeModel) {
   std::unique_ptr<xmlu::XMLElement> list(xmlu::NewElement("X-PredictorImportanceList"));
   std::map<unsigned int, double> importance;
-  if (std::unique_ptr<PredictorRanking> rank = CreatePredictorRanking()) {
-    rank->ComputeVariableImportance(*model_, CartPredictorImportanceSettings(1.0));
-    const std::size_t predictors = metadata_->GetPredictors()->size();
-    for (std::size_t i = 0; i < predictors; ++i) {
-      if (const PredictorImportance* result =
-              rank->GetPredictorImportance(static_cast<unsigned int>(i))) {
-        importance[result->GetPredictorIndex()] = result->GetImportance();
-      }
+  // The importance library is linked in: asked directly, with no set-up call.
+  PredictorRank rank;
+  rank.ComputeVariableImportance(*model_, CartPredictorImportanceSettings(1.0));
+  const std::size_t predictors = metadata_->GetPredictors()->size();
+  for (std::size_t i = 0; i < predictors; ++i) {
+    if (const PredictorImportance* result =
+            rank.GetPredictorImportance(static_cast<unsigned int>(i))) {
+      importance[result->GetPredictorIndex()] = result->GetImportance();
     }
   }
   for (int index : splitPredictors_) {
@@ -122,7 +122,7 @@ void PMMLOutputAdapterImp::AddPredictorImportanceList(xmlu::XMLElement* xTreeMod
 
 void PMMLOutputAdapterImp::AddPredictorImportance(std::map<unsigned int, double>::iterator entry,
                                                   xmlu::XMLElement* list) {
-  const mdt::Variable& predictor = *(*metadata_->GetPredictors())[entry->first];
+  const mdt::Variable& predictor = (*metadata_->GetPredictors())[entry->first];
   std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("X-PredictorImportance"));
   element->AddAttribute("predictorName", predictor.GetName());
   element->AddAttribute("importance", Number(entry->second));

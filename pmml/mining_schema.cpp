@@ -22,10 +22,10 @@ void PMMLOutputAdapterImp::AddMiningSchema(xmlu::XMLElement* treeModel) {
                std::unique_ptr<tree::SplitRule>(node->GetSurrogate(i))->GetPredictorIndex());
     }
   }
-  const std::vector<const mdt::Variable*>& predictors = *metadata_->GetPredictors();
+  const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
   std::unique_ptr<xmlu::XMLElement> schema(xmlu::NewElement("MiningSchema"));
   for (int index : splitPredictors_) {
-    AddMiningField(*predictors[static_cast<std::size_t>(index)], false, schema.get());
+    AddMiningField(predictors[static_cast<std::size_t>(index)], false, schema.get());
   }
   AddMiningField(*metadata_->GetTarget(), true, schema.get());
   treeModel->AddChild(schema.release());
@@ -48,15 +48,15 @@ void PMMLOutputAdapterImp::AddMiningField(const mdt::Variable& field, bool predi
 }
 
 void PMMLOutputAdapterImp::AddModelStats(xmlu::XMLElement* treeModel, tree::DataSample sample) {
-  const std::vector<const mdt::Variable*>& predictors = *metadata_->GetPredictors();
+  const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
   std::unique_ptr<xmlu::XMLElement> stats(xmlu::NewElement("ModelStats"));
   for (int index : splitPredictors_) {
-    AddUnivariateStats(*predictors[static_cast<std::size_t>(index)], index, stats.get(), sample);
+    AddUnivariateStats(predictors[static_cast<std::size_t>(index)], index, stats.get(), sample);
   }
   // A tree without splits still describes one field; with no predictors at all, ModelStats
   // stays empty, which the schema allows.
   if (splitPredictors_.empty() && !predictors.empty()) {
-    AddUnivariateStats(*predictors[0], 0, stats.get(), sample);
+    AddUnivariateStats(predictors[0], 0, stats.get(), sample);
   }
   treeModel->AddChild(stats.release());
 }

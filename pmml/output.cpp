@@ -30,8 +30,8 @@ void PMMLOutputAdapterImp::AddOutput(xmlu::XMLElement* treeModel) {
   // Output fields share one name space with the data fields: a name already taken gets a
   // number appended, so that no field hides another.
   std::set<std::string> taken;
-  for (const mdt::Variable* predictor : *metadata_->GetPredictors()) {
-    taken.insert(predictor->GetName());
+  for (const mdt::Variable& predictor : *metadata_->GetPredictors()) {
+    taken.insert(predictor.GetName());
   }
   taken.insert(target.GetName());
   if (const mdt::Variable* weight = metadata_->GetFrequencyWeight())

@@ -4,6 +4,7 @@
 #include <memory>
 #include <ostream>
 
+#include "model/algorithm_name.h"
 #include "pmml/pmml_texts.h"
 #include "xmlu/number_text.h"
 #include "xmlu/xml_item.h"

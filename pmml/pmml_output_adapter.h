@@ -1,18 +1,19 @@
 // Writes a fitted decision tree as a PMML 4.3 document.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "model/alg_settings.h"
+#include "arbtree/alg_settings.h"
+#include "arbtree/data_sample.h"
+#include "arbtree/transcoder.h"
+#include "arbtree/tree_algorithm_base.h"
+#include "imported/metadata/model_metadata.h"
 #include "model/collect_split_values.h"
-#include "model/data_sample.h"
-#include "model/model_metadata.h"
-#include "model/transcoder.h"
-#include "model/tree_algorithm_base.h"
 #include "version/arbtrexm_export.h"
 
 namespace xmlu {
@@ -170,9 +171,9 @@ class ARBTREXM_API PMMLOutputAdapterImp {
   // tree of millions of nodes is never held as items all at once. Null when element writers
   // build a tree to be written later.
   xmlu::XMLTextWriter* writer_;
-  // DecodeFirstValue results of this export, by variable and value: every node decodes the
-  // same few target categories.
-  std::map<std::pair<const mdt::Variable*, double>, std::string> decoded_;
+  // DecodeFirstValue results of this export, by variable and the value's bit pattern: every
+  // node decodes the same few target categories.
+  std::map<std::pair<const mdt::Variable*, uint64_t>, std::string> decoded_;
 };
 
 /// The public face of the exporter; every operation forwards to its PMMLOutputAdapterImp.

@@ -110,12 +110,12 @@ std::vector<std::string> PMMLOutputAdapterImp::CodeTexts(const mdt::Variable& va
 std::unique_ptr<xmlu::XMLElement> PMMLOutputAdapterImp::PortableRules(
     const std::vector<tree::SplitRule*>& rules, std::size_t first, int childIndex,
     bool isBiggestChild) {
-  const std::vector<const mdt::Variable*>& predictors = *metadata_->GetPredictors();
+  const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
   std::vector<Element> list;
   for (std::size_t r = first; r < rules.size(); ++r) {
     tree::SplitRule& rule = *rules[r];
     const int index = rule.GetPredictorIndex();
-    const mdt::Variable& predictor = *predictors[static_cast<std::size_t>(index)];
+    const mdt::Variable& predictor = predictors[static_cast<std::size_t>(index)];
     const std::string field = predictor.GetName();
     const bool ordered =
         settings_->GetPredictorInfo().GetPredictor(index).GetMeasurementLevel() != 0;

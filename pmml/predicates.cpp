@@ -17,11 +17,11 @@ void PMMLOutputAdapterImp::AddCompoundPredicate(tree::SplitRule& parentSplit, in
     nodeElement->AddChild(PortableRules(rules, 0, childIndex, isBiggestChild).release());
     return;
   }
-  const std::vector<const mdt::Variable*>& predictors = *metadata_->GetPredictors();
+  const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
   std::unique_ptr<xmlu::XMLElement> list(xmlu::NewElement("CompoundPredicate"));
   auto addRule = [&](tree::SplitRule& rule) {
     const int index = rule.GetPredictorIndex();
-    const mdt::Variable& predictor = *predictors[static_cast<std::size_t>(index)];
+    const mdt::Variable& predictor = predictors[static_cast<std::size_t>(index)];
     const bool ordered =
         settings_->GetPredictorInfo().GetPredictor(index).GetMeasurementLevel() != 0;
     std::unique_ptr<tree::ValueSet> values(rule.GetChildValueSet(childIndex));

@@ -2,12 +2,14 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <typeinfo>
 
-#include "model/encoding.h"
+#include "arbtree/tree_statistics.h"
+#include "imported/metadata/encoding.h"
+#include "model/algorithm_name.h"
 #include "model/prefix_node_iterator.h"
-#include "model/tree_statistics.h"
 #include "pmml/pmml_output_adapter.h"
 #include "pmml/pmml_texts.h"
 #include "xmlu/number_text.h"
@@ -234,13 +236,16 @@ std::string PMMLOutputAdapterImp::DecodeFirstValue(const mdt::Variable& variable
                                                    const char*) {
   const mdt::Encoder* encoder = variable.GetEncoding();
   if (encoder == nullptr) return Number(value);
-  // Encoded values are few (categories) and decoded again at every node; NaN never finds
-  // itself in the map, so it is not kept.
-  const auto key = std::make_pair(&variable, value);
+  // Encoded values are few (categories) and decoded again at every node. The key is the
+  // value's bit pattern, not its numeric value: +0.0 and -0.0 compare equal but are different
+  // values for the encoder, and a NaN finds itself.
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  const auto key = std::make_pair(&variable, bits);
   const auto known = decoded_.find(key);
   if (known != decoded_.end()) return known->second;
   std::string text = DecodeEncoded(*encoder, value);
-  if (value == value) decoded_.emplace(key, text);
+  decoded_.emplace(key, text);
   return text;
 }
 

@@ -46,9 +46,9 @@ void AddTextElement(const char* name, const char* text, xmlu::XMLElement* parent
 
 void XMLOutputAdapter::AddDictionary(xmlu::XMLElement* root) {
   std::unique_ptr<xmlu::XMLElement> dictionary(xmlu::NewElement("Dictionary"));
-  const std::vector<const mdt::Variable*>& predictors = *metadata_->GetPredictors();
+  const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
   for (std::size_t i = 0; i < predictors.size(); ++i) {
-    AddVariable(static_cast<int>(i), *predictors[i], dictionary.get());
+    AddVariable(static_cast<int>(i), predictors[i], dictionary.get());
   }
   AddVariable(-1, *metadata_->GetTarget(), dictionary.get());
   root->AddChild(dictionary.release());

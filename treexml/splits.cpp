@@ -49,13 +49,13 @@ void XMLOutputAdapter::AddSplit(const char* format, const tree::Node& node, int 
 }
 
 const mdt::Variable& XMLOutputAdapter::RulePredictor(const tree::SplitRule& rule) const {
-  const std::vector<const mdt::Variable*>& predictors = *metadata_->GetPredictors();
+  const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
   const int index = rule.GetPredictorIndex();
   if (index < 0 || static_cast<std::size_t>(index) >= predictors.size()) {
     FailSplit("predictor index " + std::to_string(index) + " is outside the " +
               std::to_string(predictors.size()) + " predictors");
   }
-  return *predictors[static_cast<std::size_t>(index)];
+  return predictors[static_cast<std::size_t>(index)];
 }
 
 void XMLOutputAdapter::FailSplit(const std::string& what) const {

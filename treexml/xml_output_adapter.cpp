@@ -5,7 +5,9 @@
 #include <ostream>
 #include <string>
 
-#include "model/alg_settings.h"
+#include "arbtree/alg_settings.h"
+#include "model/algorithm_name.h"
+#include "version/library_version.h"
 #include "xmlu/xml_item.h"
 
 namespace TreeOut {

@@ -5,17 +5,17 @@
 #include <memory>
 #include <string>
 
-#include "model/alg_settings.h"
+#include "arbtree/alg_settings.h"
+#include "arbtree/arb_version.h"
+#include "arbtree/node.h"
+#include "arbtree/split_rule.h"
+#include "arbtree/tree_algorithm_base.h"
+#include "arbtree/value_set.h"
+#include "imported/metadata/encoding.h"
+#include "imported/metadata/model_metadata.h"
+#include "imported/metadata/variant.h"
 #include "model/collect_split_values.h"
-#include "model/encoding.h"
-#include "model/model_metadata.h"
-#include "model/node.h"
-#include "model/split_rule.h"
-#include "model/tree_algorithm_base.h"
-#include "model/value_set.h"
-#include "model/variant.h"
 #include "treexml/xml_export_error.h"
-#include "version/arb_version.h"
 #include "version/arbtrexm_export.h"
 
 namespace xmlu {

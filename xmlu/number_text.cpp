@@ -40,13 +40,22 @@ std::string FormatShortest(double value) {
 }
 
 std::string FormatInCLocale(const char* format, double value) {
+  // Most texts fit the stack buffer; a longer one ("%.3f" of 1e300 has 305 characters) is
+  // formatted a second time into a string of its exact size, under the same locale.
   char buffer[64];
+  std::string text;
   const locale_t c_locale = CLocale();
   const locale_t previous = c_locale != static_cast<locale_t>(0) ? uselocale(c_locale) : nullptr;
-  const int n = std::snprintf(buffer, sizeof buffer, format, value);
+  int n = std::snprintf(buffer, sizeof buffer, format, value);
+  if (n >= 0 && static_cast<std::size_t>(n) < sizeof buffer) {
+    text.assign(buffer, static_cast<std::size_t>(n));
+  } else if (n >= 0) {
+    text.resize(static_cast<std::size_t>(n));
+    n = std::snprintf(&text[0], text.size() + 1, format, value);
+  }
   if (previous != static_cast<locale_t>(0)) uselocale(previous);
   if (n < 0) return std::string();
-  return std::string(buffer, static_cast<std::size_t>(n) < sizeof buffer ? n : sizeof buffer - 1);
+  return text;
 }
 
 }  // namespace xmlu

@@ -217,19 +217,20 @@ int XMLDocType::Write(std::string& out, XMLWriteState&) {
 XMLElement::XMLElement(std::string name) : name_(std::move(name)) {}
 
 XMLElement::~XMLElement() {
-  // Children's lists are moved onto one work list before the child goes, so no destructor
-  // ever runs another element's destructor with a non-empty child list.
-  std::vector<XMLInterface*> pending;
-  pending.swap(children_);
   for (XMLInterface* attribute : attributes_) delete attribute;
+  // Children in list order, each with everything below it before its next sibling, without
+  // recursion: an element's children are taken off it before it is deleted (so its destructor
+  // deletes only its attributes) and pushed last first, so that its first child goes next.
+  std::vector<XMLInterface*> pending(children_.rbegin(), children_.rend());
+  children_.clear();
+  std::vector<XMLInterface*> below;
   while (!pending.empty()) {
     XMLInterface* item = pending.back();
     pending.pop_back();
-    if (XMLElement* element = item->AsElement()) {
-      pending.insert(pending.end(), element->children_.begin(), element->children_.end());
-      element->children_.clear();
-    }
+    below.clear();
+    if (XMLElement* element = item->AsElement()) below.swap(element->children_);
     delete item;
+    pending.insert(pending.end(), below.rbegin(), below.rend());
   }
 }
 

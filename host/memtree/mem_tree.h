@@ -5,9 +5,9 @@
 #include <optional>
 #include <vector>
 
+#include "arbtree/arb_version.h"
+#include "arbtree/tree_algorithm_base.h"
 #include "host/memtree/tree_parts.h"
-#include "model/tree_algorithm_base.h"
-#include "version/arb_version.h"
 
 namespace memtree {
 

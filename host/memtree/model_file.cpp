@@ -18,13 +18,13 @@
 #include <utility>
 #include <vector>
 
+#include "arbtree/split_rule.h"
 #include "host/memtree/detail/json_value.h"
 #include "host/memtree/detail/number_text.h"
 #include "host/memtree/tree_builder.h"
-#include "host/metadata/identity_encoder_imp.h"
-#include "host/metadata/map_encoder_imp.h"
-#include "host/metadata/missing_values_imp.h"
-#include "model/split_rule.h"
+#include "imported/metadata/identity_encoder_imp.h"
+#include "imported/metadata/map_encoder_imp.h"
+#include "imported/metadata/missing_values_imp.h"
 
 namespace memtree {
 
@@ -108,7 +108,7 @@ std::string Found(const JsonValue& v) {
 
 // One field as read, with what the tree checks need to know about it.
 struct FieldInfo {
-  std::unique_ptr<mdt::VariableImp> variable;
+  std::unique_ptr<mdt::Variable> variable;
   std::string path;
   const JsonValue* json = nullptr;
   int level = 0;
@@ -340,8 +340,8 @@ FieldInfo Loader::Field(const JsonValue& v, const std::string& path) const {
   info.level = enumeration("level", LevelName);
   const int storage = enumeration("storage", StorageName);
   info.variable =
-      std::make_unique<mdt::VariableImp>(name, static_cast<global::MeasurementLevel>(info.level),
-                                         static_cast<global::StorageType>(storage));
+      std::make_unique<mdt::Variable>(name, static_cast<global::MeasurementLevel>(info.level),
+                                      static_cast<global::StorageType>(storage));
   if (const JsonValue* m = o.Get("label")) info.variable->SetLabel(String(*m, o.Path("label")));
   if (const JsonValue* m = o.Get("isDate")) info.variable->SetDate(Bool(*m, o.Path("isDate")));
 
@@ -837,10 +837,10 @@ Model Loader::Load() {
   if (const JsonValue* m = top.Get("metadataVersion")) {
     model.metadata->SetVersion(Version(*m, "metadataVersion"));
   }
-  for (std::size_t p : predictors_) model.metadata->AddPredictor(std::move(fields_[p].variable));
-  model.metadata->SetTarget(std::move(target.variable));
-  if (frequency != nullptr) model.metadata->SetFrequencyWeight(std::move(frequency->variable));
-  if (caseWeight != nullptr) model.metadata->SetCaseWeight(std::move(caseWeight->variable));
+  for (std::size_t p : predictors_) model.metadata->AddPredictor(std::move(*fields_[p].variable));
+  model.metadata->SetTarget(std::move(*target.variable));
+  if (frequency != nullptr) model.metadata->SetFrequencyWeight(std::move(*frequency->variable));
+  if (caseWeight != nullptr) model.metadata->SetCaseWeight(std::move(*caseWeight->variable));
   model.tree = builder.Build();
   return model;
 }
@@ -981,13 +981,13 @@ class Saver {
 
  private:
   void Version(const char* key, const ArbTree::ArbVersion& version);
-  void Field(const mdt::VariableImp& field);
+  void Field(const mdt::Variable& field);
   void Sources(const mdt::EncodingSets& sets);
   void Node(const MemNode& node);
   void Sample(const MemNode& node, int sample);
   void Rule(const RuleSpec& rule);
   const std::string& PredictorName(int index) const {
-    return metadata_.GetPredictorImp(static_cast<std::size_t>(index)).GetName();
+    return (*metadata_.GetPredictors())[static_cast<std::size_t>(index)].GetName();
   }
 
   const MemTree& tree_;
@@ -1043,7 +1043,7 @@ void Saver::Sources(const mdt::EncodingSets& sets) {
   }
 }
 
-void Saver::Field(const mdt::VariableImp& field) {
+void Saver::Field(const mdt::Variable& field) {
   w_.BeginObject();
   w_.Key("name");
   w_.String(field.GetName());
@@ -1282,7 +1282,7 @@ void Saver::Save() {
     throw ModelError("the tree has " + std::to_string(tree_.GetPredictorLevels().size()) +
                      " predictors but the metadata " + std::to_string(predictors));
   }
-  if (metadata_.GetTargetImp() == nullptr) throw ModelError("the metadata has no target");
+  if (metadata_.GetTarget() == nullptr) throw ModelError("the metadata has no target");
   if (tree_.GetRoot() == nullptr) throw ModelError("the tree has no root node");
 
   w_.BeginObject();
@@ -1328,24 +1328,24 @@ void Saver::Save() {
 
   w_.Key("fields");
   w_.BeginArray();
-  for (std::size_t p = 0; p < predictors; ++p) Field(metadata_.GetPredictorImp(p));
-  Field(*metadata_.GetTargetImp());
-  if (metadata_.GetFrequencyWeightImp()) Field(*metadata_.GetFrequencyWeightImp());
-  if (metadata_.GetCaseWeightImp()) Field(*metadata_.GetCaseWeightImp());
+  for (std::size_t p = 0; p < predictors; ++p) Field((*metadata_.GetPredictors())[p]);
+  Field(*metadata_.GetTarget());
+  if (metadata_.GetFrequencyWeight()) Field(*metadata_.GetFrequencyWeight());
+  if (metadata_.GetCaseWeight()) Field(*metadata_.GetCaseWeight());
   w_.EndArray();
   w_.Key("predictors");
   w_.BeginArray(true);
-  for (std::size_t p = 0; p < predictors; ++p) w_.String(metadata_.GetPredictorImp(p).GetName());
+  for (std::size_t p = 0; p < predictors; ++p) w_.String((*metadata_.GetPredictors())[p].GetName());
   w_.EndArray();
   w_.Key("target");
-  w_.String(metadata_.GetTargetImp()->GetName());
-  if (metadata_.GetFrequencyWeightImp()) {
+  w_.String(metadata_.GetTarget()->GetName());
+  if (metadata_.GetFrequencyWeight()) {
     w_.Key("frequencyWeight");
-    w_.String(metadata_.GetFrequencyWeightImp()->GetName());
+    w_.String(metadata_.GetFrequencyWeight()->GetName());
   }
-  if (metadata_.GetCaseWeightImp()) {
+  if (metadata_.GetCaseWeight()) {
     w_.Key("caseWeight");
-    w_.String(metadata_.GetCaseWeightImp()->GetName());
+    w_.String(metadata_.GetCaseWeight()->GetName());
   }
 
   // Pre-order with an explicit stack: a chain of any depth is written without recursion.

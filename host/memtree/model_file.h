@@ -7,7 +7,7 @@
 
 #include "host/memtree/mem_tree.h"
 #include "host/memtree/model_error.h"
-#include "host/metadata/model_metadata_imp.h"
+#include "imported/metadata/model_metadata_imp.h"
 
 namespace memtree {
 

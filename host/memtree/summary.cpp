@@ -3,8 +3,9 @@
 #include <cfloat>
 #include <cstring>
 
+#include "arbtree/alg_settings.h"
 #include "host/memtree/detail/number_text.h"
-#include "model/alg_settings.h"
+#include "model/algorithm_name.h"
 
 namespace memtree {
 
@@ -68,11 +69,11 @@ std::string Summarize(const MemTree& tree, const mdt::ModelMetadata& metadata) {
     Line(out, "Target", text + ")");
   }
 
-  const std::vector<const mdt::Variable*>& predictors = *metadata.GetPredictors();
+  const std::vector<mdt::Variable>& predictors = *metadata.GetPredictors();
   std::string names = std::to_string(predictors.size());
   for (std::size_t i = 0; i < predictors.size() && i < kListedPredictors; ++i) {
     names += i == 0 ? ": " : ", ";
-    names += predictors[i]->GetName();
+    names += predictors[i].GetName();
   }
   if (predictors.size() > kListedPredictors) {
     names += " and " + std::to_string(predictors.size() - kListedPredictors) + " more";

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "host/memtree/mem_tree.h"
-#include "model/model_metadata.h"
+#include "imported/metadata/model_metadata.h"
 
 namespace memtree {
 

@@ -33,8 +33,10 @@ TEST(Cli, InfoVersionAndUsageErrors) {
   EXPECT_EQ(info.err, "");
   const CommandResult version = RunCommand(kExe, {"--version"});
   EXPECT_EQ(version.status, 0);
-  EXPECT_NE(version.out.find("arbtrexm_legacyr 1.0.1.6 (10/21/17 22:55:56)"), std::string::npos)
-      << version.out;
+  // The command's own version first, then the library's record, named as such.
+  EXPECT_EQ(version.out, "treexport " TREEXPORT_VERSION_TEXT
+                         "\nexport library arbtrexm_legacyr, component version record 1.0.1.6 "
+                         "(10/21/17 22:55:56)\n");
 
   EXPECT_EQ(RunCommand(kExe, {}).status, 1);
   EXPECT_EQ(RunCommand(kExe, {"info"}).status, 1);

@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "pmml/pmml_output_adapter.h"
 #include "tests/support/pmml_evaluator.h"
@@ -134,7 +133,6 @@ std::map<int, std::string> CategoryTexts(const mdt::Variable& field) {
 }
 
 std::string ExportPmml(const memtree::Model& model, bool portable = false) {
-  TreeOut::InstallPredictorRank();
   TreeOut::PMMLOutputAdapter adapter;
   adapter.SetPortableProfile(portable);
   std::ostringstream out;
@@ -217,10 +215,10 @@ class RowComparer {
     const char* const nodeKinds = tree_.IsClassification() ? "count(//ClsNode | //ClsTerminalNode)"
                                                            : "count(//RegNode | //RegTerminalNode)";
     EXPECT_EQ(treeXml.Number(nodeKinds), static_cast<double>(tree_.GetNumberOfNodes())) << name;
-    for (const mdt::Variable* predictor : predictors_) {
-      columns_.push_back(Column(predictor->GetName()));
+    for (const mdt::Variable& predictor : predictors_) {
+      columns_.push_back(Column(predictor.GetName()));
       codes_.emplace_back();
-      for (const auto& [code, text] : CategoryTexts(*predictor)) codes_.back()[text] = code;
+      for (const auto& [code, text] : CategoryTexts(predictor)) codes_.back()[text] = code;
     }
     thresholds_.resize(predictors_.size());
     for (std::size_t i = 0; i < tree_.GetNumberOfNodes(); ++i) {
@@ -300,13 +298,13 @@ class RowComparer {
     for (std::size_t p = 0; p < predictors_.size(); ++p) {
       const std::string& cell = row[columns_[p]];
       if (cell.empty()) continue;
-      text[predictors_[p]->GetName()] = cell;
+      text[predictors_[p].GetName()] = cell;
       if (codes_[p].empty()) {
         record[p] = Number(cell);
       } else if (codes_[p].count(cell) != 0) {
         record[p] = codes_[p].at(cell);
       } else {
-        problems.push_back(predictors_[p]->GetName() + " value '" + cell + "' is no category");
+        problems.push_back(predictors_[p].GetName() + " value '" + cell + "' is no category");
       }
     }
     const std::string& leaf = row[leaf_];
@@ -405,7 +403,7 @@ class RowComparer {
   std::string name_;
   const memtree::MemTree& tree_;
   const Table& table_;
-  const std::vector<const mdt::Variable*>& predictors_;
+  const std::vector<mdt::Variable>& predictors_;
   std::map<int, std::string> labels_;  // target code -> label
   std::string document_;
   PmmlTreeEvaluator pmml_;

@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "host/importance/predictor_rank.h"
+#include "imported/importance/predictor_rank.h"
 
 namespace {
 
@@ -62,10 +62,11 @@ class FakeTree : public tree::TreeAlgorithmBase {
   ArbTree::ArbStatus ComputeTreeStatistics(tree::DataSample, tree::TreeStatistics&) const override {
     return {};
   }
-  const ArbTree::ArbVersion& GetVersion() const override { return ArbTree::LibraryVersion(); }
+  const ArbTree::ArbVersion& GetVersion() const override { return version_; }
 
  private:
   std::vector<std::unique_ptr<FakeNode>> nodes_;
+  ArbTree::ArbVersionImp version_{1, 0, 0, 0, ""};
 };
 
 double ImportanceOf(const TreeOut::PredictorRank& rank, unsigned p) {

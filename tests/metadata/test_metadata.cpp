@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "host/metadata/identity_encoder_imp.h"
-#include "host/metadata/map_encoder_imp.h"
-#include "host/metadata/missing_values_imp.h"
-#include "host/metadata/variable_imp.h"
+#include "imported/metadata/identity_encoder_imp.h"
+#include "imported/metadata/map_encoder_imp.h"
+#include "imported/metadata/missing_values_imp.h"
+#include "imported/metadata/variable.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ TEST(IdentityEncoder, DecodesEveryCodeToItsOwnNumber) {
 }
 
 TEST(Variable, ValueLabelsMatchTypeAndValue) {
-  mdt::VariableImp field("grade", global::ORDINAL, global::NUMERIC_STORAGE);
+  mdt::Variable field("grade", global::ORDINAL, global::NUMERIC_STORAGE);
   field.SetValueLabel(mdt::Variant(1.0), "first");
   field.SetValueLabel(mdt::Variant(std::string("2")), "second as text");
   field.SetValueLabel(mdt::Variant(1.0), "one");

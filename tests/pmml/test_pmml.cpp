@@ -10,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "pmml/pmml_output_adapter.h"
 #include "tests/pmml/models.h"
@@ -30,7 +29,6 @@ memtree::Model Load(const std::string& text) { return memtree::ParseModel(text, 
 
 std::string Export(const tree::TreeAlgorithmBase& tree, const mdt::ModelMetadata& metadata,
                    int sample = 0) {
-  TreeOut::InstallPredictorRank();
   TreeOut::PMMLOutputAdapter adapter;
   std::ostringstream out;
   adapter.GeneratePMML(out, tree, &metadata, static_cast<tree::DataSample>(sample));
@@ -108,7 +106,6 @@ TEST(PmmlDocument, TheReviewedDocumentsOfTheBundledExamplesAreValid) {
 }
 
 TEST(PmmlDocument, SettingsTravelWithCopiesAndSuccessiveCallsAreIndependent) {
-  TreeOut::InstallPredictorRank();
   const memtree::Model credit = Load(pmml_test::kCredit);
   const memtree::Model regression = Load(pmml_test::kRegression);
   auto generate = [](TreeOut::PMMLOutputAdapterImp& adapter, const memtree::Model& model) {
@@ -446,6 +443,41 @@ std::string ExpectedChainNode(int i, int depth) {
   }
   if (i + 1 < depth) s += ExpectedChainNode(i + 1, depth);
   return s + "\n" + Tabs(t) + "</Node>";
+}
+
+TEST(PmmlPredicates, PlusAndMinusZeroDecodeApartWhicheverComesFirst) {
+  // x has missing values, so it has an encoder; the root splits it at one zero, node 1 at the
+  // other. Each predicate must carry what the encoder gives for its own value.
+  const std::string model = R"({
+    "format": "treexport-model", "version": 1, "function": "regression", "algorithm": 0,
+    "risk": [{"sample": 0, "value": 1, "stdError": 0.5}],
+    "fields": [{"name": "x", "level": "continuous", "storage": "numeric", "missing": {"values": [-1]}},
+               {"name": "y", "level": "continuous", "storage": "numeric"}],
+    "predictors": ["x"], "target": "y",
+    "nodes": [
+      {"id": 0, "children": [1, 2], "samples": [{"count": 100, "regression": {"mean": 5}}],
+       "split": {"predictor": "x", "children": [{"high": ROOT}, {"low": ROOT, "lowOpen": true}]}},
+      {"id": 1, "children": [3, 4], "samples": [{"count": 60, "regression": {"mean": 4}}],
+       "split": {"predictor": "x", "children": [{"high": INNER}, {"low": INNER, "lowOpen": true}]}},
+      {"id": 2, "samples": [{"count": 40, "regression": {"mean": 7}}]},
+      {"id": 3, "samples": [{"count": 30, "regression": {"mean": 3}}]},
+      {"id": 4, "samples": [{"count": 30, "regression": {"mean": 5}}]}]})";
+  const std::pair<const char*, const char*> orders[] = {{"0", "-0.0"}, {"-0.0", "0"}};
+  for (const auto& [root, inner] : orders) {
+    const Doc d(
+        With(With(With(With(model, "ROOT", root), "ROOT", root), "INNER", inner), "INNER", inner));
+    auto value = [&](const char* id) {
+      return d.Texts(NodePath(id) +
+                     "/*[not(self::p:Node)]/descendant-or-self::p:SimplePredicate"
+                     "[@field='x']/@value");
+    };
+    const std::string r = root[0] == '-' ? "-0" : "0";
+    const std::string i = inner[0] == '-' ? "-0" : "0";
+    EXPECT_EQ(value("1"), Names{r}) << root;
+    EXPECT_EQ(value("2"), Names{r}) << root;
+    EXPECT_EQ(value("3"), Names{i}) << root;
+    EXPECT_EQ(value("4"), Names{i}) << root;
+  }
 }
 
 TEST(PmmlNodes, ChainsGiveTheLayoutBytesAndNeedNoStackPerLevel) {

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "host/importance/predictor_rank.h"
 #include "host/memtree/model_file.h"
 #include "pmml/pmml_output_adapter.h"
 #include "tests/support/model_text.h"
@@ -68,7 +67,6 @@ const char* const kGaps = R"({
 })";
 
 std::string Export(const memtree::Model& model, bool portable) {
-  TreeOut::InstallPredictorRank();
   TreeOut::PMMLOutputAdapter adapter;
   adapter.SetPortableProfile(portable);
   std::ostringstream out;

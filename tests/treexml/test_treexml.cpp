@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "host/memtree/model_file.h"
-#include "host/metadata/identity_encoder_imp.h"
-#include "host/metadata/missing_values_imp.h"
+#include "imported/metadata/identity_encoder_imp.h"
+#include "imported/metadata/missing_values_imp.h"
 #include "tests/support/model_text.h"
 #include "tests/support/stack.h"
 #include "tests/support/xml_check.h"
@@ -176,7 +176,7 @@ TEST(TreeXmlDictionary, DiscreteMissingValuesPrecedeRangesWhateverTheirOrder) {
   using mdt::Variant;
   const memtree::Model model = memtree::ParseModel(kReg, "reg.json");
   mdt::ModelMetadataImp metadata;
-  auto x = std::make_unique<mdt::VariableImp>("x", global::CONTINUOUS, global::NUMERIC_STORAGE);
+  mdt::Variable x("x", global::CONTINUOUS, global::NUMERIC_STORAGE);
   auto missing = std::make_unique<mdt::MissingValuesImp>();
   missing->Add(
       std::make_unique<mdt::Interval>(EncodingItem(Variant(1.0)), EncodingItem(Variant(5.0))));
@@ -184,12 +184,11 @@ TEST(TreeXmlDictionary, DiscreteMissingValuesPrecedeRangesWhateverTheirOrder) {
       std::vector<EncodingItem>{EncodingItem(Variant(-1.0)), EncodingItem(Variant())}));
   missing->Add(
       std::make_unique<mdt::Interval>(EncodingItem(Variant(200.0)), EncodingItem(Variant())));
-  x->SetEncoder(std::make_unique<mdt::IdentityEncoderImp>(std::move(missing)));
+  x.SetEncoder(std::make_unique<mdt::IdentityEncoderImp>(std::move(missing)));
   metadata.AddPredictor(std::move(x));
-  metadata.AddPredictor(
-      std::make_unique<mdt::VariableImp>("grade", global::ORDINAL, global::NUMERIC_STORAGE));
-  auto y = std::make_unique<mdt::VariableImp>("y", global::CONTINUOUS, global::NUMERIC_STORAGE);
-  y->SetEncoder(
+  metadata.AddPredictor(mdt::Variable("grade", global::ORDINAL, global::NUMERIC_STORAGE));
+  mdt::Variable y("y", global::CONTINUOUS, global::NUMERIC_STORAGE);
+  y.SetEncoder(
       std::make_unique<mdt::IdentityEncoderImp>(std::make_unique<mdt::MissingValuesImp>()));
   metadata.SetTarget(std::move(y));
 

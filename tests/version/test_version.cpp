@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "version/arb_version.h"
+#include "version/library_version.h"
 
 TEST(LibraryVersion, OneRecordEvenWhenFirstAskedOnTwoThreads) {
   const ArbTree::ArbVersion* seen[2] = {nullptr, nullptr};

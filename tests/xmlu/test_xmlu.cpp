@@ -249,6 +249,41 @@ TEST(ElementWrite, HundredThousandDeepChainWritesAndDiesOnADefaultStack) {
   });
 }
 
+// A host's own item that notes when it is deleted.
+class Noted final : public XMLInterface {
+ public:
+  Noted(std::vector<std::string>& log, std::string name) : log_(log), name_(std::move(name)) {}
+  ~Noted() override { log_.push_back(name_); }
+  int Write(std::string&, xmlu::XMLWriteState&) override { return 0; }
+
+ private:
+  std::vector<std::string>& log_;
+  std::string name_;
+};
+
+TEST(ElementDelete, ChildrenGoInListOrderEachWithItsSubtreeBeforeTheNext) {
+  std::vector<std::string> log;
+  auto n = [&](const char* name) { return new Noted(log, name); };
+  delete E("root", {{"a", "1"}, {"b", "2"}},
+           {n("1"), E("inner", {{"c", "3"}}, {n("2"), E("deeper", {}, {n("3")}), n("4")}), n("5"),
+            E("empty"), n("6")});
+  EXPECT_EQ(log, (std::vector<std::string>{"1", "2", "3", "4", "5", "6"}));
+}
+
+TEST(FormatInCLocale, ReturnsTheWholeTextHoweverLong) {
+  // "%.3f" of 1e300: the 301 digits of the double nearest 1e300, the point and three zeros.
+  char expected[400];
+  const int n = std::snprintf(expected, sizeof expected, "%.3f", 1e300);
+  ASSERT_EQ(n, 305);
+  const std::string text = xmlu::FormatInCLocale("%.3f", 1e300);
+  EXPECT_EQ(text, expected);
+  EXPECT_EQ(text.compare(0, 17, "10000000000000000"), 0);
+  EXPECT_EQ(text.compare(301, 4, ".000"), 0);
+  // The longest double in fixed form: -DBL_MAX.
+  EXPECT_EQ(xmlu::FormatInCLocale("%f", -DBL_MAX).size(), 1 + 309 + 7u);
+  EXPECT_EQ(xmlu::FormatInCLocale("%.2f", 0.25), "0.25");
+}
+
 TEST(FormatNumber, FifteenDigitTextWithSchemaNonFinites) {
   // Exact texts of the switches between fixed and exponent form and of values beyond the range
   // of the comparison below.

@@ -1,7 +1,0 @@
-#include "model/value_set.h"
-
-namespace tree {
-
-ValueSet::~ValueSet() = default;
-
-}  // namespace tree
