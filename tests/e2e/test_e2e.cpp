@@ -644,7 +644,7 @@ TEST_F(RpartConverter, CarriesPriorsWeightsAndSurrogatesAndRefusesWhatItCannotCo
   ASSERT_EQ(renamed.status, 0) << renamed.err;
   memtree::Model named = memtree::ParseModel(renamed.out, "renamed.json");
   std::vector<std::string> names;
-  for (const mdt::Variable* p : *named.metadata->GetPredictors()) names.push_back(p->GetName());
+  for (const mdt::Variable& p : *named.metadata->GetPredictors()) names.push_back(p.GetName());
   EXPECT_EQ(names, (std::vector<std::string>{"age", "number", "start"}));
   EXPECT_EQ(named.metadata->GetTarget()->GetName(), "kyphosis");
 
