@@ -6,6 +6,8 @@
 // maxrss_MB is the process's maximum resident set size and model_rss_MB its resident size once
 // the model is loaded: run one benchmark per process (--benchmark_filter) to read them.
 #include <benchmark/benchmark.h>
+#include <libxml/xmlreader.h>
+#include <libxml/xmlwriter.h>
 #include <malloc.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -16,16 +18,25 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <new>
 #include <ostream>
 #include <streambuf>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "bench/generated_model.h"
 #include "host/memtree/model_file.h"
 #include "pmml/pmml_output_adapter.h"
+#include "tests/support/double_sample.h"
 #include "treexml/xml_output_adapter.h"
+#include "xmlu/number_text.h"
 #include "xmlu/xml_item.h"
+
+using bench::Kind;
+using bench::Model;
 
 namespace {
 
@@ -67,6 +78,7 @@ namespace {
 class MemoryBuffer : public std::streambuf {
  public:
   const std::string& text() const { return text_; }
+  std::string Release() { return std::move(text_); }
 
  protected:
   std::streamsize xsputn(const char* s, std::streamsize n) override {
@@ -115,49 +127,6 @@ double MaxResidentMB() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   return static_cast<double>(usage.ru_maxrss) * 1024 / 1e6;
-}
-
-enum class Kind { kRegression, kClassification };
-
-// A complete binary tree with n nodes (n odd); node i splits x at i. Classification trees have
-// three classes and a surrogate on z for every split.
-std::string Model(Kind kind, int n) {
-  const bool cls = kind == Kind::kClassification;
-  std::string text =
-      "{\"format\": \"treexport-model\", \"version\": 1, \"function\": \"" +
-      std::string(cls ? "classification" : "regression") +
-      "\", \"algorithm\": 0, \"risk\": [{\"sample\": 0, \"value\": 1, \"stdError\": 0.1}], "
-      "\"fields\": [{\"name\": \"x\", \"level\": \"continuous\", \"storage\": \"numeric\"}, "
-      "{\"name\": \"z\", \"level\": \"continuous\", \"storage\": \"numeric\"}, ";
-  text += cls ? "{\"name\": \"y\", \"level\": \"nominal\", \"storage\": \"string\", "
-                "\"categories\": [{\"code\": 0, \"values\": [\"low\"]}, {\"code\": 1, \"values\": "
-                "[\"mid\"]}, {\"code\": 2, \"values\": [\"high\"]}]}"
-              : "{\"name\": \"y\", \"level\": \"continuous\", \"storage\": \"numeric\"}";
-  text += "], \"predictors\": [\"x\", \"z\"], \"target\": \"y\", \"nodes\": [\n";
-  for (int i = 0; i < n; ++i) {
-    const std::string id = std::to_string(i);
-    text += i ? ",\n" : "";
-    text += "{\"id\": " + id + ", \"samples\": [{\"count\": 60, ";
-    text += cls ? "\"class\": {\"predicted\": " + std::to_string(i % 3) +
-                      ", \"counts\": [30, 20, 10], \"proportions\": [0.5, 0.3333333333333333, "
-                      "0.16666666666666666], \"probabilities\": [0.5, 0.3333333333333333, "
-                      "0.16666666666666666]}}]"
-                : "\"regression\": {\"mean\": " + id + ".5, \"stdDev\": 1}}]";
-    if (2 * i + 2 < n) {
-      text += ", \"children\": [" + std::to_string(2 * i + 1) + ", " + std::to_string(2 * i + 2) +
-              "], \"split\": {\"predictor\": \"x\", \"children\": [{\"high\": " + id +
-              "}, {\"low\": " + id +
-              ", \"lowOpen\": true}], \"statistics\": [1.25], \"kinds\": [\"improvement\"]}";
-      if (cls) {
-        text += ", \"surrogates\": [{\"predictor\": \"z\", \"children\": [{\"low\": " + id +
-                ", \"lowOpen\": true}, {\"high\": " + id +
-                "}], \"statistics\": [0.5, 0.75], \"kinds\": [\"improvement\", "
-                "\"association\"]}]";
-      }
-    }
-    text += "}";
-  }
-  return text + "]}\n";
 }
 
 template <class Buffer>
@@ -358,5 +327,246 @@ void WriteItemTree(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
 }
 BENCHMARK(WriteItemTree)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------------------------------------------------
+// Side by side in one process and one run: the exporter, libxml2's xmlTextWriter writing the
+// same document into memory, and memcpy of the same bytes. The document's elements, attributes
+// and character data are read back from the exporter's own output (not timed) and replayed into
+// the xmlTextWriter, which therefore gets its texts ready-made: it formats no numbers and asks
+// no model, so the ratios flatter libxml2 rather than the exporter.
+
+// The document as a list of writer calls; texts live in one arena, NUL-terminated.
+struct Replay {
+  enum Kind : unsigned char { kStart, kAttribute, kText, kEnd };
+  struct Event {
+    Kind kind;
+    std::size_t name;   // arena offset (element or attribute name)
+    std::size_t value;  // arena offset (attribute value or character data)
+  };
+  std::vector<Event> events;
+  std::string arena;
+  std::string docType;  // the root named in a DOCTYPE, if the document has one
+  std::size_t Add(const xmlChar* text) {
+    const std::size_t at = arena.size();
+    arena.append(reinterpret_cast<const char*>(text));
+    arena.push_back('\0');
+    return at;
+  }
+  const xmlChar* At(std::size_t offset) const {
+    return reinterpret_cast<const xmlChar*>(arena.data() + offset);
+  }
+};
+
+Replay ReadBack(const std::string& document) {
+  Replay replay;
+  replay.arena.reserve(document.size());
+  xmlTextReaderPtr reader = xmlReaderForMemory(document.data(), static_cast<int>(document.size()),
+                                               nullptr, nullptr, XML_PARSE_HUGE);
+  while (xmlTextReaderRead(reader) == 1) {
+    switch (xmlTextReaderNodeType(reader)) {
+      case XML_READER_TYPE_ELEMENT: {
+        const bool empty = xmlTextReaderIsEmptyElement(reader) == 1;
+        replay.events.push_back({Replay::kStart, replay.Add(xmlTextReaderConstName(reader)), 0});
+        while (xmlTextReaderMoveToNextAttribute(reader) == 1) {
+          const std::size_t name = replay.Add(xmlTextReaderConstName(reader));
+          replay.events.push_back(
+              {Replay::kAttribute, name, replay.Add(xmlTextReaderConstValue(reader))});
+        }
+        if (empty) replay.events.push_back({Replay::kEnd, 0, 0});
+        break;
+      }
+      case XML_READER_TYPE_TEXT:
+        replay.events.push_back({Replay::kText, 0, replay.Add(xmlTextReaderConstValue(reader))});
+        break;
+      case XML_READER_TYPE_END_ELEMENT:
+        replay.events.push_back({Replay::kEnd, 0, 0});
+        break;
+      case XML_READER_TYPE_DOCUMENT_TYPE:
+        replay.docType = reinterpret_cast<const char*>(xmlTextReaderConstName(reader));
+        break;
+      default:  // the layout's line breaks and tabs: the xmlTextWriter indents by itself
+        break;
+    }
+  }
+  xmlFreeTextReader(reader);
+  return replay;
+}
+
+// Writes the replayed document with tab indentation, as the exporter lays it out, into a buffer
+// sized for it from the start; returns its size.
+std::size_t WriteWithLibxml2(const Replay& replay, std::size_t expectedSize) {
+  xmlBufferPtr buffer = xmlBufferCreateSize(expectedSize + expectedSize / 4);
+  xmlTextWriterPtr writer = xmlNewTextWriterMemory(buffer, 0);
+  xmlTextWriterSetIndent(writer, 1);
+  xmlTextWriterSetIndentString(writer, BAD_CAST "\t");
+  if (!replay.docType.empty()) {
+    xmlTextWriterStartDocument(writer, "1.0", "UTF-8", nullptr);
+    xmlTextWriterWriteDTD(writer, BAD_CAST replay.docType.c_str(), nullptr, nullptr, nullptr);
+  }
+  for (const Replay::Event& e : replay.events) {
+    switch (e.kind) {
+      case Replay::kStart:
+        xmlTextWriterStartElement(writer, replay.At(e.name));
+        break;
+      case Replay::kAttribute:
+        xmlTextWriterWriteAttribute(writer, replay.At(e.name), replay.At(e.value));
+        break;
+      case Replay::kText:
+        xmlTextWriterWriteString(writer, replay.At(e.value));
+        break;
+      case Replay::kEnd:
+        xmlTextWriterEndElement(writer);
+    }
+  }
+  xmlTextWriterEndDocument(writer);
+  xmlFreeTextWriter(writer);  // flushes into the buffer
+  const std::size_t size = static_cast<std::size_t>(xmlBufferLength(buffer));
+  xmlBufferFree(buffer);
+  return size;
+}
+
+double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+enum class Document { kPmml, kTreeXml };
+
+// One export of the model into a stream that keeps Buffer's copy of the document (all of it, or
+// only its size).
+template <class Buffer>
+Buffer Export(Document document, const memtree::Model& model) {
+  Buffer buffer;
+  std::ostream out(&buffer);
+  if (document == Document::kPmml) {
+    TreeOut::PMMLOutputAdapter adapter;
+    adapter.GeneratePMML(out, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+  } else {
+    TreeOut::XMLOutputAdapter adapter;
+    adapter.GenerateXML(out, *model.tree, model.metadata.get());
+  }
+  return buffer;
+}
+
+// Interleaved rounds of the three; CPU time of the process, medians; the ratios are what the
+// performance page records. Each writes the document once into memory of its own: the exporter
+// its text (handed to a stream that keeps no copy), libxml2 its buffer, memcpy a copy.
+void SideBySide(benchmark::State& state, Document document, Kind kind) {
+  const int nodes = static_cast<int>(state.range(0));
+  const memtree::Model model = memtree::ParseModel(Model(kind, nodes), "bench.json");
+  const std::string reference = Export<MemoryBuffer>(document, model).Release();
+  const Replay replay = ReadBack(reference);
+  std::string copy(reference.size(), '\0');
+  constexpr int kRounds = 5;
+  std::vector<double> ours, libxml2, memcpyTime;
+  std::size_t libxml2Size = 0;
+  double allocationsPerNode = 0;
+  for (auto _ : state) {
+    for (int round = 0; round < kRounds; ++round) {
+      const std::size_t allocationsBefore = allocations;
+      double t = CpuSeconds();
+      const std::size_t size = Export<CountingBuffer>(document, model).size();
+      ours.push_back(CpuSeconds() - t);
+      allocationsPerNode = static_cast<double>(allocations - allocationsBefore) / nodes;
+      if (size != reference.size())
+        state.SkipWithError("the export changed from one run to the next");
+      t = CpuSeconds();
+      libxml2Size = WriteWithLibxml2(replay, reference.size());
+      libxml2.push_back(CpuSeconds() - t);
+      t = CpuSeconds();
+      std::memcpy(copy.data(), reference.data(), reference.size());
+      benchmark::DoNotOptimize(copy.data());
+      benchmark::ClobberMemory();
+      memcpyTime.push_back(CpuSeconds() - t);
+    }
+  }
+  const double mb = static_cast<double>(reference.size()) / 1e6;
+  state.counters["doc_MB"] = mb;
+  state.counters["libxml2_doc_MB"] = static_cast<double>(libxml2Size) / 1e6;
+  state.counters["ours_s"] = Median(ours);
+  state.counters["libxml2_s"] = Median(libxml2);
+  state.counters["memcpy_s"] = Median(memcpyTime);
+  state.counters["ours_MB/s"] = mb / Median(ours);
+  state.counters["x_libxml2"] = Median(libxml2) / Median(ours);
+  state.counters["pct_memcpy"] = 100 * Median(memcpyTime) / Median(ours);
+  state.counters["allocs/node"] = allocationsPerNode;
+}
+
+void VsLibxml2Classification(benchmark::State& state) {
+  SideBySide(state, Document::kPmml, Kind::kClassification);
+}
+void VsLibxml2Regression(benchmark::State& state) {
+  SideBySide(state, Document::kPmml, Kind::kRegression);
+}
+void VsLibxml2TreeXmlClassification(benchmark::State& state) {
+  SideBySide(state, Document::kTreeXml, Kind::kClassification);
+}
+void VsLibxml2TreeXmlRegression(benchmark::State& state) {
+  SideBySide(state, Document::kTreeXml, Kind::kRegression);
+}
+BENCHMARK(VsLibxml2Classification)->Arg(100001)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(VsLibxml2Regression)->Arg(100001)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(VsLibxml2TreeXmlClassification)
+    ->Arg(100001)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(VsLibxml2TreeXmlRegression)->Arg(100001)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// FormatNumber against the C library's "%.15g" on ten million doubles of every kind: the
+// number of differences must be 0 (the unit test runs a sample of the same sequence).
+void FormatNumberMatchesSnprintf(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  std::size_t differences = 0;
+  for (auto _ : state) {
+    testing_support::DoubleSample sample(7);
+    char expected[40];
+    char actual[xmlu::kNumberTextSize];
+    for (int i = 0; i < count; ++i) {
+      const double value = sample.Next();
+      const int n = std::snprintf(expected, sizeof expected, "%.15g", value);
+      const char* end = xmlu::FormatNumberTo(actual, value);
+      if (end - actual != n || std::memcmp(actual, expected, static_cast<std::size_t>(n)) != 0) {
+        if (differences++ < 5) {
+          std::fprintf(stderr, "%.17g: %.*s, snprintf %s\n", value, static_cast<int>(end - actual),
+                       actual, expected);
+        }
+      }
+    }
+  }
+  state.counters["values"] = count;
+  state.counters["differences"] = static_cast<double>(differences);
+  if (differences != 0) state.SkipWithError("FormatNumber differs from snprintf(\"%.15g\")");
+}
+BENCHMARK(FormatNumberMatchesSnprintf)->Arg(10000000)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Speed of number text on the numbers a tree holds (counts, ids, codes, halves) and on doubles
+// of every kind: FormatNumberTo (arg 1) against snprintf (arg 0).
+void NumberText(benchmark::State& state) {
+  std::vector<double> values;
+  if (state.range(1) == 0) {
+    for (int i = 0; i < 4096; ++i) values.push_back(i % 4 == 3 ? i + 0.5 : i * 7);
+  } else {
+    testing_support::DoubleSample sample(3);
+    for (int i = 0; i < 4096; ++i) values.push_back(sample.Next());
+  }
+  char text[40];
+  for (auto _ : state) {
+    for (double v : values) {
+      if (state.range(0) != 0) {
+        benchmark::DoNotOptimize(xmlu::FormatNumberTo(text, v));
+      } else {
+        benchmark::DoNotOptimize(std::snprintf(text, sizeof text, "%.15g", v));
+      }
+    }
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * values.size()));
+}
+BENCHMARK(NumberText)->ArgNames({"ours", "any_double"})->ArgsProduct({{0, 1}, {0, 1}});
 
 }  // namespace

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "treexml/xml_output_adapter.h"
+#include "xmlu/markup_writer.h"
 #include "xmlu/number_text.h"
-#include "xmlu/xml_item.h"
 
 namespace TreeOut {
 
@@ -35,59 +35,57 @@ std::string ValueText(const mdt::Variant& value) {
   return static_cast<const char*>(value);
 }
 
-// The element name with one text child.
-void AddTextElement(const char* name, const char* text, xmlu::XMLElement* parent) {
-  std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement(name));
-  element->AddChild(xmlu::NewString(text));
-  parent->AddChild(element.release());
+// The element name with one text child (so "<Value></Value>" for an empty text).
+void AddTextElement(xmlu::MarkupWriter& out, const char* name, const char* text) {
+  out.StartElement(name);
+  out.Text(text);
+  out.EndElement();
 }
 
 }  // namespace
 
-void XMLOutputAdapter::AddDictionary(xmlu::XMLElement* root) {
-  std::unique_ptr<xmlu::XMLElement> dictionary(xmlu::NewElement("Dictionary"));
+void XMLOutputAdapter::AddDictionary() {
+  out_->StartElement("Dictionary");
   const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
   for (std::size_t i = 0; i < predictors.size(); ++i) {
-    AddVariable(static_cast<int>(i), predictors[i], dictionary.get());
+    AddVariable(static_cast<int>(i), predictors[i]);
   }
-  AddVariable(-1, *metadata_->GetTarget(), dictionary.get());
-  root->AddChild(dictionary.release());
+  AddVariable(-1, *metadata_->GetTarget());
+  out_->EndElement();
 }
 
-void XMLOutputAdapter::AddVariable(int index, const mdt::Variable& variable,
-                                   xmlu::XMLElement* parent) {
+void XMLOutputAdapter::AddVariable(int index, const mdt::Variable& variable) {
   const global::MeasurementLevel level = variable.GetMeasurementLevel();
-  std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("Variable"));
-  element->AddAttribute("Name", variable.GetName());
-  element->AddAttribute("Label", variable.GetLabel());
-  element->AddAttribute("MeasurementLevel", MeasurementLevelText(level));
+  out_->StartElement("Variable");
+  out_->Attribute("Name", variable.GetName());
+  out_->Attribute("Label", variable.GetLabel());
+  out_->Attribute("MeasurementLevel", MeasurementLevelText(level));
   // Only string storage is told apart; every other storage type reads as numeric.
-  element->AddAttribute("Type", variable.GetStorageType() == global::STRING_STORAGE ? "1" : "0");
+  out_->Attribute("Type", variable.GetStorageType() == global::STRING_STORAGE ? "1" : "0");
 
-  AddFormatSpec(variable, element.get());
+  AddFormatSpec(variable);
   if (level == global::NOMINAL || level == global::ORDINAL) {
-    AddCategories(index, variable, element.get());
+    AddCategories(index, variable);
   }
   const mdt::Encoder* encoder = variable.GetEncoding();
   if (encoder != nullptr) {
     if (const mdt::MissingValues* missing = encoder->GetMissingValues()) {
-      AddMissingValues(variable, *missing, element.get());
+      AddMissingValues(variable, *missing);
     }
   }
-  parent->AddChild(element.release());
+  out_->EndElement();
 }
 
-void XMLOutputAdapter::AddFormatSpec(const mdt::Variable&, xmlu::XMLElement* parent) {
+void XMLOutputAdapter::AddFormatSpec(const mdt::Variable&) {
   // The same display format for every field.
-  std::unique_ptr<xmlu::XMLElement> formatSpec(xmlu::NewElement("FormatSpec"));
-  formatSpec->AddAttribute("Format", "5");
-  formatSpec->AddAttribute("Decimals", "2");
-  formatSpec->AddAttribute("Width", "8");
-  parent->AddChild(formatSpec.release());
+  out_->StartElement("FormatSpec");
+  out_->Attribute("Format", "5");
+  out_->Attribute("Decimals", "2");
+  out_->Attribute("Width", "8");
+  out_->EndElement();
 }
 
-void XMLOutputAdapter::AddCategories(int index, const mdt::Variable& variable,
-                                     xmlu::XMLElement* parent) {
+void XMLOutputAdapter::AddCategories(int index, const mdt::Variable& variable) {
   if (index < -1 || valueSets_.empty()) return;
   // The target's set is the last entry; a predictor's is at its position.
   const std::size_t entry = index == -1 ? valueSets_.size() - 1 : static_cast<std::size_t>(index);
@@ -95,37 +93,35 @@ void XMLOutputAdapter::AddCategories(int index, const mdt::Variable& variable,
   const std::set<double>& codes = valueSets_[entry];
   if (codes.empty()) return;
 
-  std::unique_ptr<xmlu::XMLElement> categories(xmlu::NewElement("Categories"));
+  out_->StartElement("Categories");
   const mdt::Encoder* encoder = variable.GetEncoding();
   for (double code : codes) {
     if (encoder == nullptr) {
-      AddCategory(variable, mdt::Variant(code), categories.get());
+      AddCategory(variable, mdt::Variant(code));
       continue;
     }
     // Every source value behind the code gets its own Category.
     const mdt::EncodingSets sources = encoder->Decode(code);
     for (const mdt::EncodingSet* set : sources.GetEncodingSetList()) {
       for (const mdt::EncodingItem& item : set->GetItems()) {
-        AddCategory(variable, item.GetValue(), categories.get());
+        AddCategory(variable, item.GetValue());
       }
     }
   }
-  parent->AddChild(categories.release());
+  out_->EndElement();
 }
 
-void XMLOutputAdapter::AddCategory(const mdt::Variable& variable, const mdt::Variant& value,
-                                   xmlu::XMLElement* parent) {
-  std::unique_ptr<xmlu::XMLElement> category(xmlu::NewElement("Category"));
-  AddValue(ValueText(value).c_str(), category.get());
+void XMLOutputAdapter::AddCategory(const mdt::Variable& variable, const mdt::Variant& value) {
+  out_->StartElement("Category");
+  AddValue(ValueText(value).c_str());
   const std::string label = variable.GetValueLabel(value);
-  if (!label.empty()) AddLabel(label.c_str(), category.get());
-  parent->AddChild(category.release());
+  if (!label.empty()) AddLabel(label.c_str());
+  out_->EndElement();
 }
 
 void XMLOutputAdapter::AddMissingValues(const mdt::Variable& variable,
-                                        const mdt::MissingValues& missing,
-                                        xmlu::XMLElement* parent) {
-  std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("MissingValues"));
+                                        const mdt::MissingValues& missing) {
+  out_->StartElement("MissingValues");
   const std::vector<mdt::EncodingSet*>& sets = missing.GetEncodingSets().GetEncodingSetList();
   // Discrete values first, ranges after them, whatever their order in the metadata. Only the
   // exact kind counts as a range: a subclass of Interval is listed with the discrete values.
@@ -137,41 +133,47 @@ void XMLOutputAdapter::AddMissingValues(const mdt::Variable& variable,
     }
     for (const mdt::EncodingItem& item : set->GetItems()) {
       if (item.GetValue().GetType() != mdt::Variant::NONE) {
-        AddCategory(variable, item.GetValue(), element.get());
+        AddCategory(variable, item.GetValue());
       }
     }
   }
   for (const mdt::EncodingSet* set : ranges) {
     const std::vector<mdt::EncodingItem> items = set->GetItems();
     for (std::size_t i = 1; i < items.size(); ++i) {
-      AddRange(variable, items[i - 1], items[i], element.get());
+      AddRange(variable, items[i - 1], items[i]);
     }
   }
-  parent->AddChild(element.release());
+  out_->EndElement();
 }
 
 void XMLOutputAdapter::AddRange(const mdt::Variable& variable, const mdt::EncodingItem& low,
-                                const mdt::EncodingItem& high, xmlu::XMLElement* parent) {
+                                const mdt::EncodingItem& high) {
   // Whether an end belongs to the range is not part of the format.
-  std::unique_ptr<xmlu::XMLElement> range(xmlu::NewElement("Range"));
-  AddCategory(variable, low.GetValue(), range.get());
-  AddCategory(variable, high.GetValue(), range.get());
-  parent->AddChild(range.release());
+  out_->StartElement("Range");
+  AddCategory(variable, low.GetValue());
+  AddCategory(variable, high.GetValue());
+  out_->EndElement();
 }
 
-void XMLOutputAdapter::AddValue(const char* text, xmlu::XMLElement* parent) {
-  AddTextElement("Value", text, parent);
-}
+void XMLOutputAdapter::AddValue(const char* text) { AddTextElement(*out_, "Value", text); }
 
-void XMLOutputAdapter::AddLabel(const char* text, xmlu::XMLElement* parent) {
-  AddTextElement("Label", text, parent);
-}
+void XMLOutputAdapter::AddLabel(const char* text) { AddTextElement(*out_, "Label", text); }
 
 std::string XMLOutputAdapter::DecodeFirstValue(const mdt::Variable& variable, double code,
                                                const char*) {
   const mdt::Encoder* encoder = variable.GetEncoding();
   if (encoder == nullptr) return xmlu::FormatNumber(code);
-  const mdt::EncodingSets sources = encoder->Decode(code);
+  // Every node decodes the same few codes; NaN never finds itself in the map, so it is not kept.
+  const auto key = std::make_pair(&variable, code);
+  const auto known = decoded_.find(key);
+  if (known != decoded_.end()) return known->second;
+  std::string text = DecodeEncoded(*encoder, code);
+  if (code == code) decoded_.emplace(key, text);
+  return text;
+}
+
+std::string XMLOutputAdapter::DecodeEncoded(const mdt::Encoder& encoder, double code) {
+  const mdt::EncodingSets sources = encoder.Decode(code);
   const std::vector<mdt::EncodingSet*>& list = sources.GetEncodingSetList();
   if (list.empty()) return std::string();
   const mdt::EncodingSet& first = *list.front();

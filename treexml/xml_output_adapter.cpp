@@ -8,6 +8,7 @@
 #include "arbtree/alg_settings.h"
 #include "model/algorithm_name.h"
 #include "version/library_version.h"
+#include "xmlu/markup_writer.h"
 #include "xmlu/xml_item.h"
 
 namespace TreeOut {
@@ -51,17 +52,14 @@ void XMLOutputAdapter::GenerateXML(std::ostream& out, const tree::TreeAlgorithmB
   docType->Write(text, output.state);
   text += ">\n";  // the document-type item leaves its declaration open
   docType.reset();
-  // The elements are written as they are finished: the same bytes as writing the whole tree.
-  xmlu::XMLTextWriter writer(text, output.state);
-  {
-    xmlu::WritingScope streaming(writer_, writer);
-    BuildDocument(tree, metadata);
-  }
+  xmlu::MarkupWriter writer(text, output.state);
+  BuildDocument(tree, metadata, writer);
+  writer.Flush();
   xmlu::WriteDocument(output, text);
 }
 
-std::unique_ptr<xmlu::XMLElement> XMLOutputAdapter::BuildDocument(
-    const tree::TreeAlgorithmBase& tree, const mdt::ModelMetadata* metadata) {
+void XMLOutputAdapter::BuildDocument(const tree::TreeAlgorithmBase& tree,
+                                     const mdt::ModelMetadata* metadata, xmlu::MarkupWriter& out) {
   model_ = &tree;
   settings_.reset();
   settings_.reset(tree.CreateSettings());
@@ -76,47 +74,56 @@ std::unique_ptr<xmlu::XMLElement> XMLOutputAdapter::BuildDocument(
   if (tree.GetRoot() == nullptr) throw XMLExportError("the model has no root node");
   CollectSplitValues(tree, metadata, valueSets_);
 
-  std::unique_ptr<xmlu::XMLElement> root(xmlu::NewElement("Tree"));
-  SetAttributes_Tree(root.get());
-  xmlu::OpenIfWriting(writer_, *root);
-  AddVersionInfo(root.get());
-  AddDictionary(root.get());
+  // The writers write through out for this call only, however it ends.
+  struct Writing {
+    XMLOutputAdapter& adapter;
+    ~Writing() {
+      adapter.out_ = nullptr;
+      adapter.decoded_.clear();
+    }
+  } writing{*this};
+  out_ = &out;
+  decoded_.clear();
+
+  out_->StartElement("Tree");
+  SetAttributes_Tree();
+  AddVersionInfo();
+  AddDictionary();
   if (tree.IsClassification()) {
-    AddClsTree(root.get());
+    AddClsTree();
   } else {
-    AddRegTree(root.get());
+    AddRegTree();
   }
-  if (writer_ != nullptr) writer_->Close();
-  return root;
+  out_->EndElement();
 }
 
-void XMLOutputAdapter::SetAttributes_Tree(xmlu::XMLElement* root) {
+void XMLOutputAdapter::SetAttributes_Tree() {
   const std::string algorithm = GetAlgorithmName(*model_);
   auto numbers = [](const ArbTree::ArbVersion& v) {
     return std::to_string(v.GetMajor()) + "." + std::to_string(v.GetMinor()) + "." +
            std::to_string(v.GetPatch());
   };
-  root->AddAttribute("CreationInfo", "Document created by " + algorithm + " version " +
-                                         numbers(model_->GetVersion()) + ", metadata version " +
-                                         numbers(metadata_->GetVersion()) +
-                                         ", xml export manager version " + numbers(GetVersion()));
-  root->AddAttribute("Algorithm", algorithm);
-  root->AddAttribute("Name", "");
-  root->AddAttribute("TargetName", metadata_->GetTarget()->GetName());
+  out_->Attribute("CreationInfo", "Document created by " + algorithm + " version " +
+                                      numbers(model_->GetVersion()) + ", metadata version " +
+                                      numbers(metadata_->GetVersion()) +
+                                      ", xml export manager version " + numbers(GetVersion()));
+  out_->Attribute("Algorithm", algorithm);
+  out_->Attribute("Name", "");
+  out_->Attribute("TargetName", metadata_->GetTarget()->GetName());
   if (const mdt::Variable* frequency = metadata_->GetFrequencyWeight()) {
-    root->AddAttribute("FrequencyWeightName", frequency->GetName());
+    out_->Attribute("FrequencyWeightName", frequency->GetName());
   }
   if (const mdt::Variable* caseWeight = metadata_->GetCaseWeight()) {
-    root->AddAttribute("CaseWeightName", caseWeight->GetName());
+    out_->Attribute("CaseWeightName", caseWeight->GetName());
   }
 }
 
-void XMLOutputAdapter::AddVersionInfo(xmlu::XMLElement* root) {
+void XMLOutputAdapter::AddVersionInfo() {
   // The format's own version, not any component's.
-  std::unique_ptr<xmlu::XMLElement> versionInfo(xmlu::NewElement("VersionInfo"));
-  versionInfo->AddAttribute("Major", "1");
-  versionInfo->AddAttribute("Minor", "1");
-  root->AddChild(versionInfo.release());
+  out_->StartElement("VersionInfo");
+  out_->Attribute("Major", "1");
+  out_->Attribute("Minor", "1");
+  out_->EndElement();
 }
 
 std::string XMLOutputAdapter::GetAlgorithmName(const tree::TreeAlgorithmBase&) {

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <iosfwd>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "arbtree/alg_settings.h"
 #include "arbtree/arb_version.h"
@@ -19,8 +21,7 @@
 #include "version/arbtrexm_export.h"
 
 namespace xmlu {
-class XMLElement;
-class XMLTextWriter;
+class MarkupWriter;
 }  // namespace xmlu
 
 namespace TreeOut {
@@ -52,66 +53,65 @@ class ARBTREXM_API XMLOutputAdapter {
   virtual const ArbTree::ArbVersion& GetVersion() const;
 
  private:
-  friend class XMLOutputAdapterTestPeer;  // builds documents too deep to be written out
+  friend class XMLOutputAdapterTestPeer;  // writes documents too deep for the pretty layout
 
-  // Steps of GenerateXML up to the finished item tree: the stored call state, the value sets
-  // and the root element with everything below it.
-  std::unique_ptr<xmlu::XMLElement> BuildDocument(const tree::TreeAlgorithmBase& tree,
-                                                  const mdt::ModelMetadata* metadata);
+  // Steps of GenerateXML after the document-type line: the stored call state, the value sets
+  // and the root element with everything below it, written through out.
+  void BuildDocument(const tree::TreeAlgorithmBase& tree, const mdt::ModelMetadata* metadata,
+                     xmlu::MarkupWriter& out);
+
+  // Every writer below writes its element, whole, at the writer's current place: start tag,
+  // attributes, content, end tag.
 
   // Document driver and root.
-  void SetAttributes_Tree(xmlu::XMLElement* root);
-  void AddVersionInfo(xmlu::XMLElement* root);
+  void SetAttributes_Tree();
+  void AddVersionInfo();
   std::string GetAlgorithmName(const tree::TreeAlgorithmBase& tree);
 
   // Dictionary.
-  void AddDictionary(xmlu::XMLElement* root);
-  void AddVariable(int index, const mdt::Variable& variable, xmlu::XMLElement* parent);
-  void AddFormatSpec(const mdt::Variable& variable, xmlu::XMLElement* parent);
-  void AddCategories(int index, const mdt::Variable& variable, xmlu::XMLElement* parent);
-  void AddCategory(const mdt::Variable& variable, const mdt::Variant& value,
-                   xmlu::XMLElement* parent);
-  void AddMissingValues(const mdt::Variable& variable, const mdt::MissingValues& missing,
-                        xmlu::XMLElement* parent);
+  void AddDictionary();
+  void AddVariable(int index, const mdt::Variable& variable);
+  void AddFormatSpec(const mdt::Variable& variable);
+  void AddCategories(int index, const mdt::Variable& variable);
+  void AddCategory(const mdt::Variable& variable, const mdt::Variant& value);
+  void AddMissingValues(const mdt::Variable& variable, const mdt::MissingValues& missing);
   void AddRange(const mdt::Variable& variable, const mdt::EncodingItem& low,
-                const mdt::EncodingItem& high, xmlu::XMLElement* parent);
-  void AddValue(const char* text, xmlu::XMLElement* parent);
-  void AddLabel(const char* text, xmlu::XMLElement* parent);
+                const mdt::EncodingItem& high);
+  void AddValue(const char* text);
+  void AddLabel(const char* text);
   std::string DecodeFirstValue(const mdt::Variable& variable, double code, const char* text);
+  std::string DecodeEncoded(const mdt::Encoder& encoder, double code);
 
   // Trees and nodes. AddClsNode and AddRegNode write the node and its whole subtree.
-  void AddClsTree(xmlu::XMLElement* root);
-  void AddRegTree(xmlu::XMLElement* root);
-  void AddClsNode(const tree::Node& node, xmlu::XMLElement* parent);
-  void AddRegNode(const tree::Node& node, xmlu::XMLElement* parent);
-  void AddValuePercentage(const mdt::Variable& target, int code, double proportion,
-                          xmlu::XMLElement* parent);
+  void AddClsTree();
+  void AddRegTree();
+  void AddClsNode(const tree::Node& node);
+  void AddRegNode(const tree::Node& node);
+  void AddValuePercentage(const mdt::Variable& target, int code, double proportion);
 
-  // One node's element with everything it holds before its child nodes.
-  using NodeStart = std::unique_ptr<xmlu::XMLElement> (XMLOutputAdapter::*)(const tree::Node&);
-  std::unique_ptr<xmlu::XMLElement> StartClsNode(const tree::Node& node);
-  std::unique_ptr<xmlu::XMLElement> StartRegNode(const tree::Node& node);
-  // Writes node and its subtree below parent with an explicit stack, so that the depth of the
-  // tree never becomes the depth of the call stack.
-  void AddSubtree(const tree::Node& node, NodeStart start, xmlu::XMLElement* parent);
+  // One node's start tag with everything its element holds before its child nodes.
+  using NodeStart = void (XMLOutputAdapter::*)(const tree::Node&);
+  void StartClsNode(const tree::Node& node);
+  void StartRegNode(const tree::Node& node);
+  // Writes node and its subtree with an explicit stack, so that the depth of the tree never
+  // becomes the depth of the call stack.
+  void AddSubtree(const tree::Node& node, NodeStart start);
 
   // Splits.
-  void AddSplits(const char* format, const tree::Node& node, xmlu::XMLElement* nodeElement);
+  void AddSplits(const char* format, const tree::Node& node);
   // One primary (surrogate -1) or surrogate rule, by its predictor's level.
   void AddSplit(const char* format, const tree::Node& node, int surrogate,
-                const tree::SplitRule* rule, xmlu::XMLElement* nodeElement);
+                const tree::SplitRule* rule);
   // The predictor a rule names; fails when the metadata has no such predictor.
   const mdt::Variable& RulePredictor(const tree::SplitRule& rule) const;
   // Throws XMLExportError naming the split being written and what is wrong with it.
   [[noreturn]] void FailSplit(const std::string& what) const;
-  void AddScaleSplit(const char* format, const tree::SplitRule& rule,
-                     xmlu::XMLElement* nodeElement);
-  void AddDiscreteSplit(const char* format, const tree::SplitRule& rule,
-                        xmlu::XMLElement* nodeElement);
+  void AddScaleSplit(const char* format, const tree::SplitRule& rule);
+  void AddDiscreteSplit(const char* format, const tree::SplitRule& rule);
   void AddMappedOrdinalValue(const char* format, const mdt::Variable& predictor, double cutPoint,
-                             int childPosition, bool leftOpen, xmlu::XMLElement* scaleSplit);
+                             int childPosition, bool leftOpen);
   void AddMappedDiscreteValues(const char* format, const mdt::Variable& predictor,
-                               const tree::NValueSet& values, xmlu::XMLElement* discreteSplit);
+                               const tree::NValueSet& values);
 
   const tree::TreeAlgorithmBase* model_;
   std::unique_ptr<tree::AlgSettings> settings_;
@@ -120,9 +120,11 @@ class ARBTREXM_API XMLOutputAdapter {
   // Where the split writers are, for their messages: the node and -1 (primary) or a surrogate.
   const tree::Node* splitNode_;
   int splitSurrogate_;
-  // Set while GenerateXML runs: elements are written as they are finished, so a big tree is
-  // never held as items all at once. Null when BuildDocument is to return the whole item tree.
-  xmlu::XMLTextWriter* writer_ = nullptr;
+  // Where the element writers write; set for one BuildDocument.
+  xmlu::MarkupWriter* out_ = nullptr;
+  // DecodeFirstValue results of this export, by variable and code: every node decodes the
+  // same few target categories, and each decoding asks the encoder for new objects.
+  std::map<std::pair<const mdt::Variable*, double>, std::string> decoded_;
 };
 
 }  // namespace TreeOut

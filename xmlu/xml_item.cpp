@@ -1,13 +1,12 @@
 #include "xmlu/xml_item.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <ostream>
 #include <utility>
 
+#include "xmlu/markup_writer.h"
 #include "xmlu/number_text.h"
 #include "xmlu/utf8.h"
 
@@ -39,61 +38,19 @@ const char* Entity(char c) {
   }
 }
 
-// Where serialised text goes: the document's buffer, or only a count of its bytes, so that the
-// buffer can be allocated once at its final size.
-class TextSink {
- public:
-  explicit TextSink(std::string& out) : out_(out) {}
-  void Append(const char* s, std::size_t n) { out_.append(s, n); }
-  void Append(const std::string& s) { out_.append(s); }
-  void Put(char c) { out_.push_back(c); }
-  void Repeat(std::size_t n, char c) { out_.append(n, c); }
-  void Item(XMLInterface& item, XMLWriteState& state) { item.Write(out_, state); }
-
- private:
-  std::string& out_;
-};
-
-class SizeSink {
- public:
-  void Append(const char*, std::size_t n) { size_ += n; }
-  void Append(const std::string& s) { size_ += s.size(); }
-  void Put(char) { ++size_; }
-  void Repeat(std::size_t n, char) { size_ += n; }
-  // Character data and document types are rare: they write into scratch space to be counted.
-  void Item(XMLInterface& item, XMLWriteState& state) {
-    scratch_.clear();
-    item.Write(scratch_, state);
-    size_ += scratch_.size();
-  }
-  std::size_t size() const { return size_; }
-
- private:
-  std::size_t size_ = 0;
-  std::string scratch_;
-};
-
-template <class Sink>
-void AppendEscaped(Sink& out, const std::string& text, const bool (&special)[256]) {
+// Appends text with the special bytes replaced: safe runs in one call each.
+void AppendEscaped(std::string& out, std::string_view text, const bool (&special)[256]) {
   const char* p = text.data();
   const char* const end = p + text.size();
   while (p != end) {
     const char* run = p;
     while (p != end && !special[static_cast<unsigned char>(*p)]) ++p;
-    out.Append(run, static_cast<std::size_t>(p - run));
+    out.append(run, static_cast<std::size_t>(p - run));
     if (p == end) break;
     const char* entity = Entity(*p);
-    out.Append(entity, std::strlen(entity));
+    out.append(entity, std::strlen(entity));
     ++p;
   }
-}
-
-template <class Sink>
-void WriteAttribute(Sink& out, const XMLAttribute& attribute) {
-  out.Append(attribute.GetName());
-  out.Append("=\"", 2);
-  AppendEscaped(out, attribute.GetValue(), kEscape.attribute);
-  out.Put('"');
 }
 
 // Takes ownership of item whatever happens to the list.
@@ -108,81 +65,6 @@ void Append(std::vector<XMLInterface*>& list, XMLInterface* item) {
   }
 }
 
-// "<name" and its attributes, on lines of their own when the layout asks for them.
-template <class Sink>
-void OpenTag(Sink& out, XMLWriteState& state, const XMLElement& element, int depth) {
-  if (state.pretty && state.newLine) out.Put('\n');
-  if (state.pretty && state.indent && depth > 0) out.Repeat(static_cast<std::size_t>(depth), '\t');
-  out.Put('<');
-  out.Append(element.GetName());
-  if (element.GetAttributes().empty()) return;
-  ++state.depth;
-  for (XMLInterface* attribute : element.GetAttributes()) {
-    out.Put(state.pretty && state.newLine ? '\n' : ' ');
-    if (state.pretty && state.indent && state.depth > 0) {
-      out.Repeat(static_cast<std::size_t>(state.depth), '\t');
-    }
-    // Attribute lists hold nothing else: AddAttribute takes only attributes.
-    WriteAttribute(out, *static_cast<const XMLAttribute*>(attribute));
-  }
-  --state.depth;
-}
-
-template <class Sink>
-void CloseTag(Sink& out, XMLWriteState& state, const XMLElement& element, int depth) {
-  if (state.pretty) {
-    if (state.newLine) out.Put('\n');
-    if (state.indent && depth > 0) out.Repeat(static_cast<std::size_t>(depth), '\t');
-  }
-  out.Append("</", 2);
-  out.Append(element.GetName());
-  out.Put('>');
-}
-
-// The element and everything below it, walked with an explicit stack: the same bytes as writing
-// each child from its parent's Write, without a native stack frame per level.
-template <class Sink>
-void WriteTree(Sink& out, XMLWriteState& state, const XMLElement& top) {
-  // The elements whose end tags are still to come, with the depth of their start tags and the
-  // next child to write.
-  struct Open {
-    const XMLElement* element;
-    int depth;
-    std::size_t next;
-  };
-  std::vector<Open> stack;
-  const XMLElement* element = &top;
-  for (;;) {
-    const int depth = state.depth;
-    OpenTag(out, state, *element, depth);
-    if (element->GetChildren().empty()) {
-      out.Append("/>", 2);
-      state.newLine = true;
-      state.indent = true;
-    } else {
-      out.Put('>');
-      ++state.depth;
-      stack.push_back({element, depth, 0});
-    }
-    element = nullptr;
-    while (!stack.empty() && element == nullptr) {
-      Open& open = stack.back();
-      if (open.next == open.element->GetChildren().size()) {
-        --state.depth;
-        CloseTag(out, state, *open.element, open.depth);
-        state.newLine = true;
-        state.indent = true;
-        stack.pop_back();
-        continue;
-      }
-      XMLInterface* child = open.element->GetChildren()[open.next++];
-      element = child->AsElement();
-      if (element == nullptr) out.Item(*child, state);
-    }
-    if (element == nullptr) return;
-  }
-}
-
 }  // namespace
 
 XMLInterface::~XMLInterface() = default;
@@ -191,8 +73,10 @@ XMLAttribute::XMLAttribute(std::string name, std::string value)
     : name_(std::move(name)), value_(std::move(value)) {}
 
 int XMLAttribute::Write(std::string& out, XMLWriteState&) {
-  TextSink sink(out);
-  WriteAttribute(sink, *this);
+  out.append(name_);
+  out.append("=\"", 2);
+  AppendEscapedAttribute(out, value_);
+  out.push_back('"');
   return 0;
 }
 
@@ -250,15 +134,9 @@ int XMLElement::AddChild(XMLInterface* item) {
 }
 
 int XMLElement::Write(std::string& out, XMLWriteState& state) {
-  // Counting first costs a walk but lets the buffer be allocated once: a doubling string would
-  // copy the text and touch twice its size in fresh pages on a document of gigabytes.
-  XMLWriteState counted = state;
-  SizeSink size;
-  WriteTree(size, counted, *this);
-  const std::size_t needed = out.size() + size.size();
-  if (needed > out.capacity()) out.reserve(std::max(needed, 2 * out.capacity()));
-  TextSink text(out);
-  WriteTree(text, state, *this);
+  MarkupWriter writer(out, state);
+  writer.Item(*this);
+  writer.Flush();
   return 0;
 }
 
@@ -268,51 +146,30 @@ std::vector<XMLInterface*> XMLElement::ReleaseChildren() {
   return children;
 }
 
-XMLTextWriter::XMLTextWriter(std::string& out, XMLWriteState& state) : out_(out), state_(state) {}
+XMLTextWriter::XMLTextWriter(std::string& out, XMLWriteState& state)
+    : out_(out), writer_(std::make_unique<MarkupWriter>(out, state)) {}
 
-void XMLTextWriter::Reserve(std::size_t bytes) {
-  out_.reserve(bytes);
-  // A buffer of gigabytes is faulted in page by page as it fills; huge pages make that a
-  // five-hundredth as many faults. Only a hint: the kernel may refuse, and nothing changes.
-  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-  const auto begin = reinterpret_cast<std::uintptr_t>(out_.data());
-  const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t last = (begin + out_.capacity()) & ~(kHuge - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-}
+XMLTextWriter::~XMLTextWriter() = default;
 
-void XMLTextWriter::BeginContent() {
-  OpenElement& top = open_.back();
-  if (top.startTagDone) return;
-  out_.push_back('>');
-  ++state_.depth;
-  top.startTagDone = true;
-}
+void XMLTextWriter::Reserve(std::size_t bytes) { writer_->Reserve(bytes); }
 
 void XMLTextWriter::Open(XMLElement& element) {
-  if (!open_.empty()) {
-    Flush();
-    BeginContent();
+  if (!open_.empty()) Flush();
+  writer_->StartElement(element.GetName());
+  for (XMLInterface* attribute : element.GetAttributes()) {
+    const auto& a = *static_cast<const XMLAttribute*>(attribute);
+    writer_->Attribute(a.GetName(), a.GetValue());
   }
-  TextSink sink(out_);
-  const int depth = state_.depth;
-  OpenTag(sink, state_, element, depth);
-  open_.push_back({&element, depth, false});
+  open_.push_back(&element);
   Flush();
 }
 
 void XMLTextWriter::Flush() {
-  std::vector<XMLInterface*> children = open_.back().element->ReleaseChildren();
+  std::vector<XMLInterface*> children = open_.back()->ReleaseChildren();
   std::size_t written = 0;
   try {
-    TextSink sink(out_);
     for (XMLInterface* child : children) {
-      BeginContent();
-      if (const XMLElement* element = child->AsElement()) {
-        WriteTree(sink, state_, *element);
-      } else {
-        child->Write(out_, state_);
-      }
+      writer_->Item(*child);
       delete child;
       ++written;
     }
@@ -324,18 +181,12 @@ void XMLTextWriter::Flush() {
 
 void XMLTextWriter::Close() {
   Flush();
-  const OpenElement top = open_.back();
   open_.pop_back();
-  TextSink sink(out_);
-  if (top.startTagDone) {
-    --state_.depth;
-    CloseTag(sink, state_, *top.element, top.depth);
-  } else {
-    sink.Append("/>", 2);
-  }
-  state_.newLine = true;
-  state_.indent = true;
+  writer_->EndElement();
+  if (open_.empty()) writer_->Flush();
 }
+
+std::size_t XMLTextWriter::Size() const { return writer_->Size(); }
 
 void OpenIfWriting(XMLTextWriter* writer, XMLElement& element) {
   if (writer != nullptr) writer->Open(element);
@@ -388,14 +239,12 @@ void PutBytes(XMLOutput& output, const std::string& bytes) {
   output.stream->write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-void AppendEscapedAttribute(std::string& out, const std::string& text) {
-  TextSink sink(out);
-  AppendEscaped(sink, text, kEscape.attribute);
+void AppendEscapedAttribute(std::string& out, std::string_view text) {
+  AppendEscaped(out, text, kEscape.attribute);
 }
 
-void AppendEscapedText(std::string& out, const std::string& text) {
-  TextSink sink(out);
-  AppendEscaped(sink, text, kEscape.text);
+void AppendEscapedText(std::string& out, std::string_view text) {
+  AppendEscaped(out, text, kEscape.text);
 }
 
 }  // namespace xmlu

@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "version/arbtrexm_export.h"
@@ -30,6 +31,7 @@ struct XMLOutput {
 };
 
 class XMLElement;
+class MarkupWriter;
 
 /// Any item of the tree; always deleted through this type.
 class ARBTREXM_API XMLInterface {
@@ -122,6 +124,7 @@ class ARBTREXM_API XMLTextWriter {
   XMLTextWriter(std::string& out, XMLWriteState& state);
   XMLTextWriter(const XMLTextWriter&) = delete;
   XMLTextWriter& operator=(const XMLTextWriter&) = delete;
+  ~XMLTextWriter();
 
   /// Flushes the innermost open element, then writes this element's start tag and its children
   /// so far; the element becomes the innermost open one.
@@ -129,26 +132,20 @@ class ARBTREXM_API XMLTextWriter {
   /// Writes the children that the innermost open element has gained, and deletes them.
   void Flush();
   /// Flushes, then ends the innermost open element: its end tag, or "/>" if it had no children.
+  /// Once the outermost element is closed, out holds the whole text.
   void Close();
   /// Whether an element is open.
   bool IsOpen() const { return !open_.empty(); }
   /// Bytes of text so far.
-  std::size_t Size() const { return out_.size(); }
+  std::size_t Size() const;
   /// Makes room for this many bytes of text in all, so that a document of gigabytes is not
   /// copied each time its buffer would double; room that is never used costs no memory.
   void Reserve(std::size_t bytes);
 
  private:
-  struct OpenElement {
-    XMLElement* element;
-    int depth;
-    bool startTagDone;  // whether the ">" of the start tag is written
-  };
-  void BeginContent();
-
   std::string& out_;
-  XMLWriteState& state_;
-  std::vector<OpenElement> open_;
+  std::unique_ptr<MarkupWriter> writer_;  // the layout engine, writing into out_
+  std::vector<XMLElement*> open_;
 };
 
 /// Points an exporter's writer slot at writer for one build and empties it again however the
@@ -194,8 +191,8 @@ ARBTREXM_API void WriteDocument(XMLOutput& output, const std::string& text);
 ARBTREXM_API void PutBytes(XMLOutput& output, const std::string& bytes);
 
 /// Appends text to out with &, <, > and " replaced by their entities (attribute values).
-ARBTREXM_API void AppendEscapedAttribute(std::string& out, const std::string& text);
+ARBTREXM_API void AppendEscapedAttribute(std::string& out, std::string_view text);
 /// Appends text to out with & and < replaced by their entities (character data).
-ARBTREXM_API void AppendEscapedText(std::string& out, const std::string& text);
+ARBTREXM_API void AppendEscapedText(std::string& out, std::string_view text);
 
 }  // namespace xmlu

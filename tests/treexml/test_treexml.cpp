@@ -19,17 +19,24 @@
 #include "tests/support/stack.h"
 #include "tests/support/xml_check.h"
 #include "treexml/xml_output_adapter.h"
+#include "xmlu/markup_writer.h"
 #include "xmlu/xml_item.h"
 
 namespace TreeOut {
 
-// Builds the item tree without writing it: a 100,000-deep document has too many tabs to write.
+// Writes the document without line breaks or tabs: a 100,000-deep document in the pretty
+// layout has too many tabs to write.
 class XMLOutputAdapterTestPeer {
  public:
-  static std::unique_ptr<xmlu::XMLElement> Build(XMLOutputAdapter& adapter,
-                                                 const tree::TreeAlgorithmBase& tree,
-                                                 const mdt::ModelMetadata& metadata) {
-    return adapter.BuildDocument(tree, &metadata);
+  static std::string WritePlain(XMLOutputAdapter& adapter, const tree::TreeAlgorithmBase& tree,
+                                const mdt::ModelMetadata& metadata) {
+    std::string text;
+    xmlu::XMLWriteState state;
+    state.pretty = false;
+    xmlu::MarkupWriter writer(text, state);
+    adapter.BuildDocument(tree, &metadata, writer);
+    writer.Flush();
+    return text;
   }
 };
 
@@ -248,6 +255,31 @@ TEST(TreeXmlSplits, IntervalsInOrderAndMissingValueSets) {
             (Names{"VarName", "MissingValueMapping", "TopIntervalMapping"}));
   EXPECT_EQ(two.doc.Text("//ScaleSplit/@TopIntervalMapping"), "0");
   EXPECT_EQ(two.doc.Number("//ScaleSplit/*"), 0);
+
+  // Twelve children, more than are sorted in place, listed from the highest interval down:
+  // child k holds (11 - k, 12 - k], child 0 has no upper bound and child 11 no lower bound.
+  std::string rules, children, leaves;
+  for (int k = 0; k < 12; ++k) {
+    const std::string low = std::to_string(11 - k), high = std::to_string(12 - k);
+    rules += k ? ", " : "";
+    rules += k == 0    ? "{\"low\": " + low + ", \"lowOpen\": true}"
+             : k == 11 ? "{\"high\": " + high + "}"
+                       : "{\"low\": " + low + ", \"lowOpen\": true, \"high\": " + high + "}";
+    children += (k ? ", " : "") + std::to_string(k + 1);
+    leaves += ", {\"id\": " + std::to_string(k + 1) +
+              ", \"samples\": [{\"count\": 1, \"regression\": {\"mean\": 1}}]}";
+  }
+  const Exported wide(With(
+      With(kReg, R"("children": [1, 2])", "\"children\": [" + children + "]"),
+      R"("split": {"predictor": "grade", "children": [{"high": 0}, {"low": 0, "lowOpen": true}], "missingChild": 0}},
+    {"id": 1, "samples": [{"count": 60, "regression": {"mean": 4, "stdDev": 0}}]},
+    {"id": 2, "samples": [{"count": 40, "regression": {"mean": 7, "stdDev": 1.5}}]})",
+      "\"split\": {\"predictor\": \"x\", \"children\": [" + rules + "]}}" + leaves));
+  EXPECT_EQ(wide.doc.Texts("//ScaleSplit/MappedOrdinalValue/@MappedChildPosition"),
+            (Names{"11", "10", "9", "8", "7", "6", "5", "4", "3", "2", "1"}));
+  EXPECT_EQ(wide.doc.Texts("//ScaleSplit/MappedOrdinalValue/Value"),
+            (Names{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"}));
+  EXPECT_EQ(wide.doc.Text("//ScaleSplit/@TopIntervalMapping"), "0");
 }
 
 TEST(TreeXmlAdapter, CallsAreIndependentAndCopiesOwnTheirSettings) {
@@ -290,20 +322,18 @@ TEST(TreeXmlAdapter, InputsItCannotWriteAreNamed) {
 }
 
 TEST(TreeXmlNodes, DeepChainsNeedNoStackPerLevel) {
-  // Building and deleting the item tree of a 100,000-deep chain on a 256 KB stack.
+  // Writing a 100,000-deep chain, without the layout's tabs, on a 256 KB stack.
   const memtree::Model deep = memtree::ParseModel(ChainModel(100000), "deep.json");
-  std::size_t depth = 0;
+  std::string plain;
   testing_support::RunOnStack(256 << 10, [&] {
     TreeOut::XMLOutputAdapter adapter;
-    std::unique_ptr<xmlu::XMLElement> root =
-        TreeOut::XMLOutputAdapterTestPeer::Build(adapter, *deep.tree, *deep.metadata);
-    const xmlu::XMLElement* node = root->GetChildren().back()->AsElement();  // RegTree
-    while (!node->GetChildren().empty()) {
-      node = node->GetChildren().back()->AsElement();
-      ++depth;
-    }
+    plain = TreeOut::XMLOutputAdapterTestPeer::WritePlain(adapter, *deep.tree, *deep.metadata);
   });
-  EXPECT_EQ(depth, 100000u);
+  {
+    const XmlDoc d(plain);
+    EXPECT_EQ(d.Number("count(//RegNode) + count(//RegTerminalNode)"), 100000);
+    EXPECT_EQ(d.Text("//RegTerminalNode/@Id"), "99999");
+  }
   // Writing it would take tens of gigabytes of tabs; 2,000 levels on 128 KB show the same.
   const memtree::Model chain = memtree::ParseModel(ChainModel(2000), "chain.json");
   std::string text;

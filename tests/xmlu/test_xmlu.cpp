@@ -14,8 +14,11 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/double_sample.h"
 #include "tests/support/stack.h"
+#include "xmlu/markup_writer.h"
 #include "xmlu/number_text.h"
+#include "xmlu/text_sink.h"
 #include "xmlu/utf8.h"
 #include "xmlu/xml_item.h"
 
@@ -284,6 +287,194 @@ TEST(FormatInCLocale, ReturnsTheWholeTextHoweverLong) {
   EXPECT_EQ(xmlu::FormatInCLocale("%.2f", 0.25), "0.25");
 }
 
+// One step of writing a document: what an element writer tells the writer.
+struct Step {
+  enum Kind { kStart, kText, kEnd, kAttribute, kNumber } kind;
+  std::string text;  // element name, character data, or attribute name
+  std::string value;
+  double number = 0;
+};
+
+// A random, well-formed sequence of steps below one root: attributes only before content,
+// character data (empty, plain and needing entities) between elements, runs of nesting deeper
+// than the writer's run of tabs, numbers of every kind.
+std::vector<Step> RandomSteps(std::mt19937& random, testing_support::DoubleSample& numbers,
+                              int size) {
+  const char* texts[] = {"", "plain", "a<b", "x&y&amp;", "\"q\" 'a'", "1 > 0"};
+  std::vector<Step> steps{{Step::kStart, "root", "", 0}};
+  std::vector<bool> contentStarted{false};
+  int deepRun = 0;
+  for (int i = 0; i < size || !contentStarted.empty(); ++i) {
+    const bool closing = i >= size;
+    unsigned pick = closing ? 9 : random() % 10;
+    if (deepRun > 0) pick = 0, --deepRun;
+    if (pick == 0 && !closing && random() % 40 == 0) deepRun = 70;
+    if (contentStarted.size() > 100 && deepRun == 0) pick = 9;  // back up after a deep run
+    if (contentStarted.empty()) break;
+    const std::string n = std::to_string(i);
+    if (pick <= 2) {
+      steps.push_back({Step::kStart, "e" + n, "", 0});
+      contentStarted.back() = true;
+      contentStarted.push_back(false);
+    } else if (pick <= 4 && !contentStarted.back()) {
+      if (pick == 3) {
+        steps.push_back({Step::kAttribute, "a" + n, texts[random() % 6]});
+      } else {
+        steps.push_back({Step::kNumber, "n" + n, "", numbers.Next()});
+      }
+    } else if (pick == 5) {
+      steps.push_back({Step::kText, texts[random() % 6], "", 0});
+      contentStarted.back() = true;
+    } else if (pick >= 7 && (closing || contentStarted.size() > 1)) {
+      steps.push_back({Step::kEnd, "", "", 0});
+      contentStarted.pop_back();
+    }
+  }
+  return steps;
+}
+
+// The steps as an item tree; the caller owns the root.
+XMLElement* ItemTree(const std::vector<Step>& steps) {
+  XMLElement* root = nullptr;
+  std::vector<XMLElement*> open;
+  for (const Step& step : steps) {
+    switch (step.kind) {
+      case Step::kStart: {
+        XMLElement* element = xmlu::NewElement(step.text);
+        if (open.empty()) {
+          root = element;
+        } else {
+          open.back()->AddChild(element);
+        }
+        open.push_back(element);
+        break;
+      }
+      case Step::kAttribute:
+        open.back()->AddAttribute(step.text, step.value);
+        break;
+      case Step::kNumber:
+        open.back()->AddAttribute(step.text, step.number);
+        break;
+      case Step::kText:
+        open.back()->AddChild(xmlu::NewString(step.text));
+        break;
+      case Step::kEnd:
+        open.pop_back();
+    }
+  }
+  return root;
+}
+
+void Replay(const std::vector<Step>& steps, xmlu::MarkupWriter& writer) {
+  for (const Step& step : steps) {
+    switch (step.kind) {
+      case Step::kStart:
+        writer.StartElement(step.text);
+        break;
+      case Step::kAttribute:
+        writer.Attribute(step.text, step.value);
+        break;
+      case Step::kNumber:
+        writer.Attribute(step.text, step.number);
+        break;
+      case Step::kText:
+        writer.Text(step.text);
+        break;
+      case Step::kEnd:
+        writer.EndElement();
+    }
+  }
+}
+
+// Keeps what it is handed, and the size of each block.
+class CollectingSink : public xmlu::TextSink {
+ public:
+  void Write(const char* data, std::size_t size) override {
+    text.append(data, size);
+    blocks.push_back(size);
+  }
+  std::string text;
+  std::vector<std::size_t> blocks;
+};
+
+TEST(MarkupWriter, SameBytesAsTheItemTreeInEveryLayoutState) {
+  std::mt19937 random(20261207);
+  testing_support::DoubleSample numbers(11);
+  // Every start state an item tree can be written from: both layouts, the flags that character
+  // data clears, and depths that are not 0 (none of them indents below zero).
+  struct Start {
+    bool pretty, newLine, indent;
+    int32_t depth;
+  };
+  const Start starts[] = {{true, true, true, 0},  {false, true, true, 0}, {true, false, false, 0},
+                          {true, true, false, 2}, {true, false, true, 3}, {false, false, false, 1},
+                          {true, true, true, -2}};
+  for (int round = 0; round < 60; ++round) {
+    const std::vector<Step> steps = RandomSteps(random, numbers, 80);
+    std::unique_ptr<XMLElement> tree(ItemTree(steps));
+    for (const Start& start : starts) {
+      xmlu::XMLWriteState items{start.newLine, start.indent, start.pretty, start.depth};
+      xmlu::XMLWriteState direct = items, rules = items;
+      std::string expected = "prefix";
+      std::string actual = "prefix";
+      tree->Write(expected, items);
+      // Both go through one engine; the rules as they read keep the engine itself honest.
+      std::string byRules = "prefix";
+      ReferenceWrite(*tree, byRules, rules);
+      ASSERT_EQ(expected, byRules) << "round " << round;
+      {
+        xmlu::MarkupWriter writer(actual, direct);
+        Replay(steps, writer);
+        EXPECT_EQ(writer.OpenElements(), 0u);
+        EXPECT_EQ(writer.Size(), expected.size() - 6);
+        if (round % 2 == 0) writer.Flush();  // otherwise the writer hands it on as it goes
+      }
+      ASSERT_EQ(actual, expected) << "round " << round << " pretty " << start.pretty << " depth "
+                                  << start.depth;
+      EXPECT_EQ(direct.depth, items.depth);
+      EXPECT_EQ(direct.newLine, items.newLine);
+      EXPECT_EQ(direct.indent, items.indent);
+    }
+  }
+
+  // A document far bigger than a block, through a sink: the same bytes, handed on in blocks of
+  // the block size, the rest on Flush.
+  const std::vector<Step> steps = RandomSteps(random, numbers, 20000);
+  std::unique_ptr<XMLElement> tree(ItemTree(steps));
+  std::string expected;
+  xmlu::XMLWriteState items;
+  tree->Write(expected, items);
+  CollectingSink sink;
+  xmlu::XMLWriteState direct;
+  xmlu::MarkupWriter writer(sink, direct);
+  Replay(steps, writer);
+  EXPECT_EQ(writer.Size(), expected.size());
+  writer.Flush();
+  EXPECT_EQ(sink.text, expected);
+  ASSERT_GT(sink.blocks.size(), 3u);
+  for (std::size_t i = 0; i + 1 < sink.blocks.size(); ++i) {
+    EXPECT_EQ(sink.blocks[i], xmlu::MarkupWriter::kBlockSize);
+  }
+  writer.Flush();  // nothing more to hand on
+  EXPECT_EQ(sink.text.size(), expected.size());
+
+  // An item tree written through the sink-backed writer, in the middle of direct elements.
+  CollectingSink mixed;
+  xmlu::XMLWriteState mixedState;
+  xmlu::MarkupWriter both(mixed, mixedState);
+  both.StartElement("outer");
+  both.Attribute("k", 1.5);
+  both.Item(*tree);
+  both.Text("t");
+  both.EndElement();
+  both.Flush();
+  std::unique_ptr<XMLElement> outer(xmlu::NewElement("outer"));
+  outer->AddAttribute("k", 1.5);
+  outer->AddChild(tree.release());
+  outer->AddChild(xmlu::NewString("t"));
+  EXPECT_EQ(mixed.text, Serialise(*outer));
+}
+
 TEST(FormatNumber, FifteenDigitTextWithSchemaNonFinites) {
   // Exact texts of the switches between fixed and exponent form and of values beyond the range
   // of the comparison below.
@@ -303,16 +494,28 @@ TEST(FormatNumber, FifteenDigitTextWithSchemaNonFinites) {
       {std::numeric_limits<double>::denorm_min(), "4.94065645841247e-324"}};
   for (const auto& [value, text] : fixed) EXPECT_EQ(xmlu::FormatNumber(value), text) << value;
 
-  // The C library's "%.15g" is the definition; compare on values of every magnitude from
-  // 2^-320 to 2^308 times 10, which holds the switches between fixed and exponent form.
-  std::mt19937_64 random(7);
-  std::uniform_real_distribution<double> mantissa(-10, 10);
-  std::uniform_int_distribution<int> exponent(-320, 308);
-  for (int i = 0; i < 20000; ++i) {
-    const double value = std::ldexp(mantissa(random), exponent(random));
+  // Whole numbers take a faster path up to 10^15, where "%.15g" switches to exponent form.
+  const std::pair<double, const char*> whole[] = {{999999999999999.0, "999999999999999"},
+                                                  {-999999999999999.0, "-999999999999999"},
+                                                  {1e15, "1e+15"},
+                                                  {-1e15, "-1e+15"},
+                                                  {1e15 + 2, "1e+15"},
+                                                  {123456789012.0, "123456789012"},
+                                                  {-7, "-7"},
+                                                  {0.0, "0"}};
+  for (const auto& [value, text] : whole) EXPECT_EQ(xmlu::FormatNumber(value), text) << value;
+
+  // The C library's "%.15g" is the definition; compare on a sample of every kind of double
+  // (the benchmark runs millions more).
+  testing_support::DoubleSample sample(7);
+  for (int i = 0; i < 200000; ++i) {
+    const double value = sample.Next();
     char expected[40];
     std::snprintf(expected, sizeof expected, "%.15g", value);
-    ASSERT_EQ(xmlu::FormatNumber(value), expected) << value;
+    char buffer[xmlu::kNumberTextSize];
+    const std::string actual(buffer, xmlu::FormatNumberTo(buffer, value));
+    ASSERT_EQ(actual, expected) << "value " << i << " of the sample";
+    ASSERT_EQ(xmlu::FormatNumber(value), actual);
   }
 }
 

@@ -1,0 +1,265 @@
+#include "xmlu/markup_writer.h"
+
+#include <sys/mman.h>
+
+#include <cassert>
+#include <typeinfo>
+
+#include "xmlu/number_text.h"
+#include "xmlu/text_sink.h"
+
+namespace xmlu {
+
+namespace {
+
+// A line break followed by tabs: the break and the indentation of a line in one run.
+constexpr char kBreakAndTabs[] =
+    "\n\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
+    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+constexpr int32_t kTabRun = sizeof kBreakAndTabs - 2;
+static_assert(sizeof kBreakAndTabs >= kTabRun + 2, "a run from its second byte has kTabRun + 1");
+
+// Which bytes need an entity: in attribute values, and in character data.
+struct EscapeTable {
+  bool attribute[256] = {};
+  bool text[256] = {};
+  EscapeTable() {
+    for (unsigned char c : {'&', '<', '>', '"'}) attribute[c] = true;
+    for (unsigned char c : {'&', '<'}) text[c] = true;
+  }
+};
+const EscapeTable kEscape;
+
+}  // namespace
+
+MarkupWriter::MarkupWriter(std::string& out, XMLWriteState& state)
+    : block_(new char[kBlockSize]),
+      pos_(block_.get()),
+      limit_(block_.get() + kBlockSize),
+      out_(&out),
+      sink_(nullptr),
+      state_(state) {}
+
+MarkupWriter::MarkupWriter(TextSink& sink, XMLWriteState& state)
+    : block_(new char[kBlockSize]),
+      pos_(block_.get()),
+      limit_(block_.get() + kBlockSize),
+      out_(nullptr),
+      sink_(&sink),
+      state_(state) {}
+
+MarkupWriter::~MarkupWriter() {
+  if (out_ == nullptr) return;
+  try {
+    Flush();
+  } catch (...) {
+    // Only an allocation can fail here, while the stack unwinds or the caller forgot to
+    // Flush; the string then lacks the last block, as a failed write leaves it.
+  }
+}
+
+void MarkupWriter::HandOn() {
+  const std::size_t size = static_cast<std::size_t>(pos_ - block_.get());
+  if (size == 0) return;
+  if (sink_ != nullptr) {
+    sink_->Write(block_.get(), size);
+  } else {
+    out_->append(block_.get(), size);
+  }
+  handed_ += size;
+  pos_ = block_.get();
+}
+
+void MarkupWriter::PutAcrossBlocks(const char* data, std::size_t size) {
+  while (size > 0) {
+    if (pos_ == limit_) HandOn();
+    const std::size_t room = static_cast<std::size_t>(limit_ - pos_);
+    const std::size_t n = size < room ? size : room;
+    std::memcpy(pos_, data, n);
+    pos_ += n;
+    data += n;
+    size -= n;
+  }
+}
+
+void MarkupWriter::Flush() { HandOn(); }
+
+void MarkupWriter::Reserve(std::size_t bytes) {
+  if (out_ == nullptr || bytes <= handed_) return;
+  out_->reserve(out_->size() + (bytes - handed_));
+  // A buffer of gigabytes is faulted in page by page as it fills; huge pages make that a
+  // five-hundredth as many faults. Only a hint: the kernel may refuse, and nothing changes.
+  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+  const auto begin = reinterpret_cast<std::uintptr_t>(out_->data());
+  const std::uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t last = (begin + out_->capacity()) & ~(kHuge - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+void MarkupWriter::Indentation(bool lineBreak, int32_t depth) {
+  const bool tabs = state_.pretty && state_.indent && depth > 0;
+  if (!tabs) {
+    if (lineBreak) Put('\n');
+    return;
+  }
+  const char* run = lineBreak ? kBreakAndTabs : kBreakAndTabs + 1;
+  if (depth <= kTabRun && limit_ - pos_ >= kTabRun + 1) {
+    // The whole run is moved at once (it is never shorter than that) and only the part the
+    // line needs is kept: the rest of the block is overwritten by what follows.
+    Move<kTabRun + 1>(pos_, run);
+    pos_ += (lineBreak ? 1 : 0) + depth;
+    return;
+  }
+  while (depth > kTabRun) {
+    Put(run, (lineBreak ? 1 : 0) + static_cast<std::size_t>(kTabRun));
+    depth -= kTabRun;
+    run = kBreakAndTabs + 1;
+    lineBreak = false;
+  }
+  Put(run, (lineBreak ? 1 : 0) + static_cast<std::size_t>(depth));
+}
+
+void MarkupWriter::Escaped(std::string_view text, const bool (&special)[256]) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end) {
+    const char* run = p;
+    while (p != end && !special[static_cast<unsigned char>(*p)]) ++p;
+    Put(run, static_cast<std::size_t>(p - run));
+    if (p == end) break;
+    switch (*p++) {
+      case '&':
+        Put("&amp;", 5);
+        break;
+      case '<':
+        Put("&lt;", 4);
+        break;
+      case '>':
+        Put("&gt;", 4);
+        break;
+      default:
+        Put("&quot;", 6);
+    }
+  }
+}
+
+void MarkupWriter::BeginContent() {
+  if (open_.empty()) return;
+  Open& top = open_.back();
+  if (top.contentStarted) return;
+  Put('>');
+  ++state_.depth;
+  top.contentStarted = true;
+}
+
+void MarkupWriter::StartElement(std::string_view name) {
+  BeginContent();
+  const int32_t depth = state_.depth;
+  Indentation(state_.pretty && state_.newLine, depth);
+  Put('<');
+  Put(name.data(), name.size());
+  open_.push_back({name, depth, false});
+}
+
+// The separator, indentation, name, "=" and opening quote of an attribute.
+void MarkupWriter::AttributeName(std::string_view name) {
+  assert(!open_.empty() && !open_.back().contentStarted);
+  const bool lineBreak = state_.pretty && state_.newLine;
+  if (!lineBreak) Put(' ');
+  Indentation(lineBreak, state_.depth + 1);
+  Put(name.data(), name.size());
+  Put("=\"", 2);
+}
+
+void MarkupWriter::Attribute(std::string_view name, std::string_view value) {
+  AttributeName(name);
+  Escaped(value, kEscape.attribute);
+  Put('"');
+}
+
+void MarkupWriter::Attribute(std::string_view name, double value) {
+  AttributeName(name);
+  // Number text never holds a character that needs an entity; it is formatted in place.
+  if (static_cast<std::size_t>(limit_ - pos_) >= kNumberTextSize) {
+    pos_ = FormatNumberTo(pos_, value);
+  } else {
+    char text[kNumberTextSize];
+    const char* end = FormatNumberTo(text, value);
+    Put(text, static_cast<std::size_t>(end - text));
+  }
+  Put('"');
+}
+
+void MarkupWriter::Text(std::string_view text) {
+  BeginContent();
+  Escaped(text, kEscape.text);
+  state_.newLine = false;
+  state_.indent = false;
+}
+
+void MarkupWriter::EndElement() {
+  assert(!open_.empty());
+  const Open top = open_.back();
+  open_.pop_back();
+  if (top.contentStarted) {
+    --state_.depth;
+    if (state_.pretty) Indentation(state_.newLine, top.depth);
+    Put("</", 2);
+    Put(top.name.data(), top.name.size());
+    Put('>');
+  } else {
+    Put("/>", 2);
+  }
+  state_.newLine = true;
+  state_.indent = true;
+}
+
+void MarkupWriter::Item(XMLInterface& item) {
+  XMLElement* element = item.AsElement();
+  if (element == nullptr) {
+    BeginContent();
+    if (typeid(item) == typeid(XMLString)) {
+      Text(static_cast<XMLString&>(item).GetText());
+    } else {
+      // A document type (which has no place in content but is written as asked) or an item
+      // of the caller's own: it writes itself.
+      std::string text;
+      item.Write(text, state_);
+      Put(text.data(), text.size());
+    }
+    return;
+  }
+  // The elements whose end tags are still to come, with the next child to write.
+  struct Pending {
+    XMLElement* element;
+    std::size_t next;
+  };
+  std::vector<Pending> stack;
+  for (;;) {
+    StartElement(element->GetName());
+    for (const XMLInterface* attribute : element->GetAttributes()) {
+      // Attribute lists hold nothing else: AddAttribute takes only attributes.
+      const auto& a = *static_cast<const XMLAttribute*>(attribute);
+      Attribute(a.GetName(), a.GetValue());
+    }
+    stack.push_back({element, 0});
+    element = nullptr;
+    while (!stack.empty() && element == nullptr) {
+      Pending& top = stack.back();
+      const std::vector<XMLInterface*>& children = top.element->GetChildren();
+      if (top.next == children.size()) {
+        EndElement();
+        stack.pop_back();
+        continue;
+      }
+      XMLInterface* child = children[top.next++];
+      element = child->AsElement();
+      if (element == nullptr) Item(*child);
+    }
+    if (element == nullptr) return;
+  }
+}
+
+void MarkupWriter::Raw(std::string_view text) { Put(text.data(), text.size()); }
+
+}  // namespace xmlu

@@ -1,0 +1,136 @@
+// The layout engine: start tags, attributes, character data and end tags written straight into
+// one text buffer with the library's fixed layout. Element writers use it directly; the item
+// tree's serialisation goes through it too, so both give the same bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "version/arbtrexm_export.h"
+#include "xmlu/xml_item.h"
+
+namespace xmlu {
+
+class TextSink;
+
+/// Writes a document element by element without building items, into a block of its own that
+/// goes to a string or a sink whenever it is full. Names are copied as given;
+/// attribute values and character data are escaped; numbers are formatted in place. Nothing is
+/// allocated per element or attribute: the only memory is the text itself and the stack of open
+/// element names, which the caller keeps alive (string literals, or strings that outlive the
+/// element) until the element is ended.
+///
+/// An element is started with StartElement, gets its attributes, then its content (elements
+/// and character data), and is ended with EndElement: "/>" right after its attributes when it
+/// has no content, otherwise its end tag. Attributes go before any content.
+class ARBTREXM_API MarkupWriter {
+ public:
+  /// Appends the text to out, a block at a time and the rest on Flush or destruction.
+  MarkupWriter(std::string& out, XMLWriteState& state);
+  /// Hands the text to sink in blocks of exactly kBlockSize bytes, and the rest on Flush.
+  MarkupWriter(TextSink& sink, XMLWriteState& state);
+  MarkupWriter(const MarkupWriter&) = delete;
+  MarkupWriter& operator=(const MarkupWriter&) = delete;
+  /// Flushes into the string (not into a sink, whose errors must reach the caller); call Flush
+  /// to see an allocation failure.
+  ~MarkupWriter();
+
+  /// Size of the block the text is written into before it goes on.
+  static constexpr std::size_t kBlockSize = 64 * 1024;
+
+  /// "<name", after a line break and indentation where the layout puts them.
+  void StartElement(std::string_view name);
+  /// name="value" on the open start tag; the value is escaped (&, <, >, ").
+  void Attribute(std::string_view name, std::string_view value);
+  void Attribute(std::string_view name, const std::string& value) {
+    Attribute(name, std::string_view(value));
+  }
+  void Attribute(std::string_view name, const char* value) {
+    Attribute(name, std::string_view(value));
+  }
+  /// name="number text" (FormatNumber) on the open start tag.
+  void Attribute(std::string_view name, double value);
+  /// Character data, escaped (&, <), inside the innermost open element; the next tag of the
+  /// enclosing element follows it on the same line.
+  void Text(std::string_view text);
+  /// Ends the innermost open element.
+  void EndElement();
+  /// Writes an item and everything below it with this writer's layout, as the content of the
+  /// innermost open element if there is one. Elements are walked with an explicit stack.
+  void Item(XMLInterface& item);
+  /// Text written as it is, with the layout state untouched (a document's prolog).
+  void Raw(std::string_view text);
+
+  /// Elements started and not yet ended.
+  std::size_t OpenElements() const { return open_.size(); }
+  /// Bytes written so far, including those still in the block.
+  std::size_t Size() const { return handed_ + static_cast<std::size_t>(pos_ - block_.get()); }
+  /// Hands the text written so far to the string or the sink.
+  void Flush();
+  /// Makes room in the string for this many bytes of text in all (Size), so that a document of
+  /// gigabytes is not copied each time its buffer would double; room that is never written
+  /// costs no memory. Nothing to do for a sink.
+  void Reserve(std::size_t bytes);
+
+ private:
+  struct Open {
+    std::string_view name;
+    int32_t depth;        // depth of the start tag's line
+    bool contentStarted;  // whether the ">" of the start tag is written
+  };
+
+  void BeginContent();
+  void Indentation(bool lineBreak, int32_t depth);
+  void AttributeName(std::string_view name);
+  void Escaped(std::string_view text, const bool (&special)[256]);
+  void Put(const char* data, std::size_t size) {
+    const auto room = static_cast<std::size_t>(limit_ - pos_);
+    if (size <= 16 && room >= 16) {
+      // Names, separators and numbers are short: a few moves instead of a call to memcpy.
+      if (size >= 8) {
+        Move<8>(pos_, data);
+        Move<8>(pos_ + size - 8, data + size - 8);
+      } else if (size >= 4) {
+        Move<4>(pos_, data);
+        Move<4>(pos_ + size - 4, data + size - 4);
+      } else {
+        for (std::size_t i = 0; i < size; ++i) pos_[i] = data[i];
+      }
+      pos_ += size;
+    } else if (room >= size) {
+      std::memcpy(pos_, data, size);
+      pos_ += size;
+    } else {
+      PutAcrossBlocks(data, size);
+    }
+  }
+  template <std::size_t N>
+  static void Move(char* to, const char* from) {
+    char bytes[N];
+    std::memcpy(bytes, from, N);
+    std::memcpy(to, bytes, N);
+  }
+  void Put(char c) {
+    if (pos_ == limit_) HandOn();
+    *pos_++ = c;
+  }
+  void PutAcrossBlocks(const char* data, std::size_t size);
+  // Hands the full block on and starts an empty one.
+  void HandOn();
+
+  std::unique_ptr<char[]> block_;
+  char* pos_;
+  char* limit_;
+  std::string* out_;
+  TextSink* sink_;
+  std::size_t handed_ = 0;
+  XMLWriteState& state_;
+  std::vector<Open> open_;
+};
+
+}  // namespace xmlu
