@@ -33,6 +33,7 @@
 #include "tests/support/double_sample.h"
 #include "treexml/xml_output_adapter.h"
 #include "xmlu/number_text.h"
+#include "xmlu/text_sink.h"
 #include "xmlu/xml_item.h"
 
 using bench::Kind;
@@ -175,6 +176,49 @@ void GeneratePmml(benchmark::State& state, Kind kind) {
   state.counters["maxrss_MB"] = MaxResidentMB();
   state.counters["peak/doc"] = static_cast<double>(peakAbove) / static_cast<double>(bytes);
 }
+
+// The text in pieces to a sink that only counts them, as the command line's file output takes
+// it: the exporter holds one piece and the open path of the tree, whatever the document's size.
+class CountingSink : public xmlu::TextSink {
+ public:
+  void Write(const char*, std::size_t size) override { size_ += size; }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::size_t size_ = 0;
+};
+
+void GeneratePmmlPieces(benchmark::State& state, Kind kind) {
+  const int nodes = static_cast<int>(state.range(0));
+  memtree::Model model = memtree::ParseModel(Model(kind, nodes), "bench.json");
+  malloc_trim(0);
+  const double modelResident = ResidentMB();
+  std::size_t bytes = 0;
+  std::size_t peakAbove = 0;
+  for (auto _ : state) {
+    malloc_trim(0);
+    const std::size_t before = heapInUse;
+    heapPeak = before;
+    TreeOut::PMMLOutputAdapter adapter;
+    CountingSink sink;
+    adapter.GeneratePMML(sink, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+    bytes = sink.size();
+    peakAbove = std::max(peakAbove, heapPeak - before);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
+  state.counters["nodes/s"] =
+      benchmark::Counter(static_cast<double>(nodes), benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["doc_MB"] = static_cast<double>(bytes) / 1e6;
+  state.counters["peak_MB"] = static_cast<double>(peakAbove) / 1e6;
+  state.counters["model_rss_MB"] = modelResident;
+  state.counters["maxrss_MB"] = MaxResidentMB();
+}
+void ClassificationPieces(benchmark::State& state) {
+  GeneratePmmlPieces(state, Kind::kClassification);
+}
+void RegressionPieces(benchmark::State& state) { GeneratePmmlPieces(state, Kind::kRegression); }
+BENCHMARK(ClassificationPieces)->Arg(100001)->Arg(1000001)->Unit(benchmark::kMillisecond);
+BENCHMARK(RegressionPieces)->Arg(100001)->Arg(1000001)->Unit(benchmark::kMillisecond);
 
 void Classification(benchmark::State& state) {
   GeneratePmml<MemoryBuffer>(state, Kind::kClassification);

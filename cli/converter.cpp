@@ -69,8 +69,10 @@ std::string Convert(const std::string& kind, const std::string& path) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, readEnd.get());
-  std::vector<char*> argv{const_cast<char*>(program.c_str()), const_cast<char*>(path.c_str()),
-                          nullptr};
+  // After "--", a path that starts with "-" is still the model and never an option.
+  static char separator[] = "--";
+  std::vector<char*> argv{const_cast<char*>(program.c_str()), separator,
+                          const_cast<char*>(path.c_str()), nullptr};
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);

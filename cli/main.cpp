@@ -1,12 +1,14 @@
 // treexport: exports a fitted decision tree read from a model file.
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <iostream>
-#include <sstream>
 #include <string>
 
 #include "arbtree/alg_settings.h"
 #include "cli/converter.h"
 #include "cli/output_file.h"
+#include "cli/progress.h"
+#include "cli/size_estimate.h"
 #include "host/memtree/model_file.h"
 #include "host/memtree/summary.h"
 #include "model/algorithm_name.h"
@@ -69,7 +71,7 @@ struct PmmlOptions {
   bool portable = false;
 };
 
-std::string Pmml(const memtree::Model& model, const PmmlOptions& options) {
+void Pmml(const memtree::Model& model, const PmmlOptions& options, xmlu::TextSink& out) {
   TreeOut::PMMLOutputAdapter adapter;
   adapter.SetAlgorithmName(options.algorithmNameGiven
                                ? options.algorithmName
@@ -78,17 +80,42 @@ std::string Pmml(const memtree::Model& model, const PmmlOptions& options) {
   adapter.SetApplicationVersion(options.applicationVersion);
   if (options.copyrightGiven) adapter.SetCopyRight(options.copyright);
   adapter.SetPortableProfile(options.portable);
-  std::ostringstream out;
   adapter.GeneratePMML(out, *model.tree, model.metadata.get(),
                        static_cast<tree::DataSample>(options.sample));
-  return std::move(out).str();
 }
 
-std::string TreeXml(const memtree::Model& model) {
+void TreeXml(const memtree::Model& model, xmlu::TextSink& out) {
   TreeOut::XMLOutputAdapter adapter;
-  std::ostringstream out;
   adapter.GenerateXML(out, *model.tree, model.metadata.get());
-  return std::move(out).str();
+}
+
+// Whether the document fits under the limit; if not, says why and what to do instead.
+bool WithinLimit(const cli::SizeEstimate& estimate, bool pmml, std::uint64_t limit) {
+  const std::uint64_t size = pmml ? estimate.pmml : estimate.treeXml;
+  if (limit == 0 || size <= limit) return true;
+  std::cerr << "treexport: the " << (pmml ? "PMML" : "tree XML") << " document would take about "
+            << cli::FormatSize(size) << ", more than the limit of " << cli::FormatSize(limit)
+            << ": the tree has " << estimate.nodes << " nodes and is " << estimate.depth
+            << " levels deep, and every line is indented by its depth. Raise the limit with "
+               "--max-output-size (e.g. --max-output-size "
+            << (size >> 30) + 1 << "G, or 0 for none)";
+  if (pmml && estimate.treeXml < size) {
+    std::cerr << ", or write the smaller tree XML (treexport xml, about "
+              << cli::FormatSize(estimate.treeXml) << ")";
+  }
+  std::cerr << ".\n";
+  return false;
+}
+
+// Writes one document to path (standard output when empty or "-") as it is produced.
+template <class Export>
+void WriteDocument(const std::string& path, std::uint64_t estimate, Export&& write) {
+  cli::OutputFile file(path);
+  {
+    cli::ProgressSink progress(file, file.Name(), estimate, path.empty() || path == "-");
+    write(progress);
+  }
+  file.Commit();
 }
 
 void AddInputOptions(CLI::App& command, Input& input) {
@@ -105,13 +132,25 @@ void AddInputOptions(CLI::App& command, Input& input) {
       ->check(CLI::IsMember({"sklearn", "rpart"}));
 }
 
-void AddOutputOption(CLI::App& command, std::string& output) {
+void AddOutputOptions(CLI::App& command, std::string& output, std::string& maxSize) {
   command
       .add_option("-o,--output", output,
-                  "write to FILE (replaced only once the whole document is written); "
-                  "default: standard output")
+                  "write to FILE (replaced only once the whole document is written; a symbolic "
+                  "link's file is replaced and keeps its permissions); default: standard output")
       ->option_text("FILE");
+  command
+      .add_option("--max-output-size", maxSize,
+                  "refuse a document estimated larger than SIZE (e.g. 512M, 8G; 0 for no limit)")
+      ->option_text("SIZE")
+      ->capture_default_str()
+      ->check([](const std::string& text) {
+        return cli::ParseSize(text) ? std::string() : "not a size like 512M or 8G: " + text;
+      });
 }
+
+const char kTrustNote[] =
+    "A pickle, joblib or RDS file read with --from can run code when it is loaded: give only "
+    "files you trust as you would a program.";
 
 }  // namespace
 
@@ -120,8 +159,11 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", VersionText(), "print the tool's and the library's version");
   app.require_subcommand(1);
   app.footer(
-      "Exit status: 0 done, 1 usage error, 2 the model cannot be read or converted, 3 the output "
-      "cannot be written.\nRun 'treexport COMMAND --help' for a command's options.");
+      "Exit status: 0 done, 1 usage error, 2 the model cannot be read or converted or its "
+      "document would exceed --max-output-size, 3 the output cannot be written, 128 + N when "
+      "signal N (SIGINT, SIGTERM, SIGHUP) ends an export.\nRun 'treexport COMMAND --help' for a "
+      "command's options.\n" +
+      std::string(kTrustNote));
 
   Input input;
   CLI::App* info = app.add_subcommand("info", "print a one-screen summary of a model");
@@ -131,7 +173,10 @@ int main(int argc, char** argv) {
   PmmlOptions pmmlOptions;
   CLI::App* pmml = app.add_subcommand("pmml", "export a model as a PMML 4.3 document");
   AddInputOptions(*pmml, input);
-  AddOutputOption(*pmml, pmmlOptions.output);
+  // The most a document may take unless the user says otherwise: a deep tree's document grows
+  // with the square of its depth, and a mistaken export should not fill a disk.
+  std::string maxOutputSize = "8G";
+  AddOutputOptions(*pmml, pmmlOptions.output, maxOutputSize);
   pmml->add_option("--sample", pmmlOptions.sample,
                    "data sample whose counts and statistics the nodes carry: 0 training "
                    "(default), 1 test")
@@ -155,18 +200,20 @@ int main(int argc, char** argv) {
       "  treexport pmml examples/regression.json -o regression.pmml\n"
       "  treexport pmml --sample 1 examples/cart_classification.json | xmllint --noout -\n"
       "  treexport pmml --portable examples/chaid.json -o chaid.pmml\n"
-      "  treexport pmml --from sklearn tree.pkl -o tree.pmml");
+      "  treexport pmml --from sklearn tree.pkl -o tree.pmml\n" +
+      std::string(kTrustNote));
 
   std::string xmlOutput;
   CLI::App* xml =
       app.add_subcommand("xml", "export a model as a tree XML document (docs/Tree.dtd)");
   AddInputOptions(*xml, input);
-  AddOutputOption(*xml, xmlOutput);
+  AddOutputOptions(*xml, xmlOutput, maxOutputSize);
   xml->footer(
       "Examples:\n"
       "  treexport xml examples/chaid.json\n"
       "  treexport xml examples/regression.json -o regression.xml\n"
-      "  treexport xml --from rpart fit.rds | xmllint --noout --dtdvalid docs/Tree.dtd -");
+      "  treexport xml --from rpart fit.rds | xmllint --noout --dtdvalid docs/Tree.dtd -\n" +
+      std::string(kTrustNote));
 
   try {
     app.parse(argc, argv);
@@ -186,9 +233,15 @@ int main(int argc, char** argv) {
                   << model.tree->GetNumberOfSamples() << " sample(s)\n";
         return kUsage;
       }
-      cli::WriteOutput(pmmlOptions.output, Pmml(model, pmmlOptions));
+      const cli::SizeEstimate estimate =
+          cli::EstimateSize(model, pmmlOptions.sample, pmmlOptions.portable);
+      if (!WithinLimit(estimate, true, *cli::ParseSize(maxOutputSize))) return kBadModel;
+      WriteDocument(pmmlOptions.output, estimate.pmml,
+                    [&](xmlu::TextSink& out) { Pmml(model, pmmlOptions, out); });
     } else if (xml->parsed()) {
-      cli::WriteOutput(xmlOutput, TreeXml(model));
+      const cli::SizeEstimate estimate = cli::EstimateSize(model, 0);
+      if (!WithinLimit(estimate, false, *cli::ParseSize(maxOutputSize))) return kBadModel;
+      WriteDocument(xmlOutput, estimate.treeXml, [&](xmlu::TextSink& out) { TreeXml(model, out); });
     }
   } catch (const memtree::ModelError& e) {
     std::cerr << "treexport: " << e.what() << '\n';

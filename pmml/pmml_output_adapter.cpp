@@ -7,6 +7,7 @@
 #include "model/algorithm_name.h"
 #include "pmml/pmml_texts.h"
 #include "xmlu/number_text.h"
+#include "xmlu/utf8.h"
 #include "xmlu/xml_item.h"
 
 namespace TreeOut {
@@ -55,6 +56,39 @@ PMMLOutputAdapterImp::~PMMLOutputAdapterImp() = default;
 void PMMLOutputAdapterImp::GeneratePMML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
                                         const mdt::ModelMetadata* metadata,
                                         tree::DataSample sample) {
+  std::string text;
+  Generate(text, nullptr, tree, metadata, sample);
+  xmlu::XMLOutput output;
+  output.stream = &out;
+  if (transcoder_ != nullptr) {
+    std::string bytes;
+    transcoder_->Transcode(text, bytes);
+    xmlu::PutBytes(output, bytes);
+  } else {
+    xmlu::WriteDocument(output, text);
+  }
+}
+
+void PMMLOutputAdapterImp::GeneratePMML(xmlu::TextSink& out, const tree::TreeAlgorithmBase& tree,
+                                        const mdt::ModelMetadata* metadata,
+                                        tree::DataSample sample) {
+  std::string text;
+  if (transcoder_ != nullptr) {
+    Generate(text, nullptr, tree, metadata, sample);
+    std::string bytes;
+    transcoder_->Transcode(text, bytes);
+    std::string().swap(text);
+    xmlu::WritePieces(out, bytes);
+    return;
+  }
+  xmlu::Utf8Sink utf8(out);
+  Generate(text, &utf8, tree, metadata, sample);
+  utf8.Finish();
+}
+
+void PMMLOutputAdapterImp::Generate(std::string& text, xmlu::TextSink* drain,
+                                    const tree::TreeAlgorithmBase& tree,
+                                    const mdt::ModelMetadata* metadata, tree::DataSample sample) {
   model_ = &tree;
   settings_.reset();
   settings_.reset(tree.CreateSettings());
@@ -64,16 +98,14 @@ void PMMLOutputAdapterImp::GeneratePMML(std::ostream& out, const tree::TreeAlgor
 
   decoded_.clear();
 
-  std::string text;
   if (portable_) {
     // The declaration names the encoding only when the bytes are ours; a transcoder's are the
     // host's to declare. The line feed that ends it starts the serialised root.
     text = transcoder_ != nullptr ? "<?xml version=\"1.0\"?>"
                                   : "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
   }
-  xmlu::XMLOutput output;
-  output.stream = &out;
-  xmlu::XMLTextWriter writer(text, output.state);
+  xmlu::XMLWriteState state;
+  xmlu::XMLTextWriter writer(text, state, drain);
   std::unique_ptr<xmlu::XMLElement> root(xmlu::NewElement("PMML"));
   SetAttributes_PMML(root.get());
   writer.Open(*root);
@@ -85,16 +117,10 @@ void PMMLOutputAdapterImp::GeneratePMML(std::ostream& out, const tree::TreeAlgor
     AddTreeModel(root.get(), sample);
   }
   writer.Close();
+  if (portable_) text += '\n';
+  writer.Drain();
   root.reset();
   decoded_.clear();
-  if (portable_) text += '\n';
-  if (transcoder_ != nullptr) {
-    std::string bytes;
-    transcoder_->Transcode(text, bytes);
-    xmlu::PutBytes(output, bytes);
-  } else {
-    xmlu::WriteDocument(output, text);
-  }
 }
 
 void PMMLOutputAdapterImp::SetAttributes_PMML(xmlu::XMLElement* root) {
@@ -158,6 +184,11 @@ PMMLOutputAdapter::PMMLOutputAdapter() : imp_(std::make_unique<PMMLOutputAdapter
 PMMLOutputAdapter::~PMMLOutputAdapter() = default;
 
 void PMMLOutputAdapter::GeneratePMML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
+                                     const mdt::ModelMetadata* metadata, tree::DataSample sample) {
+  imp_->GeneratePMML(out, tree, metadata, sample);
+}
+
+void PMMLOutputAdapter::GeneratePMML(xmlu::TextSink& out, const tree::TreeAlgorithmBase& tree,
                                      const mdt::ModelMetadata* metadata, tree::DataSample sample) {
   imp_->GeneratePMML(out, tree, metadata, sample);
 }

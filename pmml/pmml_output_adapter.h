@@ -15,6 +15,7 @@
 #include "imported/metadata/model_metadata.h"
 #include "model/collect_split_values.h"
 #include "version/arbtrexm_export.h"
+#include "xmlu/text_sink.h"
 
 namespace xmlu {
 class XMLElement;
@@ -39,6 +40,12 @@ class ARBTREXM_API PMMLOutputAdapterImp {
   /// host's objects pass through, and then nothing has been written.
   virtual void GeneratePMML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
                             const mdt::ModelMetadata* metadata, tree::DataSample sample);
+  /// The same document, handed to out in pieces of about 64 KiB as it is built, so that it is
+  /// never held whole. With a transcoder set, the text is gathered first and out gets the
+  /// transcoder's bytes in pieces, since a transcoder converts a whole document. When this
+  /// throws, out has had part of the document, which the caller discards.
+  virtual void GeneratePMML(xmlu::TextSink& out, const tree::TreeAlgorithmBase& tree,
+                            const mdt::ModelMetadata* metadata, tree::DataSample sample);
 
   /// Not owned; null removes it.
   void UseTranscoder(const ArbTree::Transcoder* transcoder);
@@ -59,7 +66,10 @@ class ARBTREXM_API PMMLOutputAdapterImp {
   bool GetPortableProfile() const;
 
  private:
-  // Document driver and header.
+  // Document driver and header. Generate writes the document into text, handing it on to
+  // drain in pieces when there is one.
+  void Generate(std::string& text, xmlu::TextSink* drain, const tree::TreeAlgorithmBase& tree,
+                const mdt::ModelMetadata* metadata, tree::DataSample sample);
   void SetAttributes_PMML(xmlu::XMLElement* root);
   void AddHeader(xmlu::XMLElement* root);
   void AddApplication(xmlu::XMLElement* header);
@@ -186,6 +196,9 @@ class ARBTREXM_API PMMLOutputAdapter {
 
   /// See PMMLOutputAdapterImp::GeneratePMML.
   virtual void GeneratePMML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
+                            const mdt::ModelMetadata* metadata, tree::DataSample sample);
+  /// See PMMLOutputAdapterImp::GeneratePMML (pieces).
+  virtual void GeneratePMML(xmlu::TextSink& out, const tree::TreeAlgorithmBase& tree,
                             const mdt::ModelMetadata* metadata, tree::DataSample sample);
   void UseTranscoder(const ArbTree::Transcoder* transcoder);
   std::string GetAlgorithmName() const;

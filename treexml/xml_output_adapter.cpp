@@ -4,11 +4,13 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "arbtree/alg_settings.h"
 #include "model/algorithm_name.h"
 #include "version/library_version.h"
 #include "xmlu/markup_writer.h"
+#include "xmlu/utf8.h"
 #include "xmlu/xml_item.h"
 
 namespace TreeOut {
@@ -43,19 +45,73 @@ const ArbTree::ArbVersion& XMLOutputAdapter::GetVersion() const {
   return ArbTree::LibraryVersion();
 }
 
+namespace {
+
+// Hands the text on to a sink with the prologue in front of the first piece.
+class PrologueFirst final : public xmlu::TextSink {
+ public:
+  PrologueFirst(xmlu::TextSink& out, std::string prologue)
+      : out_(out), prologue_(std::move(prologue)) {}
+  void Write(const char* data, std::size_t size) override {
+    if (!prologue_.empty()) {
+      prologue_.append(data, size);
+      out_.Write(prologue_.data(), prologue_.size());
+      std::string().swap(prologue_);
+      return;
+    }
+    out_.Write(data, size);
+  }
+  // A document that gave the writer nothing more still gets its prologue.
+  void Finish() {
+    if (!prologue_.empty()) Write("", 0);
+  }
+
+ private:
+  xmlu::TextSink& out_;
+  std::string prologue_;
+};
+
+}  // namespace
+
 void XMLOutputAdapter::GenerateXML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
                                    const mdt::ModelMetadata* metadata) {
-  std::unique_ptr<xmlu::XMLDocType> docType(xmlu::NewDocType("Tree", "Tree.dtd"));
   std::string text;
+  Generate(text, nullptr, tree, metadata);
   xmlu::XMLOutput output;
   output.stream = &out;
-  docType->Write(text, output.state);
+  xmlu::WriteDocument(output, text);
+}
+
+void XMLOutputAdapter::GenerateXML(xmlu::TextSink& out, const tree::TreeAlgorithmBase& tree,
+                                   const mdt::ModelMetadata* metadata) {
+  xmlu::Utf8Sink utf8(out);
+  std::string text;
+  Generate(text, &utf8, tree, metadata);
+  utf8.Finish();
+}
+
+void XMLOutputAdapter::Generate(std::string& text, xmlu::TextSink* drain,
+                                const tree::TreeAlgorithmBase& tree,
+                                const mdt::ModelMetadata* metadata) {
+  std::unique_ptr<xmlu::XMLDocType> docType(xmlu::NewDocType("Tree", "Tree.dtd"));
+  xmlu::XMLWriteState state;
+  docType->Write(text, state);
   text += ">\n";  // the document-type item leaves its declaration open
   docType.reset();
-  xmlu::MarkupWriter writer(text, output.state);
+  if (drain == nullptr) {
+    xmlu::MarkupWriter writer(text, state);
+    BuildDocument(tree, metadata, writer);
+    writer.Flush();
+    return;
+  }
+  // In pieces: the document-type line goes with the writer's first block, so the sink sees
+  // nothing of a document that fails before its first block is full.
+  PrologueFirst pieces(*drain, std::move(text));
+  text.clear();
+  xmlu::MarkupWriter writer(pieces, state);
   BuildDocument(tree, metadata, writer);
   writer.Flush();
-  xmlu::WriteDocument(output, text);
+  pieces.Finish();
 }
 
 void XMLOutputAdapter::BuildDocument(const tree::TreeAlgorithmBase& tree,

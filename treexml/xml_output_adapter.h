@@ -19,6 +19,7 @@
 #include "model/collect_split_values.h"
 #include "treexml/xml_export_error.h"
 #include "version/arbtrexm_export.h"
+#include "xmlu/text_sink.h"
 
 namespace xmlu {
 class MarkupWriter;
@@ -49,12 +50,20 @@ class ARBTREXM_API XMLOutputAdapter {
   /// statistics its tree kind needs) throw XMLExportError naming what and where.
   virtual void GenerateXML(std::ostream& out, const tree::TreeAlgorithmBase& tree,
                            const mdt::ModelMetadata* metadata);
+  /// The same document in UTF-8, handed to out in pieces of about 64 KiB as it is built, so
+  /// that it is never held whole. Fails as the stream form does; out has then had part of the
+  /// document, which the caller discards.
+  virtual void GenerateXML(xmlu::TextSink& out, const tree::TreeAlgorithmBase& tree,
+                           const mdt::ModelMetadata* metadata);
   /// The library's version record (1.0.1.6), the same object for every adapter.
   virtual const ArbTree::ArbVersion& GetVersion() const;
 
  private:
   friend class XMLOutputAdapterTestPeer;  // writes documents too deep for the pretty layout
 
+  // Writes the document into text, or hands it on to drain in pieces when there is one.
+  void Generate(std::string& text, xmlu::TextSink* drain, const tree::TreeAlgorithmBase& tree,
+                const mdt::ModelMetadata* metadata);
   // Steps of GenerateXML after the document-type line: the stored call state, the value sets
   // and the root element with everything below it, written through out.
   void BuildDocument(const tree::TreeAlgorithmBase& tree, const mdt::ModelMetadata* metadata,

@@ -42,6 +42,34 @@ std::size_t SequenceLength(const unsigned char* p, const unsigned char* end) {
   return n;
 }
 
+// Whether the bytes from p to end are the start of a valid sequence that end cuts off, so that
+// text following them may still complete it.
+bool CutOff(const unsigned char* p, const unsigned char* end) {
+  const unsigned char c = p[0];
+  std::size_t n;
+  unsigned char low = 0x80, high = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) low = 0xA0;
+    if (c == 0xED) high = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;
+  } else {
+    return false;
+  }
+  const auto available = static_cast<std::size_t>(end - p);
+  if (available >= n) return false;
+  if (available > 1 && (p[1] < low || p[1] > high)) return false;
+  for (std::size_t i = 2; i < available; ++i) {
+    if (p[i] < 0x80 || p[i] > 0xBF) return false;
+  }
+  return true;
+}
+
 // Where the first byte that is not part of a valid sequence is, or end. ASCII, which is nearly
 // all of a document, is skipped 32 and then eight bytes at a time.
 const unsigned char* FirstInvalid(const unsigned char* p, const unsigned char* end) {
@@ -94,7 +122,10 @@ bool IsUtf8Codeset(const char* codeset) {
          strcasecmp(codeset, "US-ASCII") == 0;
 }
 
-class Converter {
+}  // namespace
+
+// iconv from the locale's character set to UTF-8, kept open across the pieces of one text.
+class Utf8Sink::Converter {
  public:
   explicit Converter(const char* codeset) : cd_(iconv_open("UTF-8", codeset)) {}
   ~Converter() {
@@ -104,33 +135,43 @@ class Converter {
   Converter& operator=(const Converter&) = delete;
   bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
 
-  std::string Convert(const std::string& text) {
-    std::string out;
-    out.resize(text.size() * 2 + 16);
-    char* in = const_cast<char*>(text.data());
-    std::size_t inLeft = text.size();
-    std::size_t used = 0;
+  // Appends the UTF-8 of [in, in + size) to out and returns how many bytes were used: all of
+  // them, or, unless last, all but a sequence cut off at the end. A byte the character set does
+  // not define becomes U+FFFD, and so does each byte of a cut-off end when last.
+  std::size_t Convert(const char* in, std::size_t size, bool last, std::string& out) {
+    std::size_t used = out.size();
+    out.resize(used + size * 2 + 16);
+    char* src = const_cast<char*>(in);
+    std::size_t inLeft = size;
     while (inLeft > 0) {
       char* dst = &out[used];
       std::size_t outLeft = out.size() - used;
-      const std::size_t r = iconv(cd_, &in, &inLeft, &dst, &outLeft);
+      const std::size_t r = iconv(cd_, &src, &inLeft, &dst, &outLeft);
       used = out.size() - outLeft;
       if (r != static_cast<std::size_t>(-1)) break;
       if (errno == E2BIG) {
         out.resize(out.size() * 2);
+      } else if (errno == EINVAL && !last) {
+        break;  // the next piece may complete the sequence
       } else if (errno == EILSEQ || errno == EINVAL) {
-        // A byte the character set does not define, or a sequence cut off at the end.
         if (out.size() - used < sizeof kReplacement) out.resize(out.size() * 2);
         std::memcpy(&out[used], kReplacement, sizeof kReplacement - 1);
         used += sizeof kReplacement - 1;
-        ++in;
+        ++src;
         --inLeft;
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial shift state
       } else {
-        break;
+        inLeft = 0;  // iconv cannot go on; what it could not convert is dropped
       }
     }
-    // Close any shift state the character set needs at the end.
+    out.resize(used);
+    return size - inLeft;
+  }
+
+  // Appends what closes any shift state the character set needs at the end.
+  void Finish(std::string& out) {
+    std::size_t used = out.size();
+    out.resize(used + 16);
     for (;;) {
       char* dst = &out[used];
       std::size_t outLeft = out.size() - used;
@@ -140,23 +181,29 @@ class Converter {
       out.resize(out.size() * 2);
     }
     out.resize(used);
-    return out;
   }
 
  private:
   iconv_t cd_;
 };
 
+namespace {
+
+bool LocaleIsUtf8(const char* codeset) {
+  return codeset == nullptr || *codeset == '\0' || IsUtf8Codeset(codeset);
+}
+
 }  // namespace
 
 const std::string& ToUtf8(const std::string& text, std::string& converted) {
   if (text.empty()) return text;
   const char* codeset = nl_langinfo(CODESET);
-  const bool utf8 = codeset == nullptr || *codeset == '\0' || IsUtf8Codeset(codeset);
-  if (!utf8) {
-    Converter converter(codeset);
+  if (!LocaleIsUtf8(codeset)) {
+    Utf8Sink::Converter converter(codeset);
     if (converter.ok()) {
-      converted = converter.Convert(text);
+      converted.clear();
+      converter.Convert(text.data(), text.size(), true, converted);
+      converter.Finish(converted);
       return converted;
     }
     // A character set iconv does not know: the text is taken as UTF-8 rather than dropped.
@@ -166,6 +213,73 @@ const std::string& ToUtf8(const std::string& text, std::string& converted) {
   if (bad == begin + text.size()) return text;
   converted = RepairUtf8(text, bad);
   return converted;
+}
+
+Utf8Sink::Utf8Sink(TextSink& out) : out_(out) {
+  const char* codeset = nl_langinfo(CODESET);
+  if (!LocaleIsUtf8(codeset)) {
+    converter_ = std::make_unique<Converter>(codeset);
+    // A character set iconv does not know: the text is taken as UTF-8, as ToUtf8 does.
+    if (!converter_->ok()) converter_.reset();
+  }
+}
+
+Utf8Sink::~Utf8Sink() = default;
+
+void Utf8Sink::Write(const char* data, std::size_t size) {
+  if (held_.empty()) {
+    const std::size_t used = Convert(data, size, false);
+    held_.assign(data + used, size - used);
+    return;
+  }
+  // Rare: only a piece that ends inside a multibyte sequence gets here, and the piece is small.
+  std::string joined = held_;
+  joined.append(data, size);
+  const std::size_t used = Convert(joined.data(), joined.size(), false);
+  held_.assign(joined, used, std::string::npos);
+}
+
+void Utf8Sink::Finish() {
+  if (!held_.empty()) {
+    const std::string rest = std::move(held_);
+    held_.clear();
+    Convert(rest.data(), rest.size(), true);
+  }
+  if (converter_) {
+    scratch_.clear();
+    converter_->Finish(scratch_);
+    if (!scratch_.empty()) out_.Write(scratch_.data(), scratch_.size());
+  }
+}
+
+std::size_t Utf8Sink::Convert(const char* data, std::size_t size, bool last) {
+  scratch_.clear();
+  if (converter_) {
+    const std::size_t used = converter_->Convert(data, size, last, scratch_);
+    if (!scratch_.empty()) out_.Write(scratch_.data(), scratch_.size());
+    return used;
+  }
+  // UTF-8 in, UTF-8 out: valid runs go on as they are, each bad byte becomes U+FFFD.
+  const auto* const begin = reinterpret_cast<const unsigned char*>(data);
+  const auto* end = begin + size;
+  const auto* run = begin;
+  for (const unsigned char* bad = FirstInvalid(run, end); bad != end;
+       bad = FirstInvalid(run, end)) {
+    if (!last && CutOff(bad, end)) {
+      end = bad;
+      break;
+    }
+    scratch_.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(bad - run));
+    scratch_.append(kReplacement);
+    run = bad + 1;
+  }
+  if (scratch_.empty()) {
+    if (end != begin) out_.Write(data, static_cast<std::size_t>(end - begin));
+  } else {
+    scratch_.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(end - run));
+    out_.Write(scratch_.data(), scratch_.size());
+  }
+  return static_cast<std::size_t>(end - begin);
 }
 
 std::string ToUtf8(const std::string& text) {

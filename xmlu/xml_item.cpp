@@ -146,12 +146,32 @@ std::vector<XMLInterface*> XMLElement::ReleaseChildren() {
   return children;
 }
 
-XMLTextWriter::XMLTextWriter(std::string& out, XMLWriteState& state)
-    : out_(out), writer_(std::make_unique<MarkupWriter>(out, state)) {}
+XMLTextWriter::XMLTextWriter(std::string& out, XMLWriteState& state, TextSink* drain)
+    : out_(out),
+      drain_(drain),
+      prefix_(out.size()),
+      writer_(std::make_unique<MarkupWriter>(out, state)) {}
 
 XMLTextWriter::~XMLTextWriter() = default;
 
-void XMLTextWriter::Reserve(std::size_t bytes) { writer_->Reserve(bytes); }
+void XMLTextWriter::Drain() {
+  if (drain_ == nullptr) return;
+  writer_->Flush();
+  if (out_.empty()) return;
+  drain_->Write(out_.data(), out_.size());
+  drained_ += out_.size();
+  out_.clear();
+}
+
+// The engine hands its text to out_ a block at a time, so out_ reaches a piece's size only
+// after whole blocks: the text held stays below two pieces.
+void XMLTextWriter::DrainIfFull() {
+  if (drain_ != nullptr && out_.size() >= kPieceSize) Drain();
+}
+
+void XMLTextWriter::Reserve(std::size_t bytes) {
+  if (drain_ == nullptr) writer_->Reserve(bytes);  // with a drain the text never gathers
+}
 
 void XMLTextWriter::Open(XMLElement& element) {
   if (!open_.empty()) Flush();
@@ -177,6 +197,7 @@ void XMLTextWriter::Flush() {
     for (std::size_t i = written; i < children.size(); ++i) delete children[i];
     throw;
   }
+  DrainIfFull();
 }
 
 void XMLTextWriter::Close() {
@@ -184,9 +205,10 @@ void XMLTextWriter::Close() {
   open_.pop_back();
   writer_->EndElement();
   if (open_.empty()) writer_->Flush();
+  DrainIfFull();
 }
 
-std::size_t XMLTextWriter::Size() const { return writer_->Size(); }
+std::size_t XMLTextWriter::Size() const { return prefix_ + writer_->Size(); }
 
 void OpenIfWriting(XMLTextWriter* writer, XMLElement& element) {
   if (writer != nullptr) writer->Open(element);
@@ -237,6 +259,12 @@ void WriteDocument(XMLOutput& output, const std::string& text) {
 
 void PutBytes(XMLOutput& output, const std::string& bytes) {
   output.stream->write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WritePieces(TextSink& out, const std::string& bytes) {
+  for (std::size_t at = 0; at < bytes.size(); at += XMLTextWriter::kPieceSize) {
+    out.Write(bytes.data() + at, std::min(XMLTextWriter::kPieceSize, bytes.size() - at));
+  }
 }
 
 void AppendEscapedAttribute(std::string& out, std::string_view text) {

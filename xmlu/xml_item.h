@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "version/arbtrexm_export.h"
+#include "xmlu/text_sink.h"
 
 namespace xmlu {
 
@@ -119,9 +120,15 @@ class ARBTREXM_API XMLElement final : public XMLInterface {
 /// and deleted as they are flushed, and closing it writes its end tag. The bytes are exactly
 /// those that Write gives for the whole tree, provided items are added in document order.
 /// Open elements stay owned by the caller, who keeps them alive until they are closed.
+/// With a drain, the text is handed on to it whenever a piece of about kPieceSize bytes has
+/// gathered in out, and out is emptied, so the whole text is never held; Drain hands on the rest.
 class ARBTREXM_API XMLTextWriter {
  public:
-  XMLTextWriter(std::string& out, XMLWriteState& state);
+  /// Size from which the gathered text goes to the drain: large enough that a file or pipe gets
+  /// few writes, small enough to stay in the cache.
+  static constexpr std::size_t kPieceSize = 64 * 1024;
+
+  XMLTextWriter(std::string& out, XMLWriteState& state, TextSink* drain = nullptr);
   XMLTextWriter(const XMLTextWriter&) = delete;
   XMLTextWriter& operator=(const XMLTextWriter&) = delete;
   ~XMLTextWriter();
@@ -136,14 +143,22 @@ class ARBTREXM_API XMLTextWriter {
   void Close();
   /// Whether an element is open.
   bool IsOpen() const { return !open_.empty(); }
-  /// Bytes of text so far.
+  /// Bytes of text so far, those handed to the drain included.
   std::size_t Size() const;
   /// Makes room for this many bytes of text in all, so that a document of gigabytes is not
-  /// copied each time its buffer would double; room that is never used costs no memory.
+  /// copied each time its buffer would double; room that is never used costs no memory. Does
+  /// nothing with a drain.
   void Reserve(std::size_t bytes);
+  /// Hands the text gathered so far to the drain, if there is one.
+  void Drain();
 
  private:
+  void DrainIfFull();
+
   std::string& out_;
+  TextSink* drain_;
+  std::size_t prefix_;  // text that was in out_ before the writer started
+  std::size_t drained_ = 0;
   std::unique_ptr<MarkupWriter> writer_;  // the layout engine, writing into out_
   std::vector<XMLElement*> open_;
 };
@@ -189,6 +204,8 @@ ARBTREXM_API void ReplaceAll(std::string& text, const char* pattern,
 ARBTREXM_API void WriteDocument(XMLOutput& output, const std::string& text);
 /// Puts the bytes on the output's stream as one block; the stream's state is not consulted.
 ARBTREXM_API void PutBytes(XMLOutput& output, const std::string& bytes);
+/// Hands the bytes to out in pieces of XMLTextWriter::kPieceSize.
+ARBTREXM_API void WritePieces(TextSink& out, const std::string& bytes);
 
 /// Appends text to out with &, <, > and " replaced by their entities (attribute values).
 ARBTREXM_API void AppendEscapedAttribute(std::string& out, std::string_view text);

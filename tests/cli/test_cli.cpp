@@ -129,10 +129,10 @@ TEST(CliOutput, AFileIsReplacedWholeOrNotAtAll) {
 // file it prints; stand-in converters show each way that can go.
 TEST(CliFrom, ReadsTheConvertersOutputAndReportsItsFailures) {
   TempDir tools;
-  WriteFile(tools.File("rpart2treexport"),
-            "#!/bin/sh\ntest \"$1\" = fit.rds && cat '" + kExamples + "regression.json'\n");
+  WriteFile(tools.File("rpart2treexport"), "#!/bin/sh\ntest \"$1 $2\" = \"-- fit.rds\" && cat '" +
+                                               kExamples + "regression.json'\n");
   WriteFile(tools.File("sklearn2treexport"),
-            "#!/bin/sh\necho \"sklearn2treexport: $1: not a fitted tree\" >&2\nexit 2\n");
+            "#!/bin/sh\necho \"sklearn2treexport: $2: not a fitted tree\" >&2\nexit 2\n");
   ASSERT_EQ(RunCommand("/bin/chmod",
                        {"+x", tools.File("rpart2treexport"), tools.File("sklearn2treexport")})
                 .status,

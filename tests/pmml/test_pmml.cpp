@@ -6,6 +6,7 @@
 #include <clocale>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,8 @@
 #include "tests/support/run_command.h"
 #include "tests/support/stack.h"
 #include "tests/support/xml_check.h"
+#include "xmlu/text_sink.h"
+#include "xmlu/xml_item.h"
 
 namespace {
 
@@ -170,6 +173,91 @@ TEST(PmmlDocument, TranscoderGetsTheRawTextAndItsBytesGoOutUnchanged) {
   EXPECT_EQ(XmlDoc(plain.str()).PmmlSchemaErrors(), "");
   std::setlocale(LC_CTYPE, saved.c_str());
   if (!latin1) GTEST_SKIP() << "no ISO-8859-1 locale installed; checked the UTF-8 path only";
+}
+
+// The pieces a sink gets, in order; it throws on write number failAt (counting from 1).
+class Pieces : public xmlu::TextSink {
+ public:
+  explicit Pieces(int failAt = 0) : failAt_(failAt) {}
+  void Write(const char* data, std::size_t size) override {
+    if (static_cast<int>(sizes.size()) + 1 == failAt_) throw std::runtime_error("disk full");
+    text.append(data, size);
+    sizes.push_back(size);
+  }
+  std::string text;
+  std::vector<std::size_t> sizes;
+
+ private:
+  int failAt_;
+};
+
+// A model whose statistics fail once the header and dictionary are written.
+class FailingStatistics : public Altered {
+ public:
+  explicit FailingStatistics(const tree::TreeAlgorithmBase& inner) : Altered(inner, false, false) {}
+  ArbTree::ArbStatus ComputeTreeStatistics(tree::DataSample, tree::TreeStatistics&) const override {
+    throw std::runtime_error("statistics unavailable");
+  }
+};
+
+TEST(PmmlDocument, PiecesGiveTheStreamsBytesAndAFailedStreamGetsNothing) {
+  const std::string examples = std::string(TREEXPORT_SOURCE_DIR) + "/examples/";
+  const memtree::Model chain = Load(ChainModel(300, 2));
+  std::vector<memtree::Model> models;
+  for (const char* name : {"cart_classification.json", "chaid.json", "regression.json"}) {
+    models.push_back(memtree::LoadModel(examples + name));
+  }
+  models.push_back(Load(ChainModel(300, 2)));
+  for (const memtree::Model& model : models) {
+    for (bool portable : {false, true}) {
+      TreeOut::PMMLOutputAdapter adapter;
+      adapter.SetPortableProfile(portable);
+      std::ostringstream stream;
+      adapter.GeneratePMML(stream, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+      Pieces pieces;
+      adapter.GeneratePMML(pieces, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+      EXPECT_EQ(pieces.text, stream.str()) << portable;
+    }
+  }
+  // The 300-deep chain is megabytes: it comes in pieces of at least 64 KiB, never the whole.
+  Pieces last;
+  TreeOut::PMMLOutputAdapter adapter;
+  adapter.GeneratePMML(last, *chain.tree, chain.metadata.get(), tree::TRAINING_SAMPLE);
+  ASSERT_GT(last.sizes.size(), 10u);
+  for (std::size_t i = 0; i + 1 < last.sizes.size(); ++i) {
+    EXPECT_GE(last.sizes[i], xmlu::XMLTextWriter::kPieceSize);
+    EXPECT_LT(last.sizes[i], 2 * xmlu::XMLTextWriter::kPieceSize);
+  }
+
+  // A host object that throws: the stream gets nothing, the exception comes through.
+  const FailingStatistics failing(*chain.tree);
+  std::ostringstream stream;
+  EXPECT_THROW(adapter.GeneratePMML(stream, failing, chain.metadata.get(), tree::TRAINING_SAMPLE),
+               std::runtime_error);
+  EXPECT_EQ(stream.str(), "");
+  Pieces pieces;
+  EXPECT_THROW(adapter.GeneratePMML(pieces, failing, chain.metadata.get(), tree::TRAINING_SAMPLE),
+               std::runtime_error);
+  // A sink that fails partway stops the export with its own exception; the adapter is then
+  // as good as new.
+  Pieces full(3);
+  try {
+    adapter.GeneratePMML(full, *chain.tree, chain.metadata.get(), tree::TRAINING_SAMPLE);
+    ADD_FAILURE() << "the sink's failure did not come through";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "disk full");
+  }
+  EXPECT_EQ(full.sizes.size(), 2u);
+  Pieces again;
+  adapter.GeneratePMML(again, *chain.tree, chain.metadata.get(), tree::TRAINING_SAMPLE);
+  EXPECT_EQ(again.text, last.text);
+
+  // A transcoder converts whole documents: the sink gets its bytes.
+  RecordingTranscoder transcoder;
+  adapter.UseTranscoder(&transcoder);
+  Pieces transcoded;
+  adapter.GeneratePMML(transcoded, *chain.tree, chain.metadata.get(), tree::TRAINING_SAMPLE);
+  EXPECT_EQ(transcoded.text, "transcoded:" + std::to_string(last.text.size()));
 }
 
 TEST(PmmlDataDictionary, CategoriesAndMissingValues) {

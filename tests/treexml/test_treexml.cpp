@@ -20,6 +20,7 @@
 #include "tests/support/xml_check.h"
 #include "treexml/xml_output_adapter.h"
 #include "xmlu/markup_writer.h"
+#include "xmlu/text_sink.h"
 #include "xmlu/xml_item.h"
 
 namespace TreeOut {
@@ -385,6 +386,49 @@ TEST(TreeXmlExamples, FormatPageExampleIsTheExportOfItsModel) {
   const std::string page((std::istreambuf_iterator<char>(in)), {});
   const Exported example(Block(page, "json"));
   EXPECT_EQ(example.text, Block(page, "xml"));
+}
+
+// The pieces a sink gets, in order.
+class Pieces : public xmlu::TextSink {
+ public:
+  void Write(const char* data, std::size_t size) override {
+    text.append(data, size);
+    sizes.push_back(size);
+  }
+  std::string text;
+  std::vector<std::size_t> sizes;
+};
+
+TEST(TreeXmlAdapter, PiecesGiveTheStreamsBytesAndFailuresWriteNothingToTheStream) {
+  const std::string examples = std::string(TREEXPORT_SOURCE_DIR) + "/examples/";
+  for (const char* name : {"cart_classification.json", "chaid.json", "regression.json"}) {
+    const memtree::Model model = memtree::LoadModel(examples + name);
+    TreeOut::XMLOutputAdapter adapter;
+    std::ostringstream stream;
+    adapter.GenerateXML(stream, *model.tree, model.metadata.get());
+    Pieces pieces;
+    adapter.GenerateXML(pieces, *model.tree, model.metadata.get());
+    EXPECT_EQ(pieces.text, stream.str()) << name;
+    EXPECT_EQ(pieces.sizes.size(), 1u) << name;  // a small document is one piece
+  }
+  const memtree::Model chain = memtree::ParseModel(testing_support::ChainModel(400), "chain");
+  TreeOut::XMLOutputAdapter adapter;
+  std::ostringstream stream;
+  adapter.GenerateXML(stream, *chain.tree, chain.metadata.get());
+  Pieces pieces;
+  adapter.GenerateXML(pieces, *chain.tree, chain.metadata.get());
+  EXPECT_EQ(pieces.text, stream.str());
+  ASSERT_GT(pieces.sizes.size(), 10u);
+  for (std::size_t i = 0; i + 1 < pieces.sizes.size(); ++i) {
+    EXPECT_GE(pieces.sizes[i], xmlu::XMLTextWriter::kPieceSize);
+  }
+
+  std::ostringstream failed;
+  EXPECT_THROW(adapter.GenerateXML(failed, *chain.tree, nullptr), TreeOut::XMLExportError);
+  EXPECT_EQ(failed.str(), "");
+  Pieces none;
+  EXPECT_THROW(adapter.GenerateXML(none, *chain.tree, nullptr), TreeOut::XMLExportError);
+  EXPECT_EQ(none.text, "");
 }
 
 }  // namespace

@@ -611,4 +611,54 @@ TEST(ToUtf8, Latin1LocaleConvertsHighBytes) {
   EXPECT_EQ(xmlu::ToUtf8(""), "");
 }
 
+// What a sink gets, in one string.
+class Collected : public xmlu::TextSink {
+ public:
+  void Write(const char* data, std::size_t size) override { text.append(data, size); }
+  std::string text;
+};
+
+// Cut in two at every byte, and fed one byte at a time, the text converts to ToUtf8's bytes.
+void ExpectPiecesGiveTheWholeTextsBytes(const std::string& text) {
+  const std::string whole = xmlu::ToUtf8(text);
+  for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+    Collected out;
+    xmlu::Utf8Sink sink(out);
+    sink.Write(text.data(), cut);
+    sink.Write(text.data() + cut, text.size() - cut);
+    sink.Finish();
+    EXPECT_EQ(out.text, whole) << "cut after byte " << cut;
+  }
+  Collected out;
+  xmlu::Utf8Sink sink(out);
+  for (char c : text) sink.Write(&c, 1);
+  sink.Finish();
+  EXPECT_EQ(out.text, whole);
+}
+
+TEST(Utf8Sink, PiecesCutInsideASequenceGiveTheBytesOfTheWholeText) {
+  // Two-, three- and four-byte characters, a bad byte, and sequences cut off mid-text and at the
+  // end, which must become U+FFFD exactly as in the whole text, never earlier or twice.
+  const std::string text =
+      "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x8C\xB3 \xFF x\xE2\x82 y\xC3 z\xF0\x9F\x8C";
+  {
+    CtypeLocale c({"C"});
+    ExpectPiecesGiveTheWholeTextsBytes(text);
+  }
+  CtypeLocale utf8({"C.UTF-8", "C.utf8", "en_US.UTF-8"});
+  if (!utf8.ok()) GTEST_SKIP() << "no UTF-8 locale installed";
+  ExpectPiecesGiveTheWholeTextsBytes(text);
+  // Each byte of a cut-off sequence is replaced on its own.
+  EXPECT_NE(xmlu::ToUtf8(text).find("x\xEF\xBF\xBD\xEF\xBF\xBD y"), std::string::npos);
+}
+
+TEST(Utf8Sink, MultibyteLocaleCharactersCutByAPieceConvertWhole) {
+  CtypeLocale eucjp({"ja_JP.eucJP", "ja_JP.EUC-JP", "ja_JP.eucjp"});
+  if (!eucjp.ok()) GTEST_SKIP() << "no EUC-JP locale installed (e.g. ja_JP EUC-JP)";
+  // Two two-byte kana, a three-byte JIS X 0212 character, a lead byte cut off at the end.
+  const std::string text = "\xA4\xB3\xA4\xF3 <\x8F\xB0\xA1> \xA4";
+  EXPECT_EQ(xmlu::ToUtf8("\xA4\xB3\xA4\xF3"), "\xE3\x81\x93\xE3\x82\x93");
+  ExpectPiecesGiveTheWholeTextsBytes(text);
+}
+
 }  // namespace
