@@ -111,3 +111,4 @@ saveRDS(rpart(Ozone ~ ., airquality, method = "poisson"), file.path(dir, "poisso
 saveRDS(lm(Ozone ~ Temp, airquality), file.path(dir, "lm.rds"))
 saveRDS(rpart(Kyphosis ~ ., kyphosis, control = rpart.control(usesurrogate = 1)),
         file.path(dir, "usesurrogate1.rds"))
+saveRDS(rpart(Ozone ~ log(Temp) + Wind, airquality), file.path(dir, "transformed.rds"))

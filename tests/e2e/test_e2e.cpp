@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -42,6 +43,7 @@ const std::string kTools = TREEXPORT_TOOLS_DIR;
 const std::string kScripts = TREEXPORT_E2E_DIR;
 const std::string kPackage = TREEXPORT_SOURCE_DIR;
 const std::string kTreexport = TREEXPORT_EXE;
+const std::string kRPackage = TREEXPORT_R_PACKAGE_DIR;
 
 struct Table {
   std::vector<std::string> header;
@@ -180,24 +182,36 @@ bool StopsOnUnsetLevel(const memtree::MemTree& tree, std::size_t stop,
   return true;
 }
 
+// The documents of one converted model: exported here from the model, or by someone else.
+struct Documents {
+  std::string pmml;
+  std::string portablePmml;
+  std::string treeXml;
+};
+
+Documents ExportDocuments(const memtree::Model& model) {
+  return {ExportPmml(model), ExportPmml(model, true), ExportTreeXml(model)};
+}
+
 // Compares rows of the source's table with a converted model and with its PMML document.
 class RowComparer {
  public:
-  RowComparer(const std::string& name, const memtree::Model& model, const Table& table)
+  RowComparer(const std::string& name, const memtree::Model& model, const Table& table,
+              const Documents& documents)
       : name_(name),
         tree_(*model.tree),
         table_(table),
         predictors_(*model.metadata->GetPredictors()),
         labels_(CategoryTexts(*model.metadata->GetTarget())),
-        document_(ExportPmml(model)),
+        document_(documents.pmml),
         pmml_(document_),
-        portableDocument_(ExportPmml(model, true)),
+        portableDocument_(documents.portablePmml),
         portable_(portableDocument_, PmmlMode::kStandard),
         formatAsStandard_(document_, PmmlMode::kStandard) {
     EXPECT_EQ(testing_support::XmlDoc(document_).PmmlSchemaErrors(), "") << name;
     EXPECT_EQ(testing_support::XmlDoc(portableDocument_).PmmlSchemaErrors(), "") << name;
     // The same tree as tree XML: valid, and holding every node once.
-    const testing_support::XmlDoc treeXml(ExportTreeXml(model));
+    const testing_support::XmlDoc treeXml(documents.treeXml);
     EXPECT_EQ(treeXml.DtdErrors(kTreeDtd), "") << name;
     const char* const nodeKinds = tree_.IsClassification() ? "count(//ClsNode | //ClsTerminalNode)"
                                                            : "count(//RegNode | //RegTerminalNode)";
@@ -426,20 +440,30 @@ const Cases& Fitted(const char* program, const std::string& script) {
   return cases;
 }
 
-// Converts and compares every case the script fitted; prints rows and disagreements per case.
-void ConvertAndCompareAll(const std::string& source, const Cases& cases,
-                          const std::string& converter) {
+// A case's model file and documents, from the case list's row (name, function, fitted file).
+struct Converted {
+  std::string modelText;
+  Documents documents;  // empty: exported here from the model
+};
+
+// Compares every case the script fitted, converted by `convert` (which fails the test and gives
+// nothing when it cannot convert); prints rows and disagreements per case.
+void CompareAll(
+    const std::string& source, const Cases& cases,
+    const std::function<std::optional<Converted>(const std::vector<std::string>&)>& convert) {
   ASSERT_EQ(cases.run.status, 0) << cases.run.err;
   ASSERT_FALSE(cases.list.rows.empty());
   int total = 0;
   for (const std::vector<std::string>& c : cases.list.rows) {
     const std::string& name = c[0];
-    const CommandResult converted = RunCommand(kTools + "/" + converter, {c[2]});
-    ASSERT_EQ(converted.status, 0) << name << ": " << converted.err;
-    memtree::Model model = memtree::ParseModel(converted.out, name + ".json");
+    const std::optional<Converted> converted = convert(c);
+    if (!converted) return;
+    memtree::Model model = memtree::ParseModel(converted->modelText, name + ".json");
     EXPECT_EQ(model.tree->IsClassification(), c[1] == "classification") << name;
     const Table table = ParseCsv(ReadFile(cases.dir->File(name + ".csv")));
-    const Tally tally = RowComparer(name, model, table).CompareAll();
+    const Documents documents =
+        converted->documents.pmml.empty() ? ExportDocuments(model) : converted->documents;
+    const Tally tally = RowComparer(name, model, table, documents).CompareAll();
     std::cout << source << " " << name << ": portable PMML (standard reading) "
               << tally.portableRows << " rows, " << tally.portableDisagreements
               << " disagreements; model file and format PMML " << tally.rows << " rows, "
@@ -464,6 +488,19 @@ void ConvertAndCompareAll(const std::string& source, const Cases& cases,
     total += tally.portableRows;
   }
   std::cout << source << ": " << total << " rows compared in all\n";
+}
+
+// Converts every case with a converter script of tools/ and exports the documents here.
+void ConvertAndCompareAll(const std::string& source, const Cases& cases,
+                          const std::string& converter) {
+  CompareAll(source, cases, [&](const std::vector<std::string>& c) -> std::optional<Converted> {
+    const CommandResult converted = RunCommand(kTools + "/" + converter, {c[2]});
+    if (converted.status != 0) {
+      ADD_FAILURE() << c[0] << ": " << converted.err;
+      return std::nullopt;
+    }
+    return Converted{converted.out, {}};
+  });
 }
 
 // Arguments a converter must refuse, with the exit status and a part of the message it gives.
@@ -598,15 +635,36 @@ TEST_F(RpartConverter, CarriesPriorsWeightsAndSurrogatesAndRefusesWhatItCannotCo
   const CommandResult plain = RunCommand(tool, {cases.dir->File("kyphosis.rds")});
   ASSERT_EQ(plain.status, 0) << plain.err;
   EXPECT_EQ(memtree::ParseModel(plain.out, "kyphosis.json").tree->GetAlgorithmType(), 0);
+  // The same file after "--", and from standard input.
+  EXPECT_EQ(RunCommand(tool, {"--", cases.dir->File("kyphosis.rds")}).out, plain.out);
+  EXPECT_EQ(RunCommand(tool, {"-"}, ReadFile(cases.dir->File("kyphosis.rds"))).out, plain.out);
+  // What treexport --from passes on: new names, and --portable, which changes nothing here.
+  const CommandResult renamed =
+      RunCommand(tool, {"--feature-names", "age,number,start", "--target-name=kyphosis",
+                        "--portable", cases.dir->File("kyphosis.rds")});
+  ASSERT_EQ(renamed.status, 0) << renamed.err;
+  memtree::Model named = memtree::ParseModel(renamed.out, "renamed.json");
+  std::vector<std::string> names;
+  for (const mdt::Variable& p : *named.metadata->GetPredictors()) names.push_back(p.GetName());
+  EXPECT_EQ(names, (std::vector<std::string>{"age", "number", "start"}));
+  EXPECT_EQ(named.metadata->GetTarget()->GetName(), "kyphosis");
 
   const std::vector<Refusal> refused = {
       {{cases.dir->File("poisson.rds")}, 2, "method \"poisson\""},
       {{cases.dir->File("lm.rds")}, 2, "holds an object of class lm, not an rpart tree"},
       {{cases.dir->File("usesurrogate1.rds")}, 2, "usesurrogate = 1"},
+      {{cases.dir->File("transformed.rds")},
+       2,
+       "the formula term log(Temp) is a transformation, which a scoring document cannot compute; "
+       "compute the column first"},
       {{cases.dir->File("kyphosis.csv")}, 2, "kyphosis.csv: not a file written by saveRDS"},
       {{cases.dir->File("absent.rds")}, 2, "absent.rds: no such file"},
       {{}, 1, "no MODEL given"},
       {{"--bogus", "x.rds"}, 1, "unknown option --bogus"},
+      {{"--", "--bogus"}, 2, "--bogus: no such file"},
+      {{"--feature-names", "a,b", cases.dir->File("kyphosis.rds")},
+       2,
+       "gives 2 feature names for 3 predictors (Age, Number, Start)"},
   };
   ExpectRefused(tool, refused);
 }
@@ -690,7 +748,7 @@ TEST_F(PythonPackage, EveryRowOfTreesAndPipelinesReachesScikitLearnsLeaf) {
     EXPECT_TRUE(fromJson.status == 0 && fromJson.out == pmml) << name << ": " << fromJson.err;
     EXPECT_TRUE(ReadFile(dir.File(name + ".xml")) == ExportTreeXml(model)) << name;
     const Table table = ParseCsv(ReadFile(dir.File(name + ".csv")));
-    const Tally tally = RowComparer(name, model, table).CompareAll();
+    const Tally tally = RowComparer(name, model, table, ExportDocuments(model)).CompareAll();
     std::cout << "python " << name << ": portable PMML (standard reading) " << tally.portableRows
               << " rows, " << tally.portableDisagreements << " disagreements; model file and "
               << "format PMML " << tally.rows << " rows, " << tally.disagreements
@@ -780,6 +838,64 @@ TEST_F(PythonPackage, CommandNamesTheInterpreterThatCannotReadATree) {
   EXPECT_NE(absent.err.find("cannot run " + dir.File("no-python") + " for sklearn2treexport"),
             std::string::npos)
       << absent.err;
+}
+
+// The R package, installed into a temporary library once per test program, as a user would
+// install it; its functions export through the treexport command of this build.
+class RPackage : public RpartConverter {
+ protected:
+  struct Library {
+    TempDir dir;
+    CommandResult install;
+  };
+
+  void SetUp() override {
+    RpartConverter::SetUp();
+    if (IsSkipped()) return;
+    static const std::unique_ptr<Library> library = [] {
+      auto made = std::make_unique<Library>();
+      made->install = RunCommand(
+          "/usr/bin/R", {"CMD", "INSTALL", "--no-html", "-l", made->dir.path(), kRPackage});
+      return made;
+    }();
+    ASSERT_EQ(library->install.status, 0) << library->install.out << library->install.err;
+    library_ = library->dir.path();
+  }
+
+  // Runs Rscript with the package's library and this build's treexport command.
+  CommandResult Rscript(const std::vector<std::string>& args) const {
+    std::vector<std::string> all = {"R_LIBS=" + library_, "TREEXPORT_COMMAND=" + kTreexport,
+                                    kRscript};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunCommand("/usr/bin/env", all);
+  }
+
+  std::string library_;
+};
+
+TEST_F(RPackage, WritesDocumentsThatSendEveryRowToRpartsNode) {
+  const Cases& cases = Fitted(kRscript, "rpart_cases.R");
+  ASSERT_EQ(cases.run.status, 0) << cases.run.err;
+  const CommandResult exported = Rscript({kScripts + "/rpart_package.R", cases.dir->path()});
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  CompareAll("rpart package", cases, [&](const std::vector<std::string>& c) {
+    const std::string stem = cases.dir->File(c[0] + ".package");
+    return std::optional<Converted>(Converted{
+        ReadFile(stem + ".json"),
+        {ReadFile(stem + ".pmml"), ReadFile(stem + ".portable.pmml"), ReadFile(stem + ".xml")}});
+  });
+}
+
+TEST_F(RPackage, PassesItsOwnTests) {
+  if (!Works(kRscript, {"-e", "library(testthat)"})) {
+    GTEST_SKIP() << kRscript << " with the testthat package is not installed";
+  }
+  const CommandResult run = Rscript(
+      {"-e", "testthat::test_dir('" + kRPackage +
+                 "/tests/testthat', package = 'treexport', "
+                 "load_package = 'installed', reporter = 'summary', stop_on_failure = TRUE)"});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  std::cout << run.out;
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 #      the DTD;
 #   4. examples/embed/own_tree.cpp builds with `pkg-config --cflags --libs treexport` alone;
 #   5. the installed command, run from /, exports a bundled example and finds its converters
-#      without TREEXPORT_TOOLS_DIR.
+#      without TREEXPORT_TOOLS_DIR; with R and rpart, it converts an rpart tree through the
+#      installed rpart2treexport and the R package's sources beside it.
 # Usage: consumers.sh BUILD_DIR SOURCE_DIR [CXXFLAGS]
 # The consumers are compiled with the build's own CXXFLAGS (a sanitizer build needs its runtime).
 set -euo pipefail
@@ -33,6 +34,7 @@ done
 for f in lib/cmake/treexport/treexportConfig.cmake lib/cmake/treexport/treexportConfigVersion.cmake \
   lib/pkgconfig/treexport.pc share/man/man1/treexport.1 share/bash-completion/completions/treexport \
   libexec/treexport/sklearn2treexport libexec/treexport/rpart2treexport \
+  libexec/treexport/R/convert.R \
   include/treexport/pmml/pmml_output_adapter.h include/treexport/treexml/xml_output_adapter.h \
   include/treexport/arbtree/tree_algorithm_base.h include/treexport/imported/metadata/model_metadata.h \
   include/treexport/host/memtree/tree_builder.h; do
@@ -102,4 +104,13 @@ case $message in
   *"sklearn2treexport: "*"no-such-tree.pkl"*) ;;  # the converter itself ran and answered
   *) fail "the installed command did not run its converter: $message" ;;
 esac
+# The installed rpart converter runs the R package's sources installed beside it.
+if Rscript -e 'library(rpart)' >/dev/null 2>&1; then
+  Rscript -e 'library(rpart); saveRDS(rpart(Kyphosis ~ ., kyphosis), commandArgs(TRUE)[1])' \
+    "$work/kyphosis.rds"
+  (cd / && env -u TREEXPORT_TOOLS_DIR "$prefix/bin/treexport" pmml --from rpart \
+    "$work/kyphosis.rds" -o "$work/rpart.pmml") || fail "installed command --from rpart"
+  xmllint --noout --schema "$source/tests/data/pmml-4-3.xsd" "$work/rpart.pmml" ||
+    fail "the installed command's PMML of an rpart tree"
+fi
 echo "installed tree, CMake and pkg-config consumers and installed command: all fine"

@@ -1,0 +1,459 @@
+# rpart tree -> model file text (docs/model-format.md in the treexport repository).
+#
+# What the model file says:
+#  - numeric predictors are continuous, and so are logical ones, as 0 (FALSE) and 1 (TRUE); a
+#    split "x < t" sends x < t to the child rpart names in ncat and x >= t to the other;
+#  - factors (ordered ones too) and character predictors are nominal, with the levels as
+#    categories coded 0, 1, ... in level order; a factor split sends the levels csplit marks left
+#    to the first child and those it marks right to the second; levels csplit marks as absent
+#    from the node go to neither, so the next rule decides (an ordinal field would need
+#    intervals, which cannot leave levels out, so ordered factors lose their order);
+#  - the target's levels are its categories; counts are yval2's (weighted) class counts,
+#    probabilities yval2's class probabilities, the predicted class yval; count is frame$n;
+#  - priors (parms$prior) are written, as C&RT with priors, when they differ from the class
+#    proportions at the root; otherwise the tree is plain C&RT;
+#  - regression nodes carry yval as mean and prediction and sqrt(dev / wt) as standard deviation;
+#  - primary splits carry improve as improvement; surrogates carry adj as association, in rpart's
+#    order; competitor splits are left out;
+#  - missing values follow rpart's default (usesurrogate = 2): the primary split, then the
+#    surrogates in order, then the child with more rows (frame$n). A node whose two children
+#    hold equally many rows has no biggest child ("biggestChild": null): rpart stops a record
+#    that no rule decides there, and so does the model file.
+
+# The model file of a fitted rpart tree (documented in man/).
+to_model <- function(fit) {
+  model_text(fit, deparse_name(substitute(fit)))
+}
+
+deparse_name <- function(expr) {
+  text <- paste(deparse(expr, width.cutoff = 60L), collapse = " ")
+  if (nchar(text) > 40) "fit" else text
+}
+
+# The parts of the fit the conversion reads, with the types and sizes rpart gives them.
+check_shape <- function(fit, classification, name) {
+  bad <- function(what) refuse(name, ": ", what)
+  frame <- fit$frame
+  if (!is.data.frame(frame) || nrow(frame) == 0) bad("the tree has no frame")
+  m <- nrow(frame)
+  whole <- function(x) is.numeric(x) && length(x) == m && all(is.finite(x)) && all(x >= 0) &&
+    all(x == floor(x))
+  if (!(is.factor(frame$var) || is.character(frame$var)) || anyNA(frame$var)) {
+    bad("frame$var does not name a variable or <leaf> for every node")
+  }
+  if (!is.numeric(frame$n) || length(frame$n) != m || anyNA(frame$n) || any(frame$n < 0)) {
+    bad("frame$n is not a count for every node")
+  }
+  for (column in c("ncompete", "nsurrogate")) {
+    if (!whole(frame[[column]])) bad(paste0("frame$", column, " is not a count for every node"))
+  }
+  for (column in c("wt", "dev", "yval")) {
+    if (!is.numeric(frame[[column]]) || length(frame[[column]]) != m) {
+      bad(paste0("frame$", column, " is not a number for every node"))
+    }
+  }
+  if (classification) {
+    if (!is.numeric(frame$yval2) || !is.matrix(frame$yval2) || nrow(frame$yval2) != m) {
+      bad("frame$yval2 is not a matrix with a row for every node")
+    }
+    if (!is.list(fit$parms) || !is.numeric(fit$parms$prior)) bad("parms$prior is missing")
+  }
+  splits <- fit$splits
+  if (!is.null(splits) && (!is.numeric(splits) || !is.matrix(splits) || is.null(rownames(splits)) ||
+                           !all(c("ncat", "index", "improve", "adj") %in% colnames(splits)))) {
+    bad("the splits table is not rpart's (a numeric matrix with ncat, index, improve and adj)")
+  }
+  if (!is.null(fit$csplit) && (!is.numeric(fit$csplit) || !is.matrix(fit$csplit))) {
+    bad("csplit is not a numeric matrix")
+  }
+}
+
+# The conversion proper; every message starts with `name` (the argument's expression, or the
+# file the command-line wrapper read). feature_names and target_name, when given, rename the
+# predictors (in the formula's order) and the target in the model file.
+model_parts <- function(fit, name = "fit", feature_names = NULL, target_name = NULL) {
+  # A fit that was edited or damaged after rpart made it can fail any step below in ways the
+  # checks do not foresee; R's own error or warning then becomes the refusal's reason.
+  malformed <- function(c) {
+    refuse(name, ": the tree is malformed (", conditionMessage(c), ")")
+  }
+  tryCatch(
+    withCallingHandlers(convert_fit(fit, name, feature_names, target_name),
+                        warning = malformed),
+    error = function(e) if (inherits(e, "treexport_refusal")) stop(e) else malformed(e))
+}
+
+convert_fit <- function(fit, name, feature_names, target_name) {
+  at <- function(...) paste0(name, ": ", ...)
+  if (!inherits(fit, "rpart")) {
+    refuse(name, ": holds an object of class ", paste(class(fit), collapse = "/"),
+           ", not an rpart tree")
+  }
+  method <- fit$method
+  if (!is.character(method) || length(method) != 1 || !(method %in% c("class", "anova"))) {
+    m <- if (is.character(method) && length(method) == 1) method else "user-defined"
+    refuse(at("the tree was fitted with method \"", m,
+              "\"; only \"class\" and \"anova\" trees can be converted"))
+  }
+  classification <- method == "class"
+  usesurrogate <- if (is.list(fit$control)) fit$control$usesurrogate
+  if (!is.numeric(usesurrogate) || length(usesurrogate) != 1) {
+    refuse(at("the tree has no control$usesurrogate"))
+  }
+  if (!identical(as.integer(usesurrogate), 2L)) {
+    refuse(at("the tree was fitted with usesurrogate = ", paste(usesurrogate, collapse = " "),
+              ", which stops undecided records at inner nodes; the model file always sends ",
+              "them on to the biggest child; refit with usesurrogate = 2"))
+  }
+  check_shape(fit, classification, name)
+
+  vars <- variables_of(fit, name)
+  if (!is.null(feature_names)) {
+    if (length(feature_names) != length(vars$predictors)) {
+      refuse(at("gives ", length(feature_names), " feature names for ",
+                length(vars$predictors), " predictors (",
+                paste(vars$predictors, collapse = ", "), ")"))
+    }
+    vars$names <- feature_names
+  }
+  if (!is.null(target_name)) vars$target <- target_name
+  all_names <- c(vars$names, vars$target)
+  if (anyDuplicated(all_names) || any(all_names == "")) {
+    refuse(at(if (any(all_names == "")) "a field name is empty" else
+      paste0("the field name ", all_names[anyDuplicated(all_names)], " is given twice")))
+  }
+  fields <- field_texts(fit, vars, classification, name)
+  tree <- tree_texts(fit, vars, classification, name)
+
+  top <- c(
+    "  \"format\": \"treexport-model\"",
+    "  \"version\": 1",
+    paste0("  \"function\": ", if (classification) "\"classification\"" else "\"regression\""),
+    paste0("  \"algorithm\": ", if (!is.null(tree$priors)) 1 else 0))
+  if (!is.null(tree$priors)) {
+    top <- c(top, paste0("  \"priors\": ", json_array(json_number(tree$priors, at("parms$prior")))))
+  }
+  top <- c(top,
+    paste0("  \"fields\": [\n    ", paste(fields$texts, collapse = ",\n    "), "\n  ]"),
+    paste0("  \"predictors\": ", json_array(json_string(vars$names, "predictor name"))),
+    paste0("  \"target\": ", json_string(vars$target, "target name")))
+  if (!is.null(fields$weight)) {
+    top <- c(top, paste0("  \"caseWeight\": ", json_string(fields$weight, "weight name")))
+  }
+  if (tree$tied > 0) {
+    message(name, ": ", tree$tied, if (tree$tied == 1) " node has" else " nodes have",
+            " two children holding equally many rows; the model file gives ",
+            if (tree$tied == 1) "it" else "them", " no biggest child, so a record no rule ",
+            "decides stops there, as in rpart")
+  }
+  list(head = paste0("{\n", paste(top, collapse = ",\n"), ",\n  \"nodes\": [\n    "),
+       nodes = tree$nodes, tail = "\n  ]\n}\n")
+}
+
+# The model file's parts: the text up to the first node, one text per node (joined by
+# node_separator) and the text after the last. Exports write them to the file one by one and
+# never build the whole text.
+node_separator <- ",\n    "
+
+model_text <- function(fit, name = "fit") {
+  parts <- model_parts(fit, name)
+  paste0(parts$head, paste(parts$nodes, collapse = node_separator), parts$tail)
+}
+
+write_parts <- function(parts, path_or_connection) {
+  con <- path_or_connection
+  if (is.character(con)) {
+    con <- file(con, open = "wb")
+    on.exit(close(con))
+  }
+  n <- length(parts$nodes)
+  writeLines(parts$head, con, sep = "", useBytes = TRUE)
+  writeLines(parts$nodes[-n], con, sep = node_separator, useBytes = TRUE)
+  writeLines(c(parts$nodes[n], parts$tail), con, sep = "", useBytes = TRUE)
+  flush(con)
+}
+
+# The target's and the predictors' names and data classes, from the terms. A predictor must be
+# a column of the data as it is: a scoring document gets the columns, not the formula.
+variables_of <- function(fit, name) {
+  at <- function(...) paste0(name, ": ", ...)
+  terms <- fit$terms
+  if (is.null(terms)) refuse(at("the tree has no terms"))
+  if (!identical(as.integer(attr(terms, "response")), 1L)) {
+    refuse(at("the tree's terms name no response"))
+  }
+  classes <- attr(terms, "dataClasses")
+  labels <- attr(terms, "term.labels")
+  if (length(labels) == 0) refuse(at("the tree has no predictors"))
+  interactions <- labels[attr(terms, "order") > 1]
+  if (length(interactions) > 0) {
+    refuse(at("the formula term ", interactions[1], " is an interaction, which a scoring ",
+              "document cannot compute; compute the column first (for example ",
+              "data$ab <- interaction(data$a, data$b), or the product of two numbers) and fit ",
+              "on it"))
+  }
+  # Each term of order 1 is one variable of the formula; its expression says whether it is a
+  # column as it stands.
+  variables <- as.list(attr(terms, "variables"))[-1]
+  labels_of_variables <- vapply(variables, function(v) {
+    paste(deparse(v, backtick = TRUE), collapse = "")
+  }, "")
+  exprs <- variables[match(labels, labels_of_variables)]
+  plain <- vapply(exprs, is.name, NA)
+  if (!all(plain)) {
+    t <- labels[!plain][1]
+    refuse(at("the formula term ", t, " is a transformation, which a scoring document ",
+              "cannot compute; compute the column first (for example data$x_new <- ", t,
+              ") and fit on that column"))
+  }
+  # The column names: what the model frame, xlevels and the splits table use (no backticks).
+  predictors <- vapply(exprs, as.character, "")
+  target <- labels_of_variables[attr(terms, "response")]
+  target_expr <- variables[[attr(terms, "response")]]
+  if (is.name(target_expr)) target <- as.character(target_expr)
+  list(predictors = predictors, names = predictors, target = target, classes = classes)
+}
+
+field_texts <- function(fit, vars, classification, name) {
+  at <- function(...) paste0(name, ": ", ...)
+  xlevels <- attr(fit, "xlevels")
+  texts <- character(length(vars$predictors))
+  for (k in seq_along(vars$predictors)) {
+    p <- vars$predictors[k]
+    cls <- vars$classes[[p]]
+    if (is.null(cls)) refuse(at("predictor ", p, " has no data class in the terms"))
+    if (cls %in% c("numeric", "logical")) {
+      # rpart splits a logical predictor as the number 0 (FALSE) or 1 (TRUE).
+      texts[k] <- json_object(c("name", "level", "storage"),
+                              c(json_string(vars$names[k], "predictor name"), "\"continuous\"",
+                                "\"numeric\""))
+    } else if (cls %in% c("factor", "ordered", "character")) {
+      lv <- xlevels[[p]]
+      if (is.null(lv)) refuse(at("factor predictor ", p, " has no levels in xlevels"))
+      # Ordered factors too: rpart splits them by csplit like any factor, and a level that
+      # csplit marks absent must reach neither child, which only a code list can say.
+      texts[k] <- json_object(c("name", "level", "storage", "categories"),
+                              c(json_string(vars$names[k], "predictor name"), "\"nominal\"",
+                                "\"string\"",
+                                categories_text(lv, paste0("level of ", p))))
+    } else {
+      refuse(at("predictor ", p, " is of class ", cls, "; only numeric, logical, factor, ",
+                "ordered and character predictors can be converted"))
+    }
+  }
+  target <- if (classification) {
+    ylevels <- attr(fit, "ylevels")
+    if (length(ylevels) < 1) refuse(at("the class tree has no ylevels"))
+    json_object(c("name", "level", "storage", "categories"),
+                c(json_string(vars$target, "target name"), "\"nominal\"", "\"string\"",
+                  categories_text(ylevels, "class label")))
+  } else {
+    json_object(c("name", "level", "storage"),
+                c(json_string(vars$target, "target name"), "\"continuous\"", "\"numeric\""))
+  }
+  texts <- c(texts, target)
+  weight <- NULL
+  if ("(weights)" %in% names(vars$classes)) {
+    weight <- paste(deparse(fit$call$weights), collapse = "")
+    if (weight == "" || weight %in% c(vars$names, vars$target)) weight <- "(weights)"
+    texts <- c(texts, json_object(c("name", "level", "storage"),
+                                  c(json_string(weight, "weight name"), "\"continuous\"",
+                                    "\"numeric\"")))
+  }
+  list(texts = texts, weight = weight)
+}
+
+categories_text <- function(levels, what) {
+  codes <- json_whole(seq_along(levels) - 1)
+  json_array(paste0("{\"code\": ", codes, ", \"values\": [", json_string(levels, what), "]}"))
+}
+
+# One text per node, in frame order (rpart's pre-order), and what the file's top needs.
+tree_texts <- function(fit, vars, classification, name) {
+  at <- function(...) paste0(name, ": ", ...)
+  frame <- fit$frame
+  m <- nrow(frame)
+  # rpart numbers the children of node k as 2k and 2k + 1; kept as doubles, which hold every id
+  # of a tree 30 levels deep (and beyond) exactly.
+  ids <- suppressWarnings(as.numeric(rownames(frame)))
+  if (anyNA(ids) || any(ids < 1 | ids != floor(ids))) {
+    refuse(at("the frame's row names are not rpart node numbers"))
+  }
+  if (any(ids > 4294967295)) {
+    refuse(at("node ", json_whole(max(ids)), " has an id past 4294967295, the largest a model ",
+              "file holds (the tree is more than 31 levels deep)"))
+  }
+  if (ids[1] != 1) refuse(at("the frame does not start with the root, node 1"))
+  if (anyDuplicated(ids)) refuse(at("node ", ids[anyDuplicated(ids)], " is in the frame twice"))
+  var <- as.character(frame$var)
+  leaf <- var == "<leaf>"
+  left <- match(2 * ids, ids)
+  right <- match(2 * ids + 1, ids)
+  missing_child <- !leaf & (is.na(left) | is.na(right))
+  if (any(missing_child)) {
+    refuse(at("node ", ids[missing_child][1], ": a child is missing from the frame"))
+  }
+  parent <- match(floor(ids / 2), ids)
+  orphan <- c(FALSE, is.na(parent[-1]) | leaf[parent[-1]])
+  if (any(orphan)) refuse(at("node ", ids[orphan][1], " hangs below no inner node"))
+  # Names the node of frame row k (k past the last row wraps round: matrix columns), with what.
+  where <- function(what = "") {
+    function(k) paste0(name, ": node ", json_whole(ids[(k - 1) %% m + 1]), what)
+  }
+  inner <- which(!leaf)
+
+  # Samples.
+  count <- json_number(frame$n, where(": n"))
+  priors <- NULL
+  if (classification) {
+    K <- length(attr(fit, "ylevels"))
+    yval2 <- frame$yval2
+    if (is.null(yval2) || ncol(yval2) < 2 * K + 1) refuse(at("frame$yval2 is missing"))
+    prior <- fit$parms$prior
+    if (length(prior) != K) refuse(at("parms$prior does not have ", K, " entries"))
+    counts <- yval2[, 1 + seq_len(K), drop = FALSE]
+    probs <- yval2[, 1 + K + seq_len(K), drop = FALSE]
+    observed <- counts[1, ] / sum(counts[1, ])
+    if (any(abs(prior - observed) > 1e-9)) priors <- prior
+    predicted <- yval2[, 1] - 1
+    if (anyNA(predicted) || any(predicted < 0 | predicted >= K)) {
+      refuse(where()(which(is.na(predicted) | predicted < 0 | predicted >= K)[1]),
+             ": the predicted class is not one of the ", K, " classes")
+    }
+    negative <- which(rowSums(counts < 0) > 0)
+    if (length(negative) > 0) refuse(where(": a class count is negative")(negative[1]))
+    total <- rowSums(counts)
+    count_texts <- matrix(json_number(counts, where(": class counts")), m)
+    prob_texts <- matrix(json_number(probs, where(": probabilities")), m)
+    share <- counts / ifelse(total > 0, total, 1)
+    share_texts <- matrix(json_number(share, where(": class proportions")), m)
+    proportions <- ifelse(total > 0, paste0(", \"proportions\": ", json_rows(share_texts)), "")
+    samples <- paste0("[{\"count\": ", count, ", \"class\": {\"predicted\": ",
+                      json_whole(predicted), ", \"counts\": ", json_rows(count_texts),
+                      proportions, ", \"probabilities\": ", json_rows(prob_texts), "}}]")
+  } else {
+    mean <- json_number(frame$yval, where(": yval"))
+    sd <- ifelse(frame$wt > 0, sqrt(pmax(frame$dev, 0) / frame$wt), 0)
+    samples <- paste0("[{\"count\": ", count, ", \"regression\": {\"mean\": ", mean,
+                      ", \"stdDev\": ", json_number(sd, where(": dev")),
+                      ", \"prediction\": ", mean, "}}]")
+  }
+
+  # Rules: the row of each inner node's primary split in fit$splits (primary, competitors and
+  # surrogates follow each other node by node, in frame order), then its surrogates.
+  splits <- fit$splits
+  ncompete <- frame$ncompete
+  nsurrogate <- frame$nsurrogate
+  used <- (!leaf) + ncompete + nsurrogate
+  first <- 1 + c(0, cumsum(used))[seq_len(m)]
+  if (length(inner) > 0) {
+    if (is.null(splits) || max(first[inner] + used[inner] - 1) > nrow(splits) ||
+        any(rownames(splits)[first[inner]] != var[inner])) {
+      bad <- if (is.null(splits)) inner[1] else {
+        inner[which(first[inner] > nrow(splits) | rownames(splits)[first[inner]] != var[inner] |
+                      is.na(rownames(splits)[first[inner]]))[1]]
+      }
+      if (is.na(bad)) bad <- inner[length(inner)]
+      refuse(where(": the splits table does not match the frame")(bad))
+    }
+  }
+  primary_rows <- first[inner]
+  ns <- nsurrogate[inner]
+  owner_of_surrogate <- rep(inner, ns)
+  surrogate_rows <- rep(primary_rows + ncompete[inner], ns) + sequence(ns)
+  rules <- rule_texts(fit, vars, c(primary_rows, surrogate_rows),
+                      c(inner, owner_of_surrogate),
+                      c(rep("improvement", length(inner)), rep("association", sum(ns))),
+                      where)
+  primary <- character(m)
+  primary[inner] <- rules[seq_along(inner)]
+  surrogates <- join_groups(rules[length(inner) + seq_len(sum(ns))], owner_of_surrogate, m)
+
+  # A record that no rule decides goes to the child with more rows; with equal counts rpart
+  # stops it at the node.
+  n <- frame$n
+  tied <- !leaf
+  tied[inner] <- n[left[inner]] == n[right[inner]]
+
+  children <- character(m)
+  id_text <- json_whole(ids)
+  children[inner] <- paste0(", \"children\": [", id_text[left[inner]], ", ",
+                            id_text[right[inner]], "]")
+  split_part <- c(", \"split\": ", "")[leaf + 1]
+  surrogate_part <- character(m)
+  with_surrogates <- surrogates != ""
+  surrogate_part[with_surrogates] <-
+    paste0(", \"surrogates\": [", surrogates[with_surrogates], "]")
+  biggest_part <- c("", ", \"biggestChild\": null")[tied + 1]
+  nodes <- paste0("{\"id\": ", id_text, children, ", \"samples\": ", samples,
+                  split_part, primary, surrogate_part, biggest_part, "}")
+  list(nodes = nodes, priors = priors, tied = sum(tied))
+}
+
+# One rule object per row of fit$splits named in `rows`; `node` gives each row's frame row and
+# `kind` its statistic ("improvement" from improve, "association" from adj). where(what)(k)
+# names frame row k in messages.
+rule_texts <- function(fit, vars, rows, node, kind, where) {
+  at <- function(j, ...) refuse(where()(node[j]), ...)
+  if (length(rows) == 0) return(character(0))
+  splits <- fit$splits
+  csplit <- fit$csplit
+  xlevels <- attr(fit, "xlevels")
+  label <- rownames(splits)[rows]
+  k <- match(label, vars$predictors)
+  if (anyNA(k)) {
+    j <- which(is.na(k))[1]
+    at(j, ": split on ", label[j], ", not a predictor")
+  }
+  predictor <- vars$predictors[k]
+  ncat <- splits[rows, "ncat"]
+  index <- splits[rows, "index"]
+  nominal <- vars$classes[predictor] %in% c("factor", "ordered", "character")
+  cut <- abs(ncat) == 1
+  if (any(cut & nominal)) {
+    j <- which(cut & nominal)[1]
+    at(j, ": factor predictor ", predictor[j], " has a split at a cut point")
+  }
+  if (any(!cut & !nominal)) {
+    j <- which(!cut & !nominal)[1]
+    at(j, ": numeric predictor ", predictor[j], " has a categorical split")
+  }
+  sets <- character(length(rows))
+  if (any(cut)) {
+    # rpart sends x < index to the child that ncat names (-1 the first), x >= index to the other.
+    point <- json_number(index[cut], function(k) where(": split point")(node[cut][k]))
+    below <- paste0("{\"high\": ", point, ", \"highOpen\": true}")
+    above <- paste0("{\"low\": ", point, "}")
+    below_first <- ncat[cut] < 0
+    first <- above
+    first[below_first] <- below[below_first]
+    second <- below
+    second[below_first] <- above[below_first]
+    sets[cut] <- paste0(first, ", ", second)
+  }
+  if (any(!cut)) {
+    j <- which(!cut)
+    nlev <- vapply(predictor[j], function(p) length(xlevels[[p]]), 0L)
+    ok <- !is.null(csplit) & index[j] >= 1 & index[j] <= NROW(csplit) & ncat[j] == nlev &
+      nlev <= NCOL(csplit)
+    if (!all(ok)) {
+      b <- j[!ok][1]
+      at(b, ": the split on ", predictor[b], " has no matching csplit row")
+    }
+    dirs <- csplit[index[j], , drop = FALSE]
+    dirs[col(dirs) > nlev] <- 2L
+    # csplit: 1 left, 3 right, 2 absent from the node. One code list per split and side.
+    codes <- function(d) {
+      hit <- which(dirs == d, arr.ind = TRUE)
+      hit <- hit[order(hit[, 1], hit[, 2]), , drop = FALSE]
+      paste0("{\"codes\": [", join_groups(json_whole(hit[, 2] - 1), hit[, 1], length(j)), "]}")
+    }
+    sets[j] <- paste0(codes(1), ", ", codes(3))
+  }
+  stat <- ifelse(kind == "improvement", splits[rows, "improve"], splits[rows, "adj"])
+  quoted <- json_string(vars$names, "predictor name")[k]
+  paste0("{\"predictor\": ", quoted, ", \"children\": [",
+         sets, "], \"statistics\": [",
+         json_number(stat, function(k) where(paste0(": ", kind[k]))(node[k])), "], \"kinds\": [\"",
+         kind, "\"]}")
+}

@@ -1,0 +1,81 @@
+# JSON text of the model file, built a whole column at a time: every helper takes vectors and
+# returns one text per element, so that a tree of any size costs a fixed number of calls.
+
+# Signals an input this package cannot convert. The class lets callers (the command-line
+# wrapper) tell a refusal from a fault.
+refuse <- function(...) {
+  stop(structure(class = c("treexport_refusal", "error", "condition"),
+                 list(message = paste0(...), call = NULL)))
+}
+
+# Characters an XML 1.0 document cannot hold, even as a character reference: C0 controls other
+# than tab, line feed and carriage return, and U+FFFE, U+FFFF. Every name and level the model
+# file carries ends up in a document, so they are refused here with the text that holds them.
+xml_forbidden <- "[\\x01-\\x08\\x0B\\x0C\\x0E-\\x1F]"
+xml_nonchars <- intToUtf8(c(0xFFFE, 0xFFFF), multiple = TRUE)
+
+has_forbidden <- function(s) {
+  grepl(xml_forbidden, s, perl = TRUE) |
+    grepl(xml_nonchars[1], s, fixed = TRUE) | grepl(xml_nonchars[2], s, fixed = TRUE)
+}
+
+# JSON strings for a character vector; `what` names the texts in messages ("predictor name").
+json_string <- function(s, what = "text") {
+  s <- enc2utf8(as.character(s))
+  if (anyNA(s)) refuse(what, " is NA")
+  bad <- !validUTF8(s)
+  if (any(bad)) refuse("the ", what, " '", s[bad][1], "' is not valid UTF-8")
+  bad <- has_forbidden(s)
+  if (any(bad)) {
+    first <- s[bad][1]
+    cp <- utf8ToInt(first)
+    hit <- cp[has_forbidden(intToUtf8(cp, multiple = TRUE))][1]
+    refuse("the ", what, " ", encodeString(first, quote = "'"), " holds the character U+",
+           sprintf("%04X", hit), ", which XML documents cannot carry; rename it first")
+  }
+  s <- gsub("\\", "\\\\", s, fixed = TRUE)
+  s <- gsub("\"", "\\\"", s, fixed = TRUE)
+  s <- gsub("\n", "\\n", s, fixed = TRUE)
+  s <- gsub("\r", "\\r", s, fixed = TRUE)
+  s <- gsub("\t", "\\t", s, fixed = TRUE)
+  paste0("\"", s, "\"")
+}
+
+# Numbers in 17 significant digits, so that each reads back as the same double. `where` names
+# the values in a message: one text, or a function that names the element at a position (only
+# called for the first value that is not a finite number).
+json_number <- function(x, where) {
+  x <- as.double(x)
+  bad <- !is.finite(x)
+  if (any(bad)) {
+    k <- which(bad)[1]
+    refuse(if (is.function(where)) where(k) else where, " is not a finite number (", x[k], ")")
+  }
+  sprintf("%.17g", x)
+}
+
+# Whole numbers up to 2^53 (node ids past 2^31 included) without going through integers.
+json_whole <- function(x) sprintf("%.0f", as.double(x))
+
+# One array per row of a matrix of element texts.
+json_rows <- function(m) {
+  if (ncol(m) == 0) return(rep("[]", nrow(m)))
+  cols <- lapply(seq_len(ncol(m)), function(k) m[, k])
+  paste0("[", do.call(paste, c(cols, sep = ", ")), "]")
+}
+
+json_array <- function(items) paste0("[", paste(items, collapse = ", "), "]")
+
+# One object from member names and their value texts.
+json_object <- function(names, values) {
+  paste0("{", paste(paste0(json_string(names), ": ", values), collapse = ", "), "}")
+}
+
+# Joins texts that belong to consecutive groups (`group` sorted) into one text per group.
+join_groups <- function(texts, group, n_groups, sep = ", ") {
+  out <- character(n_groups)
+  if (length(texts) == 0) return(out)
+  joined <- vapply(split(texts, group), paste, "", collapse = sep)
+  out[as.integer(names(joined))] <- joined
+  out
+}

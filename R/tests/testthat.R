@@ -1,0 +1,4 @@
+library(testthat)
+library(treexport)
+
+test_check("treexport")
