@@ -21,7 +21,7 @@ for path in ./usr/bin/treexport \
   ./usr/include/treexport/treexml/xml_output_adapter.h \
   ./usr/include/treexport/arbtree/tree_algorithm_base.h \
   ./usr/libexec/treexport/sklearn2treexport ./usr/libexec/treexport/rpart2treexport \
-  ./usr/libexec/treexport/R/convert.R \
+  ./usr/libexec/treexport/R/convert.R ./usr/libexec/treexport/python/treexport/_convert.py \
   ./usr/share/man/man1/treexport.1 ./usr/share/bash-completion/completions/treexport; do
   grep -qxF "$path" <<<"$contents" || fail "the package lacks $path"
 done
