@@ -14,60 +14,55 @@ namespace {
 
 const char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
 
-// Length of the valid UTF-8 sequence at p, or 0 when the bytes there are not one (overlong
-// forms, surrogates and code points above U+10FFFF included).
-std::size_t SequenceLength(const unsigned char* p, const unsigned char* end) {
-  const unsigned char c = p[0];
-  if (c < 0x80) return 1;
-  std::size_t n;
+// What a lead byte promises: the length of its sequence and the range its second byte must
+// lie in (overlong forms, surrogates and code points above U+10FFFF excluded); length 0 when
+// the byte cannot start a sequence of more than one byte.
+struct Lead {
+  std::size_t length = 0;
   unsigned char low = 0x80, high = 0xBF;
+};
+
+Lead LeadOf(unsigned char c) {
+  Lead lead;
   if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
+    lead.length = 2;
   } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) low = 0xA0;
-    if (c == 0xED) high = 0x9F;
+    lead.length = 3;
+    if (c == 0xE0) lead.low = 0xA0;
+    if (c == 0xED) lead.high = 0x9F;
   } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;
-  } else {
-    return 0;
+    lead.length = 4;
+    if (c == 0xF0) lead.low = 0x90;
+    if (c == 0xF4) lead.high = 0x8F;
   }
-  if (static_cast<std::size_t>(end - p) < n) return 0;
-  if (p[1] < low || p[1] > high) return 0;
-  for (std::size_t i = 2; i < n; ++i) {
-    if (p[i] < 0x80 || p[i] > 0xBF) return 0;
+  return lead;
+}
+
+// Whether the bytes from p to p + count (count below the sequence's length) fit the sequence
+// the lead byte at p starts.
+bool ContinuationFits(const unsigned char* p, std::size_t count, const Lead& lead) {
+  if (count > 1 && (p[1] < lead.low || p[1] > lead.high)) return false;
+  for (std::size_t i = 2; i < count; ++i) {
+    if (p[i] < 0x80 || p[i] > 0xBF) return false;
   }
-  return n;
+  return true;
+}
+
+// Length of the valid UTF-8 sequence at p, or 0 when the bytes there are not one.
+std::size_t SequenceLength(const unsigned char* p, const unsigned char* end) {
+  if (p[0] < 0x80) return 1;
+  const Lead lead = LeadOf(p[0]);
+  if (lead.length == 0 || static_cast<std::size_t>(end - p) < lead.length) return 0;
+  return ContinuationFits(p, lead.length, lead) ? lead.length : 0;
 }
 
 // Whether the bytes from p to end are the start of a valid sequence that end cuts off, so that
 // text following them may still complete it.
 bool CutOff(const unsigned char* p, const unsigned char* end) {
-  const unsigned char c = p[0];
-  std::size_t n;
-  unsigned char low = 0x80, high = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) low = 0xA0;
-    if (c == 0xED) high = 0x9F;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;
-  } else {
-    return false;
-  }
+  const Lead lead = LeadOf(p[0]);
   const auto available = static_cast<std::size_t>(end - p);
-  if (available >= n) return false;
-  if (available > 1 && (p[1] < low || p[1] > high)) return false;
-  for (std::size_t i = 2; i < available; ++i) {
-    if (p[i] < 0x80 || p[i] > 0xBF) return false;
-  }
-  return true;
+  if (lead.length == 0 || available >= lead.length) return false;
+  return ContinuationFits(p, available, lead);
 }
 
 // Where the first byte that is not part of a valid sequence is, or end. ASCII, which is nearly
