@@ -2,43 +2,25 @@
 
 Usage: sklearn_missing.py PACKAGE_DIR OUT, where PACKAGE_DIR holds the treexport package. The
 installed scikit-learn may predate the field, so a fitted tree's node records are given one here
-(the root's pointing to its bigger child, every other to its smaller one) and the package's
+(python/tests/newer_trees.py; the root's pointing to its bigger child, every other to its
+smaller one) and the package's
 to_model writes OUT.json. OUT.csv holds each inner node's expected missing-value child (its node
 id) and the leaf a record with every feature missing reaches when each split sends it where
 missing_go_to_left says.
 """
 
 import csv
+import os
 import sys
 
-import numpy as np
 from sklearn import datasets
 from sklearn.tree import DecisionTreeClassifier
 
 
-class TreeWithMissingRouting:
-    def __init__(self, tree, go_left):
-        self._tree = tree
-        self._go_left = go_left
-
-    def __getattr__(self, name):
-        return getattr(self._tree, name)
-
-    def __getstate__(self):
-        state = dict(self._tree.__getstate__())
-        nodes = state["nodes"]
-        dtype = np.dtype(nodes.dtype.descr + [("missing_go_to_left", "u1")])
-        extended = np.zeros(nodes.shape, dtype=dtype)
-        for field in nodes.dtype.names:
-            extended[field] = nodes[field]
-        extended["missing_go_to_left"] = self._go_left
-        state["nodes"] = extended
-        return state
-
-
 def main(package_dir, out):
-    sys.path.insert(0, package_dir)
+    sys.path[:0] = [package_dir, os.path.join(package_dir, "tests")]
     import treexport
+    from newer_trees import with_missing_routing
 
     iris = datasets.load_iris()
     est = DecisionTreeClassifier(max_depth=3, random_state=0).fit(iris.data, iris.target)
@@ -48,7 +30,7 @@ def main(package_dir, out):
     n = t.n_node_samples
     go_left = n[t.children_left] < n[t.children_right]
     go_left[0] = not go_left[0]
-    est.tree_ = TreeWithMissingRouting(t, go_left.astype(np.uint8))
+    est.tree_ = with_missing_routing(t, go_left)
 
     with open(out + ".json", "w", encoding="utf-8") as f:
         f.write(treexport.to_model(est, target_name="class"))
