@@ -4,7 +4,6 @@
 #include <exception>
 #include <iostream>
 #include <new>
-#include <sstream>
 #include <string>
 
 #include "arbtree/alg_settings.h"
