@@ -1,5 +1,7 @@
-# Times the R package on a big rpart tree: the conversion alone (to_model) and the whole of
-# write_pmml and write_tree_xml (conversion, model file, the treexport command's export).
+# Times the R package on a big rpart tree: the whole of write_pmml and write_tree_xml, and the
+# three steps of write_pmml one by one: the conversion (the model file's text, in memory),
+# writing the model file, and the treexport command (loading the model file and exporting);
+# then to_model, which is the conversion and the text pasted into one string.
 #
 #   R CMD INSTALL -l /tmp/rlib R
 #   R_LIBS=/tmp/rlib TREEXPORT_COMMAND=build/release/cli/treexport Rscript bench/rpart_package.R
@@ -31,8 +33,14 @@ time <- function(what, expr) {
               what, t[["elapsed"]], sum(t[c("user.self", "sys.self", "user.child", "sys.child")],
                                         na.rm = TRUE)))
 }
-time("to_model", text <- suppressMessages(to_model(fit)))
-cat(sprintf("model file: %.1f MB\n", nchar(text, "bytes") / 1e6))
+time("conversion", parts <- suppressMessages(treexport:::model_parts(fit, "fit")))
+model <- file.path(out, "big.json")
+time("model file", treexport:::write_parts(parts, model))
+cat(sprintf("model file: %.1f MB\n", file.size(model) / 1e6))
+command <- treexport_command()
+time("command", stopifnot(system2(command, c("pmml", "-o", file.path(out, "big.pmml"), "--",
+                                             model)) == 0))
 time("write_pmml", suppressMessages(write_pmml(fit, file.path(out, "big.pmml"))))
 time("write_tree_xml", suppressMessages(write_tree_xml(fit, file.path(out, "big.xml"))))
+time("to_model", text <- suppressMessages(to_model(fit)))
 unlink(out, recursive = TRUE)

@@ -302,6 +302,26 @@ tree_texts <- function(fit, vars, classification, name) {
   }
   inner <- which(!leaf)
 
+  # Each node's text is one paste0 over all nodes: its pieces are columns (one text per node)
+  # or constants, and a part a node lacks is "" in every one of its columns. Pasting pieces
+  # straight into the node texts, rather than into texts per part first, is what keeps a tree
+  # of 100,000 nodes fast.
+  on <- function(present, text) c("", text)[present + 1]
+  only <- function(present, texts) {
+    texts[!present] <- ""
+    texts
+  }
+  columns <- function(texts, k, sep, present = TRUE) {
+    # The k columns of a matrix of element texts (one per node), joined by sep.
+    texts <- matrix(texts, m)
+    pieces <- vector("list", 2 * k - 1)
+    for (j in seq_len(k)) {
+      pieces[[2 * j - 1]] <- if (isTRUE(present)) texts[, j] else only(present, texts[, j])
+      if (j < k) pieces[[2 * j]] <- if (isTRUE(present)) sep else on(present, sep)
+    }
+    pieces
+  }
+
   # Samples.
   count <- json_number(frame$n, where(": n"))
   priors <- NULL
@@ -323,20 +343,26 @@ tree_texts <- function(fit, vars, classification, name) {
     negative <- which(rowSums(counts < 0) > 0)
     if (length(negative) > 0) refuse(where(": a class count is negative")(negative[1]))
     total <- rowSums(counts)
-    count_texts <- matrix(json_number(counts, where(": class counts")), m)
-    prob_texts <- matrix(json_number(probs, where(": probabilities")), m)
-    share <- counts / ifelse(total > 0, total, 1)
-    share_texts <- matrix(json_number(share, where(": class proportions")), m)
-    proportions <- ifelse(total > 0, paste0(", \"proportions\": ", json_rows(share_texts)), "")
-    samples <- paste0("[{\"count\": ", count, ", \"class\": {\"predicted\": ",
-                      json_whole(predicted), ", \"counts\": ", json_rows(count_texts),
-                      proportions, ", \"probabilities\": ", json_rows(prob_texts), "}}]")
+    count_texts <- json_number(counts, where(": class counts"))
+    prob_texts <- json_number(probs, where(": probabilities"))
+    divisor <- total
+    divisor[!(total > 0)] <- 1
+    share_texts <- json_number(counts / divisor, where(": class proportions"))
+    shared <- total > 0
+    samples <- c(list("[{\"count\": ", count, ", \"class\": {\"predicted\": ",
+                      json_whole(predicted), ", \"counts\": ["),
+                 columns(count_texts, K, ", "),
+                 list("]", on(shared, ", \"proportions\": [")),
+                 columns(share_texts, K, ", ", shared),
+                 list(on(shared, "]"), ", \"probabilities\": ["),
+                 columns(prob_texts, K, ", "),
+                 list("]}}]"))
   } else {
     mean <- json_number(frame$yval, where(": yval"))
     sd <- ifelse(frame$wt > 0, sqrt(pmax(frame$dev, 0) / frame$wt), 0)
-    samples <- paste0("[{\"count\": ", count, ", \"regression\": {\"mean\": ", mean,
-                      ", \"stdDev\": ", json_number(sd, where(": dev")),
-                      ", \"prediction\": ", mean, "}}]")
+    samples <- list("[{\"count\": ", count, ", \"regression\": {\"mean\": ", mean,
+                    ", \"stdDev\": ", json_number(sd, where(": dev")),
+                    ", \"prediction\": ", mean, "}}]")
   }
 
   # Rules: the row of each inner node's primary split in fit$splits (primary, competitors and
@@ -367,7 +393,16 @@ tree_texts <- function(fit, vars, classification, name) {
                       where)
   primary <- character(m)
   primary[inner] <- rules[seq_along(inner)]
-  surrogates <- join_groups(rules[length(inner) + seq_len(sum(ns))], owner_of_surrogate, m)
+  # Each node's surrogates, one round per place in the list: the k-th round appends the k-th
+  # surrogate of every node that has that many.
+  surrogates <- character(m)
+  rank <- sequence(ns)
+  for (k in seq_len(max(0, ns))) {
+    nodes_k <- owner_of_surrogate[rank == k]
+    surrogates[nodes_k] <- paste0(surrogates[nodes_k], if (k > 1) ", ",
+                                  rules[length(inner) + which(rank == k)])
+  }
+  with_surrogates <- surrogates != ""
 
   # A record that no rule decides goes to the child with more rows; with equal counts rpart
   # stops it at the node.
@@ -375,18 +410,16 @@ tree_texts <- function(fit, vars, classification, name) {
   tied <- !leaf
   tied[inner] <- n[left[inner]] == n[right[inner]]
 
-  children <- character(m)
   id_text <- json_whole(ids)
-  children[inner] <- paste0(", \"children\": [", id_text[left[inner]], ", ",
-                            id_text[right[inner]], "]")
-  split_part <- c(", \"split\": ", "")[leaf + 1]
-  surrogate_part <- character(m)
-  with_surrogates <- surrogates != ""
-  surrogate_part[with_surrogates] <-
-    paste0(", \"surrogates\": [", surrogates[with_surrogates], "]")
-  biggest_part <- c("", ", \"biggestChild\": null")[tied + 1]
-  nodes <- paste0("{\"id\": ", id_text, children, ", \"samples\": ", samples,
-                  split_part, primary, surrogate_part, biggest_part, "}")
+  left_text <- right_text <- character(m)
+  left_text[inner] <- id_text[left[inner]]
+  right_text[inner] <- id_text[right[inner]]
+  nodes <- do.call(paste0, c(
+    list("{\"id\": ", id_text, on(!leaf, ", \"children\": ["), left_text, on(!leaf, ", "),
+         right_text, on(!leaf, "]"), ", \"samples\": "),
+    samples,
+    list(on(!leaf, ", \"split\": "), primary, on(with_surrogates, ", \"surrogates\": ["),
+         surrogates, on(with_surrogates, "]"), on(tied, ", \"biggestChild\": null"), "}")))
   list(nodes = nodes, priors = priors, tied = sum(tied))
 }
 
@@ -418,18 +451,16 @@ rule_texts <- function(fit, vars, rows, node, kind, where) {
     j <- which(!cut & !nominal)[1]
     at(j, ": numeric predictor ", predictor[j], " has a categorical split")
   }
-  sets <- character(length(rows))
+  # Each rule's two sides: for a cut point, "x >= t" ({"low": t}) and "x < t" ({"high": t,
+  # "highOpen": true}), the one ncat names first (-1: x < t); for a factor split, the codes
+  # csplit marks left (1), then those it marks right (3). One paste0 writes every rule.
+  first_kind <- ifelse(cut, 1L + (ncat < 0), 3L)
+  second_kind <- ifelse(cut, 2L - (ncat < 0), 3L)
+  first_value <- second_value <- character(length(rows))
   if (any(cut)) {
-    # rpart sends x < index to the child that ncat names (-1 the first), x >= index to the other.
     point <- json_number(index[cut], function(k) where(": split point")(node[cut][k]))
-    below <- paste0("{\"high\": ", point, ", \"highOpen\": true}")
-    above <- paste0("{\"low\": ", point, "}")
-    below_first <- ncat[cut] < 0
-    first <- above
-    first[below_first] <- below[below_first]
-    second <- below
-    second[below_first] <- above[below_first]
-    sets[cut] <- paste0(first, ", ", second)
+    first_value[cut] <- point
+    second_value[cut] <- point
   }
   if (any(!cut)) {
     j <- which(!cut)
@@ -442,18 +473,23 @@ rule_texts <- function(fit, vars, rows, node, kind, where) {
     }
     dirs <- csplit[index[j], , drop = FALSE]
     dirs[col(dirs) > nlev] <- 2L
-    # csplit: 1 left, 3 right, 2 absent from the node. One code list per split and side.
+    # csplit: 1 left, 3 right, 2 absent from the node. One code list per split and side; the
+    # hits of the transposed matrix come split by split, codes rising.
+    code_text <- as.character(seq_len(ncol(dirs)) - 1L)
     codes <- function(d) {
-      hit <- which(dirs == d, arr.ind = TRUE)
-      hit <- hit[order(hit[, 1], hit[, 2]), , drop = FALSE]
-      paste0("{\"codes\": [", join_groups(json_whole(hit[, 2] - 1), hit[, 1], length(j)), "]}")
+      hit <- which(t(dirs) == d) - 1L
+      join_groups(code_text[hit %% ncol(dirs) + 1L], hit %/% ncol(dirs) + 1L, length(j))
     }
-    sets[j] <- paste0(codes(1), ", ", codes(3))
+    first_value[j] <- codes(1)
+    second_value[j] <- codes(3)
   }
+  opening <- c("{\"low\": ", "{\"high\": ", "{\"codes\": [")
+  closing <- c("}", ", \"highOpen\": true}", "]}")
   stat <- ifelse(kind == "improvement", splits[rows, "improve"], splits[rows, "adj"])
   quoted <- json_string(vars$names, "predictor name")[k]
   paste0("{\"predictor\": ", quoted, ", \"children\": [",
-         sets, "], \"statistics\": [",
+         opening[first_kind], first_value, closing[first_kind], ", ",
+         opening[second_kind], second_value, closing[second_kind], "], \"statistics\": [",
          json_number(stat, function(k) where(paste0(": ", kind[k]))(node[k])), "], \"kinds\": [\"",
          kind, "\"]}")
 }

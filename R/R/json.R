@@ -51,17 +51,26 @@ json_number <- function(x, where) {
     k <- which(bad)[1]
     refuse(if (is.function(where)) where(k) else where, " is not a finite number (", x[k], ")")
   }
-  sprintf("%.17g", x)
+  print_distinct(x, "%.17g")
 }
 
 # Whole numbers up to 2^53 (node ids past 2^31 included) without going through integers.
-json_whole <- function(x) sprintf("%.0f", as.double(x))
+json_whole <- function(x) print_distinct(as.double(x), "%.0f")
 
-# One array per row of a matrix of element texts.
-json_rows <- function(m) {
-  if (ncol(m) == 0) return(rep("[]", nrow(m)))
-  cols <- lapply(seq_len(ncol(m)), function(k) m[, k])
-  paste0("[", do.call(paste, c(cols, sep = ", ")), "]")
+# sprintf(format, x) for doubles. A tree repeats few values many times over (counts,
+# probabilities 0 and 1, class numbers), so each distinct value is printed once; unique() takes
+# -0 for 0, which the format tells apart.
+print_distinct <- function(x, format) {
+  distinct <- unique(x)
+  # Whole numbers of integer size print the same as integers, which is faster.
+  small <- is.finite(distinct) & distinct == trunc(distinct) & abs(distinct) < 2^31
+  texts <- character(length(distinct))
+  texts[small] <- as.character(as.integer(distinct[small]))
+  texts[!small] <- sprintf(format, distinct[!small])
+  texts <- texts[match(x, distinct)]
+  zero <- which(x == 0)
+  if (length(zero) > 0) texts[zero] <- sprintf(format, c(0, -0))[(1 / x[zero] < 0) + 1]
+  texts
 }
 
 json_array <- function(items) paste0("[", paste(items, collapse = ", "), "]")
@@ -72,10 +81,17 @@ json_object <- function(names, values) {
 }
 
 # Joins texts that belong to consecutive groups (`group` sorted) into one text per group.
+# All texts are pasted into one string with a unit separator (U+001F) after each group's last,
+# and split there: two calls, whatever the number of groups. No text holds U+001F: names and
+# levels that do are refused (json_string), and numbers and JSON punctuation never do.
 join_groups <- function(texts, group, n_groups, sep = ", ") {
   out <- character(n_groups)
-  if (length(texts) == 0) return(out)
-  joined <- vapply(split(texts, group), paste, "", collapse = sep)
-  out[as.integer(names(joined))] <- joined
+  n <- length(texts)
+  if (n == 0) return(out)
+  last <- c(group[-1] != group[-n], TRUE)
+  joined <- strsplit(paste0(texts, c(sep, "\x1f")[last + 1], collapse = ""), "\x1f",
+                     fixed = TRUE)[[1]]
+  # strsplit drops an empty last piece.
+  out[group[last]] <- c(joined, character(sum(last) - length(joined)))
   out
 }
