@@ -1,5 +1,6 @@
 """A fitted scikit-learn tree or pipeline as a treexport model file (docs/model-format.md)."""
 
+import itertools
 import json
 import math
 import numbers
@@ -307,9 +308,17 @@ def _numeric_frame(X):
 _dump = json.JSONEncoder(allow_nan=False, ensure_ascii=False, separators=(", ", ": ")).encode
 
 
-def _floats(values):
-    """A JSON list of doubles (shortest text that reads back to the same double)."""
-    return "[" + ", ".join(map(float.__repr__, values)) + "]"
+def _reprs(values):
+    """float.__repr__ of each element of a float64 array (the shortest text that reads back as
+    the same double). Class counts and probabilities repeat few values many times over, so each
+    distinct value is printed once."""
+    distinct, where = np.unique(values, return_inverse=True)
+    texts = list(map(float.__repr__, distinct.tolist()))
+    out = list(map(texts.__getitem__, where.tolist()))
+    # np.unique takes -0.0 for 0.0; repr tells them apart.
+    for i in np.flatnonzero((values == 0) & np.signbit(values)).tolist():
+        out[i] = "-0.0"
+    return out
 
 
 class Model:
@@ -328,8 +337,16 @@ class Model:
                 lines.append('  "%s": [\n    %s\n  ]' % (key, items))
             else:
                 lines.append('  "%s": %s' % (key, _dump(value)))
-        lines.append('  "nodes": [\n    %s\n  ]' % ",\n    ".join(self._nodes))
-        return "{\n" + ",\n".join(lines) + "\n}\n"
+        lines.append('  "nodes": [\n    ')
+        head = "{\n" + ",\n".join(lines)
+        tail = "\n  ]\n}\n"
+        # One join copies the nodes' text once; a big tree's text is megabytes.
+        nodes = self._nodes
+        if len(nodes) == 1:
+            return head + nodes[0] + tail
+        return ",\n    ".join(
+            itertools.chain((head + nodes[0],), itertools.islice(nodes, 1, len(nodes) - 1),
+                            (nodes[-1] + tail,)))
 
     @property
     def doc(self):
@@ -401,12 +418,18 @@ def convert(model, feature_names=None, target_name=None, X=None, y=None, what="m
         total = class_counts.sum(axis=1)
         proba = class_counts / np.where(total > 0, total, 1.0)[:, None]
         predicted = np.argmax(class_counts, axis=1).tolist()
-        samples = []
-        for i, c, p in zip(range(n), class_counts.tolist(), proba.tolist()):
-            p = _floats(p)
-            samples.append('[{"count": %d, "class": {"predicted": %d, "counts": %s, '
-                           '"proportions": %s, "probabilities": %s}}]'
-                           % (count[i], predicted[i], _floats(c), p, p))
+        # One template for every node, filled column by column: far fewer Python calls per
+        # node than formatting each list on its own.
+        k = class_counts.shape[1]
+        row = "[" + ", ".join(["%s"] * k) + "]"
+        template = ('[{"count": %%d, "class": {"predicted": %%d, "counts": %s, '
+                    '"proportions": %s, "probabilities": %s}}]' % (row, row, row))
+        counts_text = _reprs(class_counts.ravel())
+        counts_text = [counts_text[j::k] for j in range(k)]
+        proba_text = _reprs(proba.ravel())
+        proba_text = [proba_text[j::k] for j in range(k)]
+        samples = list(map(template.__mod__,
+                           zip(count, predicted, *counts_text, *proba_text, *proba_text)))
     else:
         means = list(map(float.__repr__, value[:, 0].tolist()))
         if est.criterion in ("squared_error", "friedman_mse", "mse"):
