@@ -22,17 +22,21 @@ prefix=$work/prefix
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
+# The libraries' folder as the build chose it (lib/<triplet> on a Debian system).
+lib=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$build/CMakeCache.txt")
+[ -n "$lib" ] || fail "the build's cache has no CMAKE_INSTALL_LIBDIR"
 
 # 1. Layout.
-for lib in arbtrexm_legacyr arbtremd_legacyr arbtrepi_legacyr; do
-  [ -f "$prefix/lib/lib$lib.so.0.1.0" ] || fail "lib/lib$lib.so.0.1.0 is not installed"
-  [ "$(readlink "$prefix/lib/lib$lib.so.0")" = "lib$lib.so.0.1.0" ] || fail "lib$lib.so.0 link"
-  [ "$(readlink "$prefix/lib/lib$lib.so")" = "lib$lib.so.0" ] || fail "lib$lib.so link"
-  readelf -d "$prefix/lib/lib$lib.so.0.1.0" | grep -q "SONAME.*\[lib$lib\.so\.0\]" ||
-    fail "lib$lib has no SONAME lib$lib.so.0"
+for name in arbtrexm_legacyr arbtremd_legacyr arbtrepi_legacyr; do
+  [ -f "$prefix/$lib/lib$name.so.0.1.0" ] || fail "$lib/lib$name.so.0.1.0 is not installed"
+  [ "$(readlink "$prefix/$lib/lib$name.so.0")" = "lib$name.so.0.1.0" ] || fail "lib$name.so.0 link"
+  [ "$(readlink "$prefix/$lib/lib$name.so")" = "lib$name.so.0" ] || fail "lib$name.so link"
+  readelf -d "$prefix/$lib/lib$name.so.0.1.0" | grep -q "SONAME.*\[lib$name\.so\.0\]" ||
+    fail "lib$name has no SONAME lib$name.so.0"
 done
-for f in lib/cmake/treexport/treexportConfig.cmake lib/cmake/treexport/treexportConfigVersion.cmake \
-  lib/pkgconfig/treexport.pc share/man/man1/treexport.1 share/bash-completion/completions/treexport \
+for f in $lib/cmake/treexport/treexportConfig.cmake $lib/cmake/treexport/treexportConfigVersion.cmake \
+  $lib/pkgconfig/treexport.pc share/man/man1/treexport.1.gz \
+  share/bash-completion/completions/treexport share/doc/treexport/copyright \
   libexec/treexport/sklearn2treexport libexec/treexport/rpart2treexport \
   libexec/treexport/R/convert.R \
   include/treexport/pmml/pmml_output_adapter.h include/treexport/treexml/xml_output_adapter.h \
@@ -42,9 +46,9 @@ for f in lib/cmake/treexport/treexportConfig.cmake lib/cmake/treexport/treexport
 done
 private=$(cd "$prefix/include" && find . -path '*/detail/*' -o -name pmml_texts.h -o -name '*.cpp')
 [ -z "$private" ] || fail "private files installed: $private"
-readelf -d "$prefix/bin/treexport" | grep -q 'RUNPATH.*\[\$ORIGIN/\.\./lib\]' ||
-  fail "the command's RUNPATH is not \$ORIGIN/../lib: $(readelf -d "$prefix/bin/treexport" | grep PATH)"
-! readelf -d "$prefix/bin/treexport" "$prefix"/lib/*.so.0.1.0 | grep -q "$build" ||
+readelf -d "$prefix/bin/treexport" | grep -qF "Library runpath: [\$ORIGIN/../$lib]" ||
+  fail "the command's RUNPATH is not \$ORIGIN/../$lib: $(readelf -d "$prefix/bin/treexport" | grep PATH)"
+! readelf -d "$prefix/bin/treexport" "$prefix/$lib"/*.so.0.1.0 | grep -q "$build" ||
   fail "an installed binary still points into the build tree"
 
 # 2. Every public header on its own.
@@ -78,7 +82,7 @@ check_documents own
 grep -q 'displayName="Salary in écus"' "$work/own.pmml" || fail "own_tree: the transcoder was not used"
 
 # 4. The same host through pkg-config alone.
-export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+export PKG_CONFIG_PATH=$prefix/$lib/pkgconfig
 flags=$(pkg-config --cflags --libs treexport) || fail "pkg-config does not know treexport"
 libdir=$(pkg-config --variable=libdir treexport)
 # shellcheck disable=SC2086 # the flags are words

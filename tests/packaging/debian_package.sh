@@ -11,21 +11,30 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2
   { cat "$work/cpack.log"; fail "cpack"; }
 deb=$(ls "$work"/treexport_*.deb)
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
+# Libraries in Debian's multiarch folder, the manual page compressed, a copyright file.
+lib=./usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for path in ./usr/bin/treexport \
-  ./usr/lib/libarbtrexm_legacyr.so.0.1.0 ./usr/lib/libarbtremd_legacyr.so.0.1.0 \
-  ./usr/lib/libarbtrepi_legacyr.so.0.1.0 ./usr/lib/libarbtrexm_legacyr.so.0 \
-  ./usr/lib/libtreexport_memtree.a \
-  ./usr/lib/cmake/treexport/treexportConfig.cmake ./usr/lib/cmake/treexport/treexportTargets.cmake \
-  ./usr/lib/pkgconfig/treexport.pc \
+  $lib/libarbtrexm_legacyr.so.0.1.0 $lib/libarbtremd_legacyr.so.0.1.0 \
+  $lib/libarbtrepi_legacyr.so.0.1.0 $lib/libarbtrexm_legacyr.so.0 \
+  $lib/libtreexport_memtree.a \
+  $lib/cmake/treexport/treexportConfig.cmake $lib/cmake/treexport/treexportTargets.cmake \
+  $lib/pkgconfig/treexport.pc ./usr/share/doc/treexport/copyright \
   ./usr/include/treexport/pmml/pmml_output_adapter.h \
   ./usr/include/treexport/treexml/xml_output_adapter.h \
   ./usr/include/treexport/arbtree/tree_algorithm_base.h \
   ./usr/libexec/treexport/sklearn2treexport ./usr/libexec/treexport/rpart2treexport \
   ./usr/libexec/treexport/R/convert.R ./usr/libexec/treexport/python/treexport/_convert.py \
-  ./usr/share/man/man1/treexport.1 ./usr/share/bash-completion/completions/treexport; do
+  ./usr/share/man/man1/treexport.1.gz ./usr/share/bash-completion/completions/treexport; do
   grep -qxF "$path" <<<"$contents" || fail "the package lacks $path"
 done
 ! grep -q '/detail/\|pmml_texts\.h\|\.cpp$' <<<"$contents" || fail "the package holds private files"
+! grep -q '^\./usr/lib/lib\|\.1$' <<<"$contents" || fail "a library outside $lib or a plain manual page"
+# The manual page as gzip -9n makes it: no name, no time stamp.
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/man/man1/treexport.1.gz >"$work/page.gz"
+[ "$(od -An -tu4 -j4 -N4 "$work/page.gz" | tr -d ' ')" = 0 ] || fail "the manual page has a time stamp"
+(( $(od -An -tu1 -j3 -N1 "$work/page.gz") & 8 )) && fail "the manual page keeps its file name"
+gzip -dc "$work/page.gz" | cmp -s - "$(dirname "$0")/../../docs/treexport.1" ||
+  fail "the compressed manual page is not docs/treexport.1"
 [ "$(dpkg-deb -f "$deb" Package)" = treexport ] || fail "package name"
 suggests=$(dpkg-deb -f "$deb" Suggests)
 for p in python3-sklearn r-cran-rpart; do
