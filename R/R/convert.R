@@ -307,23 +307,24 @@ tree_texts <- function(fit, vars, classification, name) {
   # straight into the node texts, rather than into texts per part first, is what keeps a tree
   # of 100,000 nodes fast.
   on <- function(present, text) c("", text)[present + 1]
-  only <- function(present, texts) {
-    texts[!present] <- ""
-    texts
-  }
   columns <- function(texts, k, sep, present = TRUE) {
-    # The k columns of a matrix of element texts (one per node), joined by sep.
-    texts <- matrix(texts, m)
+    # The k columns of a matrix of element texts (one row per text to make), joined by sep.
+    texts <- matrix(texts, ncol = k)
     pieces <- vector("list", 2 * k - 1)
     for (j in seq_len(k)) {
-      pieces[[2 * j - 1]] <- if (isTRUE(present)) texts[, j] else only(present, texts[, j])
+      column <- texts[, j]
+      if (!isTRUE(present)) column[!present] <- ""
+      pieces[[2 * j - 1]] <- column
       if (j < k) pieces[[2 * j]] <- if (isTRUE(present)) sep else on(present, sep)
     }
     pieces
   }
 
-  # Samples.
-  count <- json_number(frame$n, where(": n"))
+  # Samples. Many nodes, leaves above all, hold the same numbers (a big tree has thousands of
+  # leaves with one or two rows), so each distinct samples text is made once: `group` numbers
+  # the nodes with equal numbers alike and `lead` holds the first node of each group. The checks
+  # run over every node, so a message names the first node at fault.
+  check_finite(frame$n, where(": n"))
   priors <- NULL
   if (classification) {
     K <- length(attr(fit, "ylevels"))
@@ -342,28 +343,39 @@ tree_texts <- function(fit, vars, classification, name) {
     }
     negative <- which(rowSums(counts < 0) > 0)
     if (length(negative) > 0) refuse(where(": a class count is negative")(negative[1]))
+    check_finite(counts, where(": class counts"))
+    check_finite(probs, where(": probabilities"))
     total <- rowSums(counts)
-    count_texts <- json_number(counts, where(": class counts"))
-    prob_texts <- json_number(probs, where(": probabilities"))
     divisor <- total
     divisor[!(total > 0)] <- 1
-    share_texts <- json_number(counts / divisor, where(": class proportions"))
-    shared <- total > 0
-    samples <- c(list("[{\"count\": ", count, ", \"class\": {\"predicted\": ",
-                      json_whole(predicted), ", \"counts\": ["),
-                 columns(count_texts, K, ", "),
-                 list("]", on(shared, ", \"proportions\": [")),
-                 columns(share_texts, K, ", ", shared),
-                 list(on(shared, "]"), ", \"probabilities\": ["),
-                 columns(prob_texts, K, ", "),
-                 list("]}}]"))
+    share <- counts / divisor
+    check_finite(share, where(": class proportions"))
+    group <- row_groups(c(list(frame$n, predicted), lapply(seq_len(K), function(j) counts[, j]),
+                          lapply(seq_len(K), function(j) probs[, j])))
+    lead <- which(!duplicated(group))
+    shared <- total[lead] > 0
+    samples <- do.call(paste0, c(
+      list("[{\"count\": ", json_number(frame$n[lead]), ", \"class\": {\"predicted\": ",
+           json_whole(predicted[lead]), ", \"counts\": ["),
+      columns(json_number(counts[lead, , drop = FALSE]), K, ", "),
+      list("]", on(shared, ", \"proportions\": [")),
+      columns(json_number(share[lead, , drop = FALSE]), K, ", ", shared),
+      list(on(shared, "]"), ", \"probabilities\": ["),
+      columns(json_number(probs[lead, , drop = FALSE]), K, ", "),
+      list("]}}]")))
   } else {
-    mean <- json_number(frame$yval, where(": yval"))
+    check_finite(frame$yval, where(": yval"))
     sd <- ifelse(frame$wt > 0, sqrt(pmax(frame$dev, 0) / frame$wt), 0)
-    samples <- list("[{\"count\": ", count, ", \"regression\": {\"mean\": ", mean,
-                    ", \"stdDev\": ", json_number(sd, where(": dev")),
-                    ", \"prediction\": ", mean, "}}]")
+    check_finite(sd, where(": dev"))
+    group <- row_groups(list(frame$n, frame$yval, sd))
+    lead <- which(!duplicated(group))
+    mean <- json_number(frame$yval[lead])
+    samples <- paste0("[{\"count\": ", json_number(frame$n[lead]),
+                      ", \"regression\": {\"mean\": ", mean,
+                      ", \"stdDev\": ", json_number(sd[lead]), ", \"prediction\": ", mean,
+                      "}}]")
   }
+  samples <- samples[group]
 
   # Rules: the row of each inner node's primary split in fit$splits (primary, competitors and
   # surrogates follow each other node by node, in frame order), then its surrogates.
@@ -414,12 +426,11 @@ tree_texts <- function(fit, vars, classification, name) {
   left_text <- right_text <- character(m)
   left_text[inner] <- id_text[left[inner]]
   right_text[inner] <- id_text[right[inner]]
-  nodes <- do.call(paste0, c(
-    list("{\"id\": ", id_text, on(!leaf, ", \"children\": ["), left_text, on(!leaf, ", "),
-         right_text, on(!leaf, "]"), ", \"samples\": "),
-    samples,
-    list(on(!leaf, ", \"split\": "), primary, on(with_surrogates, ", \"surrogates\": ["),
-         surrogates, on(with_surrogates, "]"), on(tied, ", \"biggestChild\": null"), "}")))
+  nodes <- paste0("{\"id\": ", id_text, on(!leaf, ", \"children\": ["), left_text,
+                  on(!leaf, ", "), right_text, on(!leaf, "]"), ", \"samples\": ", samples,
+                  on(!leaf, ", \"split\": "), primary, on(with_surrogates, ", \"surrogates\": ["),
+                  surrogates, on(with_surrogates, "]"), on(tied, ", \"biggestChild\": null"),
+                  "}")
   list(nodes = nodes, priors = priors, tied = sum(tied))
 }
 

@@ -41,17 +41,22 @@ json_string <- function(s, what = "text") {
   paste0("\"", s, "\"")
 }
 
-# Numbers in 17 significant digits, so that each reads back as the same double. `where` names
-# the values in a message: one text, or a function that names the element at a position (only
-# called for the first value that is not a finite number).
-json_number <- function(x, where) {
+# Numbers in 17 significant digits, so that each reads back as the same double. `where`, when
+# given, names the values in a message (see check_finite).
+json_number <- function(x, where = NULL) {
+  if (!is.null(where)) check_finite(x, where)
+  print_distinct(as.double(x), "%.17g")
+}
+
+# Refuses values that are not finite numbers. `where` names them: one text, or a function that
+# names the element at a position (only called for the first value that is not finite).
+check_finite <- function(x, where) {
   x <- as.double(x)
   bad <- !is.finite(x)
   if (any(bad)) {
     k <- which(bad)[1]
     refuse(if (is.function(where)) where(k) else where, " is not a finite number (", x[k], ")")
   }
-  print_distinct(x, "%.17g")
 }
 
 # Whole numbers up to 2^53 (node ids past 2^31 included) without going through integers.
@@ -78,6 +83,22 @@ json_array <- function(items) paste0("[", paste(items, collapse = ", "), "]")
 # One object from member names and their value texts.
 json_object <- function(names, values) {
   paste0("{", paste(paste0(json_string(names), ": ", values), collapse = ", "), "}")
+}
+
+# Group numbers of the rows of equally long numeric columns: rows that hold the same values
+# share a number; numbers count up in the order the groups first appear. -0 and 0, which match()
+# takes for one value, are told apart, since they print differently.
+row_groups <- function(columns) {
+  group <- rep(1, length(columns[[1]]))
+  for (x in columns) {
+    x <- as.double(x)
+    distinct <- unique(x)
+    code <- match(x, distinct)
+    code[which(x == 0 & 1 / x < 0)] <- length(distinct) + 1L
+    combined <- (group - 1) * (length(distinct) + 1) + code
+    group <- as.double(match(combined, unique(combined)))
+  }
+  as.integer(group)
 }
 
 # Joins texts that belong to consecutive groups (`group` sorted) into one text per group.
