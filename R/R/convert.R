@@ -465,8 +465,9 @@ rule_texts <- function(fit, vars, rows, node, kind, where) {
   # Each rule's two sides: for a cut point, "x >= t" ({"low": t}) and "x < t" ({"high": t,
   # "highOpen": true}), the one ncat names first (-1: x < t); for a factor split, the codes
   # csplit marks left (1), then those it marks right (3). One paste0 writes every rule.
-  first_kind <- ifelse(cut, 1L + (ncat < 0), 3L)
-  second_kind <- ifelse(cut, 2L - (ncat < 0), 3L)
+  first_kind <- second_kind <- rep(3L, length(rows))
+  first_kind[cut] <- 1L + (ncat[cut] < 0)
+  second_kind[cut] <- 2L - (ncat[cut] < 0)
   first_value <- second_value <- character(length(rows))
   if (any(cut)) {
     point <- json_number(index[cut], function(k) where(": split point")(node[cut][k]))
@@ -496,7 +497,9 @@ rule_texts <- function(fit, vars, rows, node, kind, where) {
   }
   opening <- c("{\"low\": ", "{\"high\": ", "{\"codes\": [")
   closing <- c("}", ", \"highOpen\": true}", "]}")
-  stat <- ifelse(kind == "improvement", splits[rows, "improve"], splits[rows, "adj"])
+  stat <- splits[rows, "adj"]
+  improvement <- kind == "improvement"
+  stat[improvement] <- splits[rows[improvement], "improve"]
   quoted <- json_string(vars$names, "predictor name")[k]
   paste0("{\"predictor\": ", quoted, ", \"children\": [",
          opening[first_kind], first_value, closing[first_kind], ", ",

@@ -94,7 +94,8 @@ row_groups <- function(columns) {
     x <- as.double(x)
     distinct <- unique(x)
     code <- match(x, distinct)
-    code[which(x == 0 & 1 / x < 0)] <- length(distinct) + 1L
+    zero <- which(x == 0)
+    code[zero[1 / x[zero] < 0]] <- length(distinct) + 1L
     combined <- (group - 1) * (length(distinct) + 1) + code
     group <- as.double(match(combined, unique(combined)))
   }
