@@ -34,7 +34,7 @@ const std::string kExe = TREEXPORT_EXE;
 const std::string kExamples = std::string(TREEXPORT_SOURCE_DIR) + "/examples/";
 const std::string kRegression = kExamples + "regression.json";
 
-CommandResult Run(const Args& args, const std::string& input = "") {
+CommandResult Treexport(const Args& args, const std::string& input = "") {
   return RunCommand(kExe, args, input);
 }
 
@@ -51,15 +51,15 @@ mode_t Mode(const std::string& path) {
 
 TEST(Cli, StatusesAndMessages) {
   TempDir dir;
-  const CommandResult info = Run({"info", "-"}, ReadFile(kRegression));
+  const CommandResult info = Treexport({"info", "-"}, ReadFile(kRegression));
   EXPECT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("Target:     price (continuous)"), std::string::npos);
   EXPECT_EQ(info.err, "");
   // The command's own version first, then the library's record, named as such.
-  EXPECT_EQ(Run({"--version"}).out, "treexport " TREEXPORT_VERSION_TEXT
-                                    "\nexport library arbtrexm_legacyr, component version "
-                                    "record 1.0.1.6 (10/21/17 22:55:56)\n");
-  EXPECT_NE(Run({"info", "--help"}).out.find("Example: treexport info"), std::string::npos);
+  EXPECT_EQ(Treexport({"--version"}).out, "treexport " TREEXPORT_VERSION_TEXT
+                                          "\nexport library arbtrexm_legacyr, component version "
+                                          "record 1.0.1.6 (10/21/17 22:55:56)\n");
+  EXPECT_NE(Treexport({"info", "--help"}).out.find("Example: treexport info"), std::string::npos);
   WriteFile(dir.File("cut.json"), "{\n  \"format\": ");
   WriteFile(dir.File("broken.json"), BrokenModel());
   const struct {
@@ -91,7 +91,7 @@ TEST(Cli, StatusesAndMessages) {
       {{"pmml", kRegression, "-o", dir.File("no/such/x.pmml")}, 3, {dir.File("no/such/x.pmml")}},
       {{"xml", kRegression, "-o", dir.path()}, 3, {"it is a directory"}},
   };
-  for (const auto& c : cases) ExpectFailure(Run(c.args), c.status, c.texts);
+  for (const auto& c : cases) ExpectFailure(Treexport(c.args), c.status, c.texts);
 
   // Header texts go into the document as given: what XML 1.0 cannot hold is a usage error,
   // named without echoing it, and nothing is written.
@@ -104,7 +104,7 @@ TEST(Cli, StatusesAndMessages) {
         std::make_tuple("--algorithm-name", "\xEF\xBF\xBE", "U+FFFE"),
         std::make_tuple("--application-name", "caf\xE9", "not UTF-8"),
         std::make_tuple("--application-version", "1\x1B[2J", "U+001B")}) {
-    const CommandResult r = Run({"pmml", kRegression, option, value, "-o", target});
+    const CommandResult r = Treexport({"pmml", kRegression, option, value, "-o", target});
     ExpectFailure(r, 1, {option, named});
     EXPECT_EQ(r.err.find('\x1B'), std::string::npos) << "the message echoes the raw text";
   }
@@ -114,8 +114,8 @@ TEST(Cli, StatusesAndMessages) {
 TEST(CliOutput, AFileIsReplacedWholeOrNotAtAll) {
   TempDir dir;
   const std::string target = dir.File("model.pmml");
-  const CommandResult file = Run({"pmml", kRegression, "-o", target, "--application-name", "me",
-                                  "--copyright", "\xC2\xA9 me\tA\nB"});
+  const CommandResult file = Treexport({"pmml", kRegression, "-o", target, "--application-name",
+                                        "me", "--copyright", "\xC2\xA9 me\tA\nB"});
   EXPECT_EQ(file.status, 0) << file.err;
   EXPECT_EQ(file.out, "");
   const std::string written = ReadFile(target);
@@ -124,16 +124,16 @@ TEST(CliOutput, AFileIsReplacedWholeOrNotAtAll) {
   // A model that fails the loader's checks leaves the existing file as it was, and no
   // temporary file beside it.
   WriteFile(dir.File("broken.json"), BrokenModel());
-  EXPECT_EQ(Run({"pmml", dir.File("broken.json"), "-o", target}).status, 2);
+  EXPECT_EQ(Treexport({"pmml", dir.File("broken.json"), "-o", target}).status, 2);
   EXPECT_EQ(ReadFile(target), written);
   EXPECT_EQ(Listing(dir.path()), (Args{"broken.json", "model.pmml"}));
 
   // Standard input to standard output; --portable selects the portable profile.
-  const CommandResult xml = Run({"xml", "-"}, ReadFile(kExamples + "chaid.json"));
+  const CommandResult xml = Treexport({"xml", "-"}, ReadFile(kExamples + "chaid.json"));
   EXPECT_EQ(
       xml.out.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<!DOCTYPE Tree>\n\n<Tree", 0), 0u)
       << xml.err;
-  const CommandResult portable = Run({"pmml", "--portable", kExamples + "chaid.json"});
+  const CommandResult portable = Treexport({"pmml", "--portable", kExamples + "chaid.json"});
   EXPECT_EQ(portable.out.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PMML", 0), 0u);
   EXPECT_NE(portable.out.find("noTrueChildStrategy=\"returnLastPrediction\""), std::string::npos);
 }
@@ -142,28 +142,28 @@ TEST(CliOutput, ADocumentOverTheLimitIsRefusedBeforeAByteIsWritten) {
   TempDir dir;
   const std::string deep = dir.File("deep.json"), target = dir.File("deep.pmml");
   WriteFile(deep, ChainModel(400));
-  ExpectFailure(Run({"pmml", deep, "-o", target, "--max-output-size", "1M"}), 2,
+  ExpectFailure(Treexport({"pmml", deep, "-o", target, "--max-output-size", "1M"}), 2,
                 {"the PMML document would take about ", "MiB, more than the limit of 1.0 MiB",
                  "399 levels deep", "--max-output-size", "tree XML (treexport xml"});
   EXPECT_EQ(Listing(dir.path()), Args{"deep.json"});
-  const CommandResult xml = Run({"xml", deep, "--max-output-size", "100K"});
+  const CommandResult xml = Treexport({"xml", deep, "--max-output-size", "100K"});
   ExpectFailure(xml, 2, {"the tree XML document would take about"});
   EXPECT_EQ(xml.err.find("or write"), std::string::npos) << xml.err;
   // Under the limit, or with none, the document is written.
-  EXPECT_EQ(Run({"pmml", deep, "-o", target, "--max-output-size", "0"}).status, 0);
-  EXPECT_EQ(Run({"pmml", deep, "--max-output-size", "1T"}).out, ReadFile(target));
+  EXPECT_EQ(Treexport({"pmml", deep, "-o", target, "--max-output-size", "0"}).status, 0);
+  EXPECT_EQ(Treexport({"pmml", deep, "--max-output-size", "1T"}).out, ReadFile(target));
 }
 
 TEST(CliOutput, ALinkedFileIsReplacedInItsFolderAndKeepsItsPermissions) {
   TempDir dir;
   const std::string chaid = kExamples + "chaid.json";
-  const std::string expected = Run({"pmml", chaid}).out;
+  const std::string expected = Treexport({"pmml", chaid}).out;
   ASSERT_EQ(::mkdir(dir.File("real").c_str(), 0755), 0);
   const std::string real = dir.File("real/doc.pmml");
   WriteFile(real, "old\n");
   ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
   ASSERT_EQ(::symlink("real/doc.pmml", dir.File("link.pmml").c_str()), 0);
-  EXPECT_EQ(Run({"pmml", chaid, "-o", dir.File("link.pmml")}).status, 0);
+  EXPECT_EQ(Treexport({"pmml", chaid, "-o", dir.File("link.pmml")}).status, 0);
   struct stat status {};
   ASSERT_EQ(::lstat(dir.File("link.pmml").c_str(), &status), 0);
   EXPECT_TRUE(S_ISLNK(status.st_mode));
@@ -177,22 +177,22 @@ TEST(CliOutput, ALinkedFileIsReplacedInItsFolderAndKeepsItsPermissions) {
   for (const auto& [mask, file, mode] :
        {std::make_tuple(027, "dangling.xml", 0640), std::make_tuple(022, "plain.xml", 0644)}) {
     const mode_t saved = ::umask(mask);
-    EXPECT_EQ(Run({"xml", chaid, "-o", dir.File(file)}).status, 0);
+    EXPECT_EQ(Treexport({"xml", chaid, "-o", dir.File(file)}).status, 0);
     ::umask(saved);
     EXPECT_EQ(Mode(dir.File(file)), static_cast<mode_t>(mode)) << file;
   }
   ASSERT_EQ(::chmod(dir.File("plain.xml").c_str(), 0600), 0);
-  EXPECT_EQ(Run({"pmml", chaid, "-o", dir.File("plain.xml")}).status, 0);
+  EXPECT_EQ(Treexport({"pmml", chaid, "-o", dir.File("plain.xml")}).status, 0);
   EXPECT_EQ(Mode(dir.File("plain.xml")), 0600u);
   EXPECT_EQ(ReadFile(dir.File("plain.xml")), expected);
 
   // What cannot be replaced is written directly: a device, or standard output by its name.
-  EXPECT_EQ(Run({"pmml", chaid, "-o", "/dev/null"}).status, 0);
-  EXPECT_EQ(Run({"pmml", chaid, "-o", "/dev/stdout"}).out, expected);
+  EXPECT_EQ(Treexport({"pmml", chaid, "-o", "/dev/null"}).status, 0);
+  EXPECT_EQ(Treexport({"pmml", chaid, "-o", "/dev/stdout"}).out, expected);
   // A loop of links is a file that cannot be written.
   ASSERT_EQ(::symlink("loop.b", dir.File("loop.a").c_str()), 0);
   ASSERT_EQ(::symlink("loop.a", dir.File("loop.b").c_str()), 0);
-  ExpectFailure(Run({"pmml", chaid, "-o", dir.File("loop.a")}), 3, {"loop.a"});
+  ExpectFailure(Treexport({"pmml", chaid, "-o", dir.File("loop.a")}), 3, {"loop.a"});
 }
 
 TEST(CliOutput, ASignalDuringAnExportRemovesTheTemporaryFileAndLeavesTheOldOne) {
@@ -308,33 +308,35 @@ TEST(CliFrom, ReadsTheConvertersOutputAndReportsItsFailures) {
   setenv("TREEXPORT_PYTHON", "/bin/sh", 1);
   setenv("TREEXPORT_RSCRIPT", "sh", 1);  // a name without a slash is looked up on PATH
 
-  const std::string regression = Run({"pmml", kRegression}).out;
-  EXPECT_EQ(Run({"pmml", "--from", "rpart", "fit.rds"}).out, regression);
+  const std::string regression = Treexport({"pmml", kRegression}).out;
+  EXPECT_EQ(Treexport({"pmml", "--from", "rpart", "fit.rds"}).out, regression);
   // "-" is standard input, handed on to the converter.
-  EXPECT_EQ(Run({"pmml", "--from", "rpart", "-"}, ReadFile(kRegression)).out, regression);
+  EXPECT_EQ(Treexport({"pmml", "--from", "rpart", "-"}, ReadFile(kRegression)).out, regression);
   // Names are passed on, the model path after a double dash; a failure names the converter
   // and the interpreter that ran it.
-  ExpectFailure(
-      Run({"xml", "--from", "sklearn", "x.pkl", "--feature-names", "a,b", "--target-name", "y"}), 2,
-      {"--feature-names a,b --target-name y -- x.pkl: not a tree",
-       "sklearn2treexport, run by /bin/sh, could not convert x.pkl"});
-  ExpectFailure(Run({"pmml", "--from", "sklearn", "--", "--fit"}), 2, {"-- --fit: not a tree"});
+  ExpectFailure(Treexport({"xml", "--from", "sklearn", "x.pkl", "--feature-names", "a,b",
+                           "--target-name", "y"}),
+                2,
+                {"--feature-names a,b --target-name y -- x.pkl: not a tree",
+                 "sklearn2treexport, run by /bin/sh, could not convert x.pkl"});
+  ExpectFailure(Treexport({"pmml", "--from", "sklearn", "--", "--fit"}), 2,
+                {"-- --fit: not a tree"});
   setenv("TREEXPORT_PYTHON", tools.File("no-python").c_str(), 1);
-  ExpectFailure(Run({"xml", "--from", "sklearn", "x.pkl"}), 2,
+  ExpectFailure(Treexport({"xml", "--from", "sklearn", "x.pkl"}), 2,
                 {"cannot run " + tools.File("no-python"), "TREEXPORT_PYTHON"});
   unsetenv("TREEXPORT_PYTHON");
   // Output that is not a model file is the loader's to report, under the converter's name.
   WriteFile(tools.File("rpart2treexport"), "#!/bin/sh\necho '{\"format\": 1'\n");
-  ExpectFailure(Run({"info", "--from", "rpart", "fit.rds"}), 2,
+  ExpectFailure(Treexport({"info", "--from", "rpart", "fit.rds"}), 2,
                 {"fit.rds (converted by rpart2treexport)"});
   setenv("TREEXPORT_TOOLS_DIR", tools.File("absent").c_str(), 1);
-  ExpectFailure(Run({"pmml", "--from", "rpart", "fit.rds"}), 2, {"TREEXPORT_TOOLS_DIR"});
+  ExpectFailure(Treexport({"pmml", "--from", "rpart", "fit.rds"}), 2, {"TREEXPORT_TOOLS_DIR"});
   unsetenv("TREEXPORT_TOOLS_DIR");
   unsetenv("TREEXPORT_RSCRIPT");
 
   // Every help says that a pickle can run code when it is loaded.
   for (const Args& args : {Args{"--help"}, Args{"pmml", "--help"}, Args{"xml", "--help"}}) {
-    const std::string help = Run(args).out;
+    const std::string help = Treexport(args).out;
     EXPECT_NE(help.find("can run code when it is loaded"), std::string::npos) << help;
     EXPECT_NE(help.find("trust"), std::string::npos) << help;
   }
