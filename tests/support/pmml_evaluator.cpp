@@ -183,12 +183,6 @@ struct PmmlTreeEvaluator::Impl {
       if (any(Truth::kTrue)) return Truth::kTrue;
       return any(Truth::kUnknown) ? Truth::kUnknown : Truth::kFalse;
     }
-    if (op == "xor") {
-      if (any(Truth::kUnknown)) return Truth::kUnknown;
-      bool odd = false;
-      for (Truth part : parts) odd ^= part == Truth::kTrue;
-      return odd ? Truth::kTrue : Truth::kFalse;
-    }
     if (op == "surrogate") {
       for (Truth part : parts) {
         if (part != Truth::kUnknown) return part;
@@ -225,15 +219,6 @@ struct PmmlTreeEvaluator::Impl {
         if (truth != Truth::kUnknown || !standard) continue;
         if (missingValueStrategy == "none") continue;  // unknown counts as false
         if (missingValueStrategy == "lastPrediction") return node;
-        if (missingValueStrategy == "nullPrediction") return nullptr;
-        if (missingValueStrategy == "defaultChild") {
-          const std::string id = Attribute(node, "defaultChild").value_or("");
-          for (const xmlNode* d = node->children; d != nullptr; d = d->next) {
-            if (Named(d, "Node") && Attribute(d, "id").value_or("") == id) next = d;
-          }
-          if (next == nullptr) ADD_FAILURE() << "no defaultChild " << id;
-          continue;
-        }
         ADD_FAILURE() << "missingValueStrategy " << missingValueStrategy << " is not scored";
         return nullptr;
       }
