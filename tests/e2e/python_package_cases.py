@@ -25,8 +25,6 @@ from sklearn.tree import DecisionTreeClassifier, DecisionTreeRegressor
 import treexport
 from treexport._thresholds import float32_thresholds
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../python/tests"))
-from newer_trees import with_missing_routing  # noqa: E402
 
 
 def text(v):
@@ -116,6 +114,37 @@ def probes(est, X, seed):
     return pd.DataFrame(rows, columns=X.columns)
 
 
+class TreeWithMissingRouting:
+    """A fitted tree whose node records carry missing_go_to_left, as scikit-learn 1.3 and later
+    keep it; the converter reads the records through __getstate__, and a pickle holds the real
+    tree class with the newer records, as a newer version writes it."""
+
+    def __init__(self, tree, go_left):
+        self._tree = tree
+        self._go_left = np.asarray(go_left, dtype=np.uint8)
+
+    def __getattr__(self, name):
+        return getattr(self._tree, name)
+
+    def __getstate__(self):
+        state = dict(self._tree.__getstate__())
+        nodes = state["nodes"]
+        if "missing_go_to_left" in nodes.dtype.names:
+            extended = nodes.copy()
+        else:
+            extended = np.zeros(nodes.shape, dtype=np.dtype(
+                nodes.dtype.descr + [("missing_go_to_left", "u1")]))
+            for field in nodes.dtype.names:
+                extended[field] = nodes[field]
+        extended["missing_go_to_left"] = self._go_left
+        state["nodes"] = extended
+        return state
+
+    def __reduce__(self):
+        cls, args, _ = self._tree.__reduce__()
+        return cls, args, self.__getstate__()
+
+
 def missing_routing(est, X, seed):
     """est with node records carrying missing_go_to_left (the root's pointing to its bigger
     child, every other to its smaller, so that ignoring the field routes differently), rows of X
@@ -124,7 +153,7 @@ def missing_routing(est, X, seed):
     n = t.n_node_samples
     go_left = n[t.children_left] < n[t.children_right]
     go_left[0] = not go_left[0]
-    est.tree_ = with_missing_routing(t, go_left)
+    est.tree_ = TreeWithMissingRouting(t, go_left)
     rows = X.mask(np.random.RandomState(seed).rand(*X.shape) < 0.2)
 
     def walk(tree, values):

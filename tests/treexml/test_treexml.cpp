@@ -321,8 +321,7 @@ TEST(TreeXmlExamples, BundledExamplesMatchTheirReviewedDocuments) {
     const memtree::Model model = memtree::LoadModel(source + "/examples/" + name + ".json");
     TreeOut::XMLOutputAdapter adapter;
     const std::string text = Export(adapter, model);
-    const XmlDoc d(text);
-    EXPECT_EQ(d.DtdErrors(kDtd), "") << name;
+    EXPECT_EQ(XmlDoc(text).DtdErrors(kDtd), "") << name;
     const std::string golden = source + "/tests/treexml/golden/" + name + ".xml";
     if (regenerate) {
       std::ofstream(golden, std::ios::binary) << text;
@@ -360,7 +359,7 @@ class Pieces : public xmlu::TextSink {
   std::vector<std::size_t> sizes;
 };
 
-TEST(TreeXmlAdapter, PiecesGiveTheStreamsBytesAndFailuresWriteNothingToTheStream) {
+TEST(TreeXmlAdapter, PiecesGiveTheStreamsBytesAndAFailureWritesNone) {
   const memtree::Model chain = memtree::ParseModel(ChainModel(400), "chain");
   TreeOut::XMLOutputAdapter adapter;
   Pieces pieces;
@@ -370,9 +369,6 @@ TEST(TreeXmlAdapter, PiecesGiveTheStreamsBytesAndFailuresWriteNothingToTheStream
   for (std::size_t i = 0; i + 1 < pieces.sizes.size(); ++i) {
     EXPECT_GE(pieces.sizes[i], xmlu::XMLTextWriter::kPieceSize);
   }
-  std::ostringstream failed;
-  EXPECT_THROW(adapter.GenerateXML(failed, *chain.tree, nullptr), TreeOut::XMLExportError);
-  EXPECT_EQ(failed.str(), "");
   Pieces none;
   EXPECT_THROW(adapter.GenerateXML(none, *chain.tree, nullptr), TreeOut::XMLExportError);
   EXPECT_EQ(none.text, "");
