@@ -179,7 +179,7 @@ def main(out):
     wine = datasets.load_wine(as_frame=True)
     cases.append(case(out, "wine_entropy", DecisionTreeClassifier(criterion="entropy",
                                                                   random_state=2),
-                      wine.data, pd.Series(wine.target_names[wine.target], name="cultivar"),
+                      wine.data, pd.Series(wine.target, name="cultivar"),  # integer labels
                       saver="joblib"))
     cancer = datasets.load_breast_cancer(as_frame=True)
     cancer_y = pd.Series(cancer.target == 1, name="benign")  # boolean labels

@@ -406,6 +406,23 @@ TEST_F(PythonPackage, PassesItsOwnTestsInstalled) {
 
 TEST_F(PythonPackage, EveryRowOfTreesAndPipelinesReachesScikitLearnsLeaf) {
   CompareAll("python", cases_);
+  // A split's missing-value child (missing_go_to_left's, or the encoder's side for missing and
+  // unknown categories) comes first, where a consumer that tries children in order gives it
+  // the missing values.
+  for (const char* name :
+       {"iris_missing_go_to_left", "pipeline_mixed", "pipeline_missing_colour"}) {
+    const std::string path = cases_ + "/" + name + ".json";
+    if (access(path.c_str(), R_OK) != 0) continue;  // before scikit-learn 1.1: no such case
+    const memtree::Model model = memtree::LoadModel(path);
+    int withMissingChild = 0;
+    for (std::size_t i = 0; i < model.tree->GetNumberOfNodes(); ++i) {
+      const memtree::RuleSpec* split = model.tree->GetNode(i).GetSplitSpec();
+      if (split == nullptr || split->missingChild < 0) continue;
+      ++withMissingChild;
+      EXPECT_EQ(split->missingChild, 0) << name << " node " << model.tree->GetNode(i).GetId();
+    }
+    EXPECT_GT(withMissingChild, 0) << name;
+  }
 }
 
 // treexport --from sklearn runs the package through the interpreter TREEXPORT_PYTHON names.
@@ -536,6 +553,11 @@ TEST_F(RPackage, CommandReadsSavedTreesThroughTheConverter) {
                 {"kyphosis.csv: not a file written by saveRDS"});
   ExpectFailure(RunCommand(kTreexport, {"pmml", "--from", "rpart", "--feature-names", "a,b", rds}),
                 2, {"gives 2 feature names for 3 predictors (Age, Number, Start)"});
+  // The converter's own command line.
+  const std::string tool = kSource + "/tools/rpart2treexport";
+  ExpectFailure(RunCommand(tool, {}), 1, {"no MODEL given"});
+  ExpectFailure(RunCommand(tool, {"--bogus", rds}), 1, {"unknown option --bogus"});
+  ExpectFailure(RunCommand(tool, {"--", "--bogus"}), 2, {"--bogus: no such file"});
 }
 
 }  // namespace
