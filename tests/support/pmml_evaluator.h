@@ -24,9 +24,8 @@ enum class PmmlMode {
   /// TreeModel's missingValueStrategy applies when a Node's predicate is unknown ("none", the
   /// default, takes it as false; lastPrediction stops at the current node; the others fail the
   /// test) and noTrueChildStrategy when no child is true (returnNullPrediction, the default, or
-  /// returnLastPrediction). Probabilities
-  /// are ScoreDistribution's probability, or its recordCount over the Node's where none is
-  /// given.
+  /// returnLastPrediction). Probabilities are ScoreDistribution's probability, or its
+  /// recordCount over the Node's where none is given.
   kStandard,
 };
 
