@@ -11,20 +11,16 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2
   { cat "$work/cpack.log"; fail "cpack"; }
 deb=$(ls "$work"/treexport_*.deb)
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-# Libraries in Debian's multiarch folder, the manual page compressed, a copyright file.
+# The install rules themselves are checked by consumers.sh; here, that the package holds their
+# result under /usr, the libraries in Debian's multiarch folder, with a compressed manual page and
+# a copyright file.
 lib=./usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-for path in ./usr/bin/treexport \
-  $lib/libarbtrexm_legacyr.so.0.1.0 $lib/libarbtremd_legacyr.so.0.1.0 \
-  $lib/libarbtrepi_legacyr.so.0.1.0 $lib/libarbtrexm_legacyr.so.0 \
-  $lib/libtreexport_memtree.a \
-  $lib/cmake/treexport/treexportConfig.cmake $lib/cmake/treexport/treexportTargets.cmake \
+for path in ./usr/bin/treexport $lib/libarbtrexm_legacyr.so.0.1.0 \
+  $lib/libarbtrepi_legacyr.so.0.1.0 $lib/cmake/treexport/treexportConfig.cmake \
   $lib/pkgconfig/treexport.pc ./usr/share/doc/treexport/copyright \
-  ./usr/include/treexport/pmml/pmml_output_adapter.h \
-  ./usr/include/treexport/treexml/xml_output_adapter.h \
-  ./usr/include/treexport/arbtree/tree_algorithm_base.h \
-  ./usr/libexec/treexport/sklearn2treexport ./usr/libexec/treexport/rpart2treexport \
-  ./usr/libexec/treexport/R/convert.R ./usr/libexec/treexport/python/treexport/_convert.py \
-  ./usr/share/man/man1/treexport.1.gz ./usr/share/bash-completion/completions/treexport; do
+  ./usr/include/treexport/pmml/pmml_output_adapter.h ./usr/libexec/treexport/sklearn2treexport \
+  ./usr/libexec/treexport/python/treexport/_convert.py ./usr/libexec/treexport/R/convert.R \
+  ./usr/share/man/man1/treexport.1.gz; do
   grep -qxF "$path" <<<"$contents" || fail "the package lacks $path"
 done
 ! grep -q '/detail/\|pmml_texts\.h\|\.cpp$' <<<"$contents" || fail "the package holds private files"
