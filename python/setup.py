@@ -74,6 +74,7 @@ setup(
     packages=["treexport"],
     ext_modules=[CMakeExtension("treexport._native")],
     cmdclass={"build_ext": CMakeBuild},
+    license="MIT",
     python_requires=">=3.7",
     install_requires=[],
     zip_safe=False,
