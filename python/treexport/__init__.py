@@ -77,7 +77,9 @@ def to_model(model, path_or_file=None, *, feature_names=None, target_name=None, 
         target_name: name of the target field (default: ``y.name`` when ``y`` has one, else
             ``"target"``).
         X: the training inputs (a data frame or array as given to ``fit``): every node then
-            carries the range of each numeric input among the rows that reach it.
+            carries the range of each numeric input among the rows that reach it. Missing
+            counts are not taken from it: both documents write every field's missing
+            frequency as 0.
         y: the training target; only its ``name`` is used.
 
     Returns:
