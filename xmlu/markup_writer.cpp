@@ -30,7 +30,41 @@ struct EscapeTable {
 };
 const EscapeTable kEscape;
 
+const char* Entity(char c) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    default:
+      return "&quot;";
+  }
+}
+
+// Appends text with the special bytes replaced: safe runs in one call each.
+void AppendEscaped(std::string& out, std::string_view text, const bool (&special)[256]) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end) {
+    const char* run = p;
+    while (p != end && !special[static_cast<unsigned char>(*p)]) ++p;
+    out.append(run, static_cast<std::size_t>(p - run));
+    if (p == end) break;
+    out.append(Entity(*p++));
+  }
+}
+
 }  // namespace
+
+void AppendEscapedAttribute(std::string& out, std::string_view text) {
+  AppendEscaped(out, text, kEscape.attribute);
+}
+
+void AppendEscapedText(std::string& out, std::string_view text) {
+  AppendEscaped(out, text, kEscape.text);
+}
 
 MarkupWriter::MarkupWriter(std::string& out, XMLWriteState& state)
     : block_(new char[kBlockSize]),
@@ -127,19 +161,8 @@ void MarkupWriter::Escaped(std::string_view text, const bool (&special)[256]) {
     while (p != end && !special[static_cast<unsigned char>(*p)]) ++p;
     Put(run, static_cast<std::size_t>(p - run));
     if (p == end) break;
-    switch (*p++) {
-      case '&':
-        Put("&amp;", 5);
-        break;
-      case '<':
-        Put("&lt;", 4);
-        break;
-      case '>':
-        Put("&gt;", 4);
-        break;
-      default:
-        Put("&quot;", 6);
-    }
+    const char* entity = Entity(*p++);
+    Put(entity, std::strlen(entity));
   }
 }
 
