@@ -1,5 +1,5 @@
 // DataDictionary: one DataField per predictor, the target and the weight fields.
-#include <memory>
+#include <string>
 
 #include "imported/metadata/encoding.h"
 #include "pmml/pmml_output_adapter.h"

@@ -1,6 +1,5 @@
 // Output of the portable profile: the predicted value and, for classification, one probability
 // field per target category.
-#include <memory>
 #include <set>
 #include <string>
 

@@ -73,9 +73,11 @@ class ARBTREXM_API PMMLOutputAdapterImp {
   void BuildDocument(const tree::TreeAlgorithmBase& tree, const mdt::ModelMetadata* metadata,
                      tree::DataSample sample, xmlu::MarkupWriter& out);
 
+  // The root's attributes, on its open start tag.
+  void SetAttributes_PMML();
+
   // Every writer below writes its element, whole, at the writer's current place: start tag,
   // attributes, content, end tag.
-  void SetAttributes_PMML();
   void AddHeader();
   void AddApplication();
 
