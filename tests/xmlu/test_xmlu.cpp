@@ -104,12 +104,13 @@ struct Step {
 
 // A random, well-formed sequence of steps below one root: attributes only before content,
 // character data (empty, plain and needing entities) between elements, runs of nesting deeper
-// than the writer's run of tabs, numbers of every kind.
+// than the writer's run of tabs, numbers of every kind, often one written before.
 std::vector<Step> RandomSteps(std::mt19937& random, testing_support::DoubleSample& numbers,
                               int size) {
   const char* texts[] = {"", "plain", "a<b", "x&y&amp;", "\"q\" 'a'", "1 > 0"};
   std::vector<Step> steps{{Step::kStart, "root", "", 0}};
   std::vector<bool> contentStarted{false};
+  std::vector<double> seen;
   int deepRun = 0;
   for (int i = 0; !contentStarted.empty(); ++i) {
     const bool closing = i >= size;
@@ -126,7 +127,9 @@ std::vector<Step> RandomSteps(std::mt19937& random, testing_support::DoubleSampl
       if (pick == 3) {
         steps.push_back({Step::kAttribute, "a" + n, texts[random() % 6]});
       } else {
-        steps.push_back({Step::kNumber, "n" + n, "", numbers.Next()});
+        const bool again = seen.size() > 0 && random() % 2 == 0;
+        seen.push_back(again ? seen[random() % seen.size()] : numbers.Next());
+        steps.push_back({Step::kNumber, "n" + n, "", seen.back()});
       }
     } else if (pick == 5) {
       steps.push_back({Step::kText, texts[random() % 6], "", 0});
