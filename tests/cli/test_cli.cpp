@@ -1,161 +1,297 @@
-// The command as a user meets it: exit statuses, messages, and files left alone on failure.
+// The command as a user meets it: exit statuses and messages, where documents go (the size check
+// before writing, links, permission bits, signals during an export), files left alone on
+// failure, and what the converters are handed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "cli/size_estimate.h"
+#include "host/memtree/model_file.h"
+#include "pmml/pmml_output_adapter.h"
+#include "tests/support/model_text.h"
 #include "tests/support/run_command.h"
+#include "treexml/xml_output_adapter.h"
+
+extern char** environ;
 
 namespace {
 
-using testing_support::CommandResult;
-using testing_support::ReadFile;
-using testing_support::RunCommand;
-using testing_support::TempDir;
-using testing_support::WriteFile;
+using namespace testing_support;
+using Args = std::vector<std::string>;
 
 const std::string kExe = TREEXPORT_EXE;
 const std::string kExamples = std::string(TREEXPORT_SOURCE_DIR) + "/examples/";
+const std::string kRegression = kExamples + "regression.json";
+
+CommandResult Treexport(const Args& args, const std::string& input = "") {
+  return RunCommand(kExe, args, input);
+}
 
 // The regression example with its root's second child pointing at a node that does not exist.
 std::string BrokenModel() {
-  std::string text = ReadFile(kExamples + "regression.json");
-  const std::string from = "\"children\": [1, 2]";
-  text.replace(text.find(from), from.size(), "\"children\": [1, 77]");
-  return text;
+  return With(ReadFile(kRegression), "\"children\": [1, 2]", "\"children\": [1, 77]");
 }
 
-TEST(Cli, InfoVersionAndUsageErrors) {
-  const CommandResult info =
-      RunCommand(kExe, {"info", "-"}, ReadFile(kExamples + "regression.json"));
+mode_t Mode(const std::string& path) {
+  struct stat status {};
+  EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+  return status.st_mode & 07777;
+}
+
+TEST(Cli, StatusesAndMessages) {
+  TempDir dir;
+  const CommandResult info = Treexport({"info", "-"}, ReadFile(kRegression));
   EXPECT_EQ(info.status, 0) << info.err;
   EXPECT_NE(info.out.find("Target:     price (continuous)"), std::string::npos);
   EXPECT_EQ(info.err, "");
-  const CommandResult version = RunCommand(kExe, {"--version"});
-  EXPECT_EQ(version.status, 0);
   // The command's own version first, then the library's record, named as such.
-  EXPECT_EQ(version.out, "treexport " TREEXPORT_VERSION_TEXT
-                         "\nexport library arbtrexm_legacyr, component version record 1.0.1.6 "
-                         "(10/21/17 22:55:56)\n");
-
-  EXPECT_EQ(RunCommand(kExe, {}).status, 1);
-  EXPECT_EQ(RunCommand(kExe, {"info"}).status, 1);
-  EXPECT_EQ(RunCommand(kExe, {"nonsense"}).status, 1);
-  const CommandResult unknown =
-      RunCommand(kExe, {"info", "--frobnicate", kExamples + "chaid.json"});
-  EXPECT_EQ(unknown.status, 1);
-  EXPECT_NE(unknown.err.find("frobnicate"), std::string::npos) << unknown.err;
-  const CommandResult help = RunCommand(kExe, {"info", "--help"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("Example: treexport info"), std::string::npos);
-}
-
-TEST(Cli, UnreadableModelsExitWithTwoAndSayWhy) {
-  TempDir dir;
-  CommandResult missing = RunCommand(kExe, {"info", dir.File("absent.json")});
-  EXPECT_EQ(missing.status, 2);
-  EXPECT_EQ(missing.err, "treexport: " + dir.File("absent.json") +
-                             ": cannot be opened (No such file or directory)\n");
-  EXPECT_EQ(missing.out, "");
-
-  CommandResult directory = RunCommand(kExe, {"info", dir.path()});
-  EXPECT_EQ(directory.status, 2);
-  EXPECT_EQ(directory.err, "treexport: " + dir.path() + ": is a directory, not a model file\n");
-
+  EXPECT_EQ(Treexport({"--version"}).out, "treexport " TREEXPORT_VERSION_TEXT
+                                          "\nexport library arbtrexm_legacyr, component version "
+                                          "record 1.0.1.6 (10/21/17 22:55:56)\n");
+  EXPECT_NE(Treexport({"info", "--help"}).out.find("Example: treexport info"), std::string::npos);
   WriteFile(dir.File("cut.json"), "{\n  \"format\": ");
-  CommandResult malformed = RunCommand(kExe, {"info", dir.File("cut.json")});
-  EXPECT_EQ(malformed.status, 2);
-  EXPECT_EQ(malformed.err.rfind("treexport: " + dir.File("cut.json") + ":2:", 0), 0u)
-      << malformed.err;
-  EXPECT_NE(malformed.err.find("the text ends before its JSON value does"), std::string::npos)
-      << malformed.err;
-
   WriteFile(dir.File("broken.json"), BrokenModel());
-  CommandResult unchecked = RunCommand(kExe, {"info", dir.File("broken.json")});
-  EXPECT_EQ(unchecked.status, 2);
-  EXPECT_NE(unchecked.err.find("broken.json:17:"), std::string::npos) << unchecked.err;
-  EXPECT_NE(unchecked.err.find("nodes[0].children[1]: no node with id 77"), std::string::npos)
-      << unchecked.err;
+  const struct {
+    Args args;
+    int status;
+    std::vector<std::string> texts;
+  } cases[] = {
+      {{}, 1, {}},
+      {{"info"}, 1, {}},
+      {{"nonsense"}, 1, {}},
+      {{"info", "--frobnicate", kRegression}, 1, {"frobnicate"}},
+      {{"pmml", kRegression, "--sample", "1"}, 1, {"--sample 1"}},
+      {{"xml", kRegression, "--target-name", "y"}, 1, {}},
+      {{"xml", kRegression, "--max-output-size", "8Q"}, 1, {"8Q"}},
+      {{"pmml", "--from", "weka", "x"}, 1, {}},
+      {{"info", dir.File("absent.json")},
+       2,
+       {"treexport: " + dir.File("absent.json") +
+        ": cannot be opened (No such file or directory)\n"}},
+      {{"info", dir.path()},
+       2,
+       {"treexport: " + dir.path() + ": is a directory, not a model file\n"}},
+      {{"info", dir.File("cut.json")},
+       2,
+       {"treexport: " + dir.File("cut.json") + ":2:", "the text ends before its JSON value does"}},
+      {{"info", dir.File("broken.json")},
+       2,
+       {"broken.json:17:", "nodes[0].children[1]: no node with id 77"}},
+      {{"pmml", kRegression, "-o", dir.File("no/such/x.pmml")}, 3, {dir.File("no/such/x.pmml")}},
+      {{"xml", kRegression, "-o", dir.path()}, 3, {"it is a directory"}},
+  };
+  for (const auto& c : cases) ExpectFailure(Treexport(c.args), c.status, c.texts);
+
+  // Header texts go into the document as given: what XML 1.0 cannot hold is a usage error,
+  // named without echoing it, and nothing is written.
+  const std::string target = dir.File("out.pmml");
+  for (const auto& [option, value, named] :
+       {std::make_tuple("--copyright",
+                        "a\x01"
+                        "b",
+                        "U+0001"),
+        std::make_tuple("--algorithm-name", "\xEF\xBF\xBE", "U+FFFE"),
+        std::make_tuple("--application-name", "caf\xE9", "not UTF-8"),
+        std::make_tuple("--application-version", "1\x1B[2J", "U+001B")}) {
+    const CommandResult r = Treexport({"pmml", kRegression, option, value, "-o", target});
+    ExpectFailure(r, 1, {option, named});
+    EXPECT_EQ(r.err.find('\x1B'), std::string::npos) << "the message echoes the raw text";
+  }
+  EXPECT_EQ(Listing(dir.path()), (Args{"broken.json", "cut.json"}));
 }
 
 TEST(CliOutput, AFileIsReplacedWholeOrNotAtAll) {
   TempDir dir;
   const std::string target = dir.File("model.pmml");
-  const CommandResult file =
-      RunCommand(kExe, {"pmml", kExamples + "regression.json", "-o", target, "--application-name",
-                        "me", "--copyright", "(c) me"});
+  const CommandResult file = Treexport({"pmml", kRegression, "-o", target, "--application-name",
+                                        "me", "--copyright", "\xC2\xA9 me\tA\nB"});
   EXPECT_EQ(file.status, 0) << file.err;
   EXPECT_EQ(file.out, "");
   const std::string written = ReadFile(target);
-  EXPECT_NE(written.find("copyright=\"(c) me\""), std::string::npos);
+  EXPECT_NE(written.find("copyright=\"\xC2\xA9 me\tA\nB\""), std::string::npos);
   EXPECT_NE(written.find("name=\"me\""), std::string::npos);
-
   // A model that fails the loader's checks leaves the existing file as it was, and no
   // temporary file beside it.
   WriteFile(dir.File("broken.json"), BrokenModel());
-  const CommandResult failed = RunCommand(kExe, {"pmml", dir.File("broken.json"), "-o", target});
-  EXPECT_EQ(failed.status, 2);
+  EXPECT_EQ(Treexport({"pmml", dir.File("broken.json"), "-o", target}).status, 2);
   EXPECT_EQ(ReadFile(target), written);
-  EXPECT_EQ(RunCommand("/bin/ls", {dir.path()}).out, "broken.json\nmodel.pmml\n");
+  EXPECT_EQ(Listing(dir.path()), (Args{"broken.json", "model.pmml"}));
 
-  const CommandResult unwritable =
-      RunCommand(kExe, {"pmml", kExamples + "regression.json", "-o", dir.File("no/such/x.pmml")});
-  EXPECT_EQ(unwritable.status, 3);
-  EXPECT_NE(unwritable.err.find(dir.File("no/such/x.pmml")), std::string::npos) << unwritable.err;
-  const CommandResult directory =
-      RunCommand(kExe, {"xml", kExamples + "regression.json", "-o", dir.path()});
-  EXPECT_EQ(directory.status, 3);
-  EXPECT_NE(directory.err.find("it is a directory"), std::string::npos) << directory.err;
-  const CommandResult badSample =
-      RunCommand(kExe, {"pmml", kExamples + "regression.json", "--sample", "1"});
-  EXPECT_EQ(badSample.status, 1);
-  EXPECT_NE(badSample.err.find("--sample 1"), std::string::npos) << badSample.err;
-
-  // The tree XML command reads standard input and writes standard output as well.
-  const CommandResult xml = RunCommand(kExe, {"xml", "-"}, ReadFile(kExamples + "chaid.json"));
-  EXPECT_EQ(xml.status, 0) << xml.err;
+  // Standard input to standard output; --portable selects the portable profile.
+  const CommandResult xml = Treexport({"xml", "-"}, ReadFile(kExamples + "chaid.json"));
   EXPECT_EQ(
-      xml.out.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<!DOCTYPE Tree>\n\n<Tree", 0),
-      0u);
-
-  // --portable selects the portable profile; without it the format's own.
-  const CommandResult portable = RunCommand(kExe, {"pmml", "--portable", kExamples + "chaid.json"});
-  EXPECT_EQ(portable.status, 0) << portable.err;
+      xml.out.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<!DOCTYPE Tree>\n\n<Tree", 0), 0u)
+      << xml.err;
+  const CommandResult portable = Treexport({"pmml", "--portable", kExamples + "chaid.json"});
   EXPECT_EQ(portable.out.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PMML", 0), 0u);
   EXPECT_NE(portable.out.find("noTrueChildStrategy=\"returnLastPrediction\""), std::string::npos);
 }
 
-// Header texts go into the document as given: what XML 1.0 cannot hold is a usage error, and
-// nothing is written.
-TEST(CliOutput, HeaderTextsXmlCannotHoldAreRefused) {
+TEST(CliOutput, ADocumentOverTheLimitIsRefusedBeforeAByteIsWritten) {
   TempDir dir;
-  const std::string target = dir.File("out.pmml");
-  const struct {
-    const char* option;
-    std::string value;
-    const char* named;
-  } cases[] = {{"--copyright",
-                "a\x01"
-                "b",
-                "U+0001"},
-               {"--algorithm-name", "\xEF\xBF\xBE", "U+FFFE"},
-               {"--application-name", "caf\xE9", "not UTF-8"},
-               {"--application-version", "1\x1B[2J", "U+001B"}};
-  for (const auto& c : cases) {
-    const CommandResult r =
-        RunCommand(kExe, {"pmml", kExamples + "regression.json", c.option, c.value, "-o", target});
-    EXPECT_EQ(r.status, 1) << c.option;
-    EXPECT_NE(r.err.find(c.option), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find('\x1B'), std::string::npos) << "the message echoes the raw text";
-    EXPECT_FALSE(std::ifstream(target).good()) << "an output file was created";
+  const std::string deep = dir.File("deep.json"), target = dir.File("deep.pmml");
+  WriteFile(deep, ChainModel(400));
+  ExpectFailure(Treexport({"pmml", deep, "-o", target, "--max-output-size", "1M"}), 2,
+                {"the PMML document would take about ", "MiB, more than the limit of 1.0 MiB",
+                 "399 levels deep", "--max-output-size", "tree XML (treexport xml"});
+  EXPECT_EQ(Listing(dir.path()), Args{"deep.json"});
+  const CommandResult xml = Treexport({"xml", deep, "--max-output-size", "100K"});
+  ExpectFailure(xml, 2, {"the tree XML document would take about"});
+  EXPECT_EQ(xml.err.find("or write"), std::string::npos) << xml.err;
+  // Under the limit, or with none, the document is written.
+  EXPECT_EQ(Treexport({"pmml", deep, "-o", target, "--max-output-size", "0"}).status, 0);
+  EXPECT_EQ(Treexport({"pmml", deep, "--max-output-size", "1T"}).out, ReadFile(target));
+}
+
+TEST(CliOutput, ALinkedFileIsReplacedInItsFolderAndKeepsItsPermissions) {
+  TempDir dir;
+  const std::string chaid = kExamples + "chaid.json";
+  const std::string expected = Treexport({"pmml", chaid}).out;
+  ASSERT_EQ(::mkdir(dir.File("real").c_str(), 0755), 0);
+  const std::string real = dir.File("real/doc.pmml");
+  WriteFile(real, "old\n");
+  ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+  ASSERT_EQ(::symlink("real/doc.pmml", dir.File("link.pmml").c_str()), 0);
+  EXPECT_EQ(Treexport({"pmml", chaid, "-o", dir.File("link.pmml")}).status, 0);
+  struct stat status {};
+  ASSERT_EQ(::lstat(dir.File("link.pmml").c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  EXPECT_EQ(ReadFile(real), expected);
+  EXPECT_EQ(Mode(real), 0640u);
+  EXPECT_EQ(Listing(dir.File("real")), Args{"doc.pmml"});
+
+  // A link to a file not there yet makes that file; new files get 0666 under the umask, and a
+  // private file stays private when it is replaced.
+  ASSERT_EQ(::symlink(dir.File("real/new.xml").c_str(), dir.File("dangling.xml").c_str()), 0);
+  for (const auto& [mask, file, mode] :
+       {std::make_tuple(027, "dangling.xml", 0640), std::make_tuple(022, "plain.xml", 0644)}) {
+    const mode_t saved = ::umask(mask);
+    EXPECT_EQ(Treexport({"xml", chaid, "-o", dir.File(file)}).status, 0);
+    ::umask(saved);
+    EXPECT_EQ(Mode(dir.File(file)), static_cast<mode_t>(mode)) << file;
   }
-  // Tab, line feed and text beyond ASCII are fine.
-  const CommandResult fine = RunCommand(
-      kExe, {"pmml", kExamples + "regression.json", "--copyright", "\xC2\xA9 2024\tA\nB"});
-  EXPECT_EQ(fine.status, 0) << fine.err;
-  EXPECT_NE(fine.out.find("copyright=\"\xC2\xA9 2024\tA\nB\""), std::string::npos) << fine.out;
+  ASSERT_EQ(::chmod(dir.File("plain.xml").c_str(), 0600), 0);
+  EXPECT_EQ(Treexport({"pmml", chaid, "-o", dir.File("plain.xml")}).status, 0);
+  EXPECT_EQ(Mode(dir.File("plain.xml")), 0600u);
+  EXPECT_EQ(ReadFile(dir.File("plain.xml")), expected);
+
+  // What cannot be replaced is written directly: a device, or standard output by its name.
+  EXPECT_EQ(Treexport({"pmml", chaid, "-o", "/dev/null"}).status, 0);
+  EXPECT_EQ(Treexport({"pmml", chaid, "-o", "/dev/stdout"}).out, expected);
+  // A loop of links is a file that cannot be written.
+  ASSERT_EQ(::symlink("loop.b", dir.File("loop.a").c_str()), 0);
+  ASSERT_EQ(::symlink("loop.a", dir.File("loop.b").c_str()), 0);
+  ExpectFailure(Treexport({"pmml", chaid, "-o", dir.File("loop.a")}), 3, {"loop.a"});
+}
+
+TEST(CliOutput, ASignalDuringAnExportRemovesTheTemporaryFileAndLeavesTheOldOne) {
+  TempDir dir;
+  // 8,000 levels: a PMML document of over 600 MB, far longer to write than a signal takes to
+  // arrive once its temporary file is there.
+  WriteFile(dir.File("deep.json"), ChainModel(8000));
+  const std::string target = dir.File("out.pmml");
+  std::vector<std::string> args{kExe, "pmml", dir.File("deep.json"), "-o", target};
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    WriteFile(target, "the document of yesterday\n");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, kExe.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    bool started = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!started && std::chrono::steady_clock::now() < deadline) {
+      started = Listing(dir.path()).size() == 3;  // deep.json, out.pmml and out.pmml.XXXXXX
+      if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::kill(pid, signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(started) << "no temporary file appeared";
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal);
+    EXPECT_EQ(Listing(dir.path()), (Args{"deep.json", "out.pmml"}));
+    EXPECT_EQ(ReadFile(target), "the document of yesterday\n");
+  }
+}
+
+std::uint64_t Size(const memtree::Model& model, int kind) {  // 0 PMML, 1 portable, 2 tree XML
+  std::ostringstream out;
+  if (kind == 2) {
+    TreeOut::XMLOutputAdapter().GenerateXML(out, *model.tree, model.metadata.get());
+  } else {
+    TreeOut::PMMLOutputAdapter adapter;
+    adapter.SetPortableProfile(kind == 1);
+    adapter.GeneratePMML(out, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+  }
+  return out.str().size();
+}
+
+TEST(SizeEstimate, NeverBelowTheDocumentAndCloseOnBigTrees) {
+  std::vector<std::pair<std::string, std::string>> models;
+  for (const char* name : {"cart_classification.json", "chaid.json", "regression.json"}) {
+    models.emplace_back(name, ReadFile(kExamples + name));
+  }
+  // Long category labels, which every classification node repeats.
+  std::string labels = models[0].second;
+  for (const char* label : {"\"bad\"", "\"good\""}) {
+    labels = With(labels, label, "\"" + std::string(4000, label[1]) + "\"");
+  }
+  models.emplace_back("labels", labels);
+  for (const auto& [name, text] : models) {
+    const memtree::Model model = memtree::ParseModel(text, name);
+    EXPECT_GE(cli::EstimateSize(model, 0).pmml, Size(model, 0)) << name;
+    EXPECT_GE(cli::EstimateSize(model, 0, true).pmml, Size(model, 1)) << name;
+    EXPECT_GE(cli::EstimateSize(model, 0).treeXml, Size(model, 2)) << name;
+  }
+  // Deep chains, where the indentation is nearly all of the text, of each algorithm; the
+  // portable profile's predicates depend on what each rule leaves out: a wider margin.
+  for (int algorithm : {0, 2, 4}) {
+    const memtree::Model model = memtree::ParseModel(ChainModel(400, algorithm), "chain");
+    const cli::SizeEstimate estimate = cli::EstimateSize(model, 0);
+    EXPECT_EQ(estimate.depth, 399u);
+    EXPECT_EQ(estimate.nodes, 400u);
+    const std::uint64_t estimates[] = {estimate.pmml, cli::EstimateSize(model, 0, true).pmml,
+                                       estimate.treeXml};
+    const double margins[] = {1.25, 2, 1.5};
+    for (int kind = 0; kind < 3; ++kind) {
+      const double size = static_cast<double>(Size(model, kind));
+      EXPECT_GE(static_cast<double>(estimates[kind]), size) << algorithm << " " << kind;
+      EXPECT_LE(static_cast<double>(estimates[kind]), margins[kind] * size) << algorithm << kind;
+    }
+  }
+}
+
+TEST(SizeEstimate, SizesAreReadAndShownInBinaryUnits) {
+  for (const auto& [text, bytes] :
+       {std::make_pair("4096", std::uint64_t{4096}),
+        std::make_pair("512M", std::uint64_t{512} << 20),
+        std::make_pair("8gib", std::uint64_t{8} << 30), std::make_pair("1.5K", std::uint64_t{1536}),
+        std::make_pair("2TB", std::uint64_t{2} << 40), std::make_pair("0", std::uint64_t{0})}) {
+    EXPECT_EQ(cli::ParseSize(text), bytes) << text;
+  }
+  for (const char* bad : {"", "G", "8X", "-1G", "1..5G", "8 G", "iB", "99999999999T"}) {
+    EXPECT_FALSE(cli::ParseSize(bad).has_value()) << bad;
+  }
+  EXPECT_EQ(cli::FormatSize(812), "812 bytes");
+  EXPECT_EQ(cli::FormatSize(1536), "1.5 KiB");
+  EXPECT_EQ(cli::FormatSize(std::uint64_t{9} << 30), "9.0 GiB");
 }
 
 // --from runs the converter named after the kind from TREEXPORT_TOOLS_DIR with the interpreter
@@ -164,58 +300,46 @@ TEST(CliOutput, HeaderTextsXmlCannotHoldAreRefused) {
 TEST(CliFrom, ReadsTheConvertersOutputAndReportsItsFailures) {
   TempDir tools;
   WriteFile(tools.File("rpart2treexport"), "if [ \"$1 $2\" = \"-- fit.rds\" ]; then cat '" +
-                                               kExamples + "regression.json'; " +
+                                               kRegression + "'; " +
                                                "elif [ \"$1 $2\" = \"-- -\" ]; then cat; fi\n");
   WriteFile(tools.File("sklearn2treexport"),
-            "echo \"sklearn2treexport: $*: not a fitted tree\" >&2\nexit 2\n");
+            "echo \"sklearn2treexport: $*: not a tree\" >&2\nexit 2\n");
   setenv("TREEXPORT_TOOLS_DIR", tools.path().c_str(), 1);
   setenv("TREEXPORT_PYTHON", "/bin/sh", 1);
   setenv("TREEXPORT_RSCRIPT", "sh", 1);  // a name without a slash is looked up on PATH
 
-  const std::string regression = RunCommand(kExe, {"pmml", kExamples + "regression.json"}).out;
-  CommandResult converted = RunCommand(kExe, {"pmml", "--from", "rpart", "fit.rds"});
-  EXPECT_EQ(converted.status, 0) << converted.err;
-  EXPECT_EQ(converted.out, regression);
+  const std::string regression = Treexport({"pmml", kRegression}).out;
+  EXPECT_EQ(Treexport({"pmml", "--from", "rpart", "fit.rds"}).out, regression);
   // "-" is standard input, handed on to the converter.
-  CommandResult piped =
-      RunCommand(kExe, {"pmml", "--from", "rpart", "-"}, ReadFile(kExamples + "regression.json"));
-  EXPECT_EQ(piped.status, 0) << piped.err;
-  EXPECT_EQ(piped.out, regression);
-
-  // Names are passed on; a failure names the converter and the interpreter that ran it.
-  CommandResult refused = RunCommand(
-      kExe, {"xml", "--from", "sklearn", "x.pkl", "--feature-names", "a,b", "--target-name", "y"});
-  EXPECT_EQ(refused.status, 2);
-  EXPECT_NE(refused.err.find("--feature-names a,b --target-name y -- x.pkl: not a fitted tree"),
-            std::string::npos)
-      << refused.err;
-  EXPECT_NE(refused.err.find("sklearn2treexport, run by /bin/sh, could not convert x.pkl"),
-            std::string::npos)
-      << refused.err;
-  EXPECT_EQ(RunCommand(kExe, {"xml", kExamples + "regression.json", "--target-name", "y"}).status,
-            1);
+  EXPECT_EQ(Treexport({"pmml", "--from", "rpart", "-"}, ReadFile(kRegression)).out, regression);
+  // Names are passed on, the model path after a double dash; a failure names the converter
+  // and the interpreter that ran it.
+  ExpectFailure(Treexport({"xml", "--from", "sklearn", "x.pkl", "--feature-names", "a,b",
+                           "--target-name", "y"}),
+                2,
+                {"--feature-names a,b --target-name y -- x.pkl: not a tree",
+                 "sklearn2treexport, run by /bin/sh, could not convert x.pkl"});
+  ExpectFailure(Treexport({"pmml", "--from", "sklearn", "--", "--fit"}), 2,
+                {"-- --fit: not a tree"});
   setenv("TREEXPORT_PYTHON", tools.File("no-python").c_str(), 1);
-  CommandResult noPython = RunCommand(kExe, {"xml", "--from", "sklearn", "x.pkl"});
-  EXPECT_EQ(noPython.status, 2);
-  EXPECT_NE(noPython.err.find("cannot run " + tools.File("no-python")), std::string::npos)
-      << noPython.err;
-  EXPECT_NE(noPython.err.find("TREEXPORT_PYTHON"), std::string::npos) << noPython.err;
+  ExpectFailure(Treexport({"xml", "--from", "sklearn", "x.pkl"}), 2,
+                {"cannot run " + tools.File("no-python"), "TREEXPORT_PYTHON"});
   unsetenv("TREEXPORT_PYTHON");
-
   // Output that is not a model file is the loader's to report, under the converter's name.
   WriteFile(tools.File("rpart2treexport"), "#!/bin/sh\necho '{\"format\": 1'\n");
-  CommandResult garbage = RunCommand(kExe, {"info", "--from", "rpart", "fit.rds"});
-  EXPECT_EQ(garbage.status, 2);
-  EXPECT_NE(garbage.err.find("fit.rds (converted by rpart2treexport)"), std::string::npos)
-      << garbage.err;
-
+  ExpectFailure(Treexport({"info", "--from", "rpart", "fit.rds"}), 2,
+                {"fit.rds (converted by rpart2treexport)"});
   setenv("TREEXPORT_TOOLS_DIR", tools.File("absent").c_str(), 1);
-  CommandResult missing = RunCommand(kExe, {"pmml", "--from", "rpart", "fit.rds"});
-  EXPECT_EQ(missing.status, 2);
-  EXPECT_NE(missing.err.find("TREEXPORT_TOOLS_DIR"), std::string::npos) << missing.err;
+  ExpectFailure(Treexport({"pmml", "--from", "rpart", "fit.rds"}), 2, {"TREEXPORT_TOOLS_DIR"});
   unsetenv("TREEXPORT_TOOLS_DIR");
   unsetenv("TREEXPORT_RSCRIPT");
-  EXPECT_EQ(RunCommand(kExe, {"pmml", "--from", "weka", "x"}).status, 1);
+
+  // Every help says that a pickle can run code when it is loaded.
+  for (const Args& args : {Args{"--help"}, Args{"pmml", "--help"}, Args{"xml", "--help"}}) {
+    const std::string help = Treexport(args).out;
+    EXPECT_NE(help.find("can run code when it is loaded"), std::string::npos) << help;
+    EXPECT_NE(help.find("trust"), std::string::npos) << help;
+  }
 }
 
 }  // namespace

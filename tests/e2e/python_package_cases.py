@@ -1,11 +1,11 @@
 """Exports trees and pipelines through the installed treexport package and writes what they predict.
 
 Usage: python_package_cases.py DIR, run by the Python the package is installed in. For each case
-writes DIR/NAME.json (to_model), DIR/NAME.pmml (to_pmml), DIR/NAME.portable.pmml (to_pmml with
-portable=True), DIR/NAME.xml (to_tree_xml), DIR/NAME.pickle (the fitted object) and
-DIR/NAME.csv: one row per input row with the original columns (category text as given, an empty
-cell for a missing value), the leaf apply() reaches, the prediction and, for classifiers,
-predict_proba per class. DIR/cases.csv lists name, function and the pickle.
+writes DIR/NAME.json (to_model), DIR/NAME.pmml, DIR/NAME.portable.pmml, DIR/NAME.xml, the fitted
+object (DIR/NAME.pickle, or .joblib) and DIR/NAME.csv: one row per input row with the original
+columns (category text as given, an empty cell for a missing value), the leaf scikit-learn
+reaches, the prediction and, for classifiers, the probability of each class. DIR/cases.csv lists
+name, function and the fitted object's file.
 """
 
 import csv
@@ -13,6 +13,7 @@ import os
 import pickle
 import sys
 
+import joblib
 import numpy as np
 import pandas as pd
 from sklearn import datasets
@@ -25,36 +26,46 @@ import treexport
 from treexport._thresholds import float32_thresholds
 
 
+
 def text(v):
     if v is None or (isinstance(v, float) and np.isnan(v)):
         return ""
-    if isinstance(v, (float, np.floating)):
-        return repr(float(v))
-    return str(v)
+    return repr(float(v)) if isinstance(v, (float, np.floating)) else str(v)
 
 
-def case(out, name, model, X, y, rows=None, **names):
-    """Fits model on X, y; exports it; writes the predictions of rows (default X)."""
-    model.fit(X, y)
+def case(out, name, model, X, y, rows=None, weight=None, saver="pickle", walk=None, **names):
+    """Fits model on X, y unless walk is given (then model is fitted and walk(tree, rows) gives
+    the leaves); exports it; writes the predictions of rows (default X)."""
+    pipeline = isinstance(model, Pipeline)
+    if walk is None:
+        model.fit(X, y, **({} if weight is None else {"sample_weight": weight}))
     rows = X if rows is None else rows
-    tree = model[-1] if isinstance(model, Pipeline) else model
-    first = model[0] if isinstance(model, Pipeline) else model
+    tree = model[-1] if pipeline else model
+    first = model[0] if pipeline else model
     data = rows if hasattr(first, "feature_names_in_") else np.asarray(rows)
-    Xt = model[:-1].transform(data) if isinstance(model, Pipeline) else data
     for ext, write in (("json", treexport.to_model), ("pmml", treexport.to_pmml),
                        ("xml", treexport.to_tree_xml)):
         write(model, os.path.join(out, "%s.%s" % (name, ext)), y=y, **names)
     treexport.to_pmml(model, os.path.join(out, name + ".portable.pmml"), portable=True, y=y,
                       **names)
-    with open(os.path.join(out, name + ".pickle"), "wb") as f:
-        pickle.dump(model, f)
+    path = os.path.join(out, name + "." + saver)
+    if saver == "joblib":
+        joblib.dump(model, path)
+    else:
+        with open(path, "wb") as f:
+            pickle.dump(model, f)
     classification = isinstance(tree, DecisionTreeClassifier)
-    leaves = tree.apply(Xt)
-    predicted = model.predict(data)
-    columns = list(rows.columns)
-    header = columns + ["leaf", "predicted"]
+    if walk is None:
+        leaves = tree.apply(model[:-1].transform(data) if pipeline else data)
+        predicted = model.predict(data)
+        proba = model.predict_proba(data) if classification else None
+    else:  # scikit-learn's rules by hand: before 1.3 it cannot predict a missing value
+        leaves = walk(tree.tree_, np.asarray(rows, dtype=np.float64))
+        value = tree.tree_.value[leaves, 0, :]
+        proba = value / value.sum(axis=1, keepdims=True)
+        predicted = tree.classes_[proba.argmax(axis=1)]
+    header = list(rows.columns) + ["leaf", "predicted"]
     if classification:
-        proba = model.predict_proba(data)
         header += ["p:%s" % c for c in tree.classes_]
     frame = rows.reset_index(drop=True)
     with open(os.path.join(out, name + ".csv"), "w", newline="") as f:
@@ -66,8 +77,7 @@ def case(out, name, model, X, y, rows=None, **names):
             if classification:
                 row += [text(p) for p in proba[i]]
             w.writerow(row)
-    return [name, "classification" if classification else "regression",
-            os.path.join(out, name + ".pickle")]
+    return [name, "classification" if classification else "regression", path]
 
 
 def colors(n, seed):
@@ -104,31 +114,98 @@ def probes(est, X, seed):
     return pd.DataFrame(rows, columns=X.columns)
 
 
+class TreeWithMissingRouting:
+    """A fitted tree whose node records carry missing_go_to_left, as scikit-learn 1.3 and later
+    keep it; the converter reads the records through __getstate__, and a pickle holds the real
+    tree class with the newer records, as a newer version writes it."""
+
+    def __init__(self, tree, go_left):
+        self._tree = tree
+        self._go_left = np.asarray(go_left, dtype=np.uint8)
+
+    def __getattr__(self, name):
+        return getattr(self._tree, name)
+
+    def __getstate__(self):
+        state = dict(self._tree.__getstate__())
+        nodes = state["nodes"]
+        if "missing_go_to_left" in nodes.dtype.names:
+            extended = nodes.copy()
+        else:
+            extended = np.zeros(nodes.shape, dtype=np.dtype(
+                nodes.dtype.descr + [("missing_go_to_left", "u1")]))
+            for field in nodes.dtype.names:
+                extended[field] = nodes[field]
+        extended["missing_go_to_left"] = self._go_left
+        state["nodes"] = extended
+        return state
+
+    def __reduce__(self):
+        cls, args, _ = self._tree.__reduce__()
+        return cls, args, self.__getstate__()
+
+
+def missing_routing(est, X, seed):
+    """est with node records carrying missing_go_to_left (the root's pointing to its bigger
+    child, every other to its smaller, so that ignoring the field routes differently), rows of X
+    with a fifth of the cells blanked, and the walk that finds their leaves."""
+    t = est.tree_
+    n = t.n_node_samples
+    go_left = n[t.children_left] < n[t.children_right]
+    go_left[0] = not go_left[0]
+    est.tree_ = TreeWithMissingRouting(t, go_left)
+    rows = X.mask(np.random.RandomState(seed).rand(*X.shape) < 0.2)
+
+    def walk(tree, values):
+        leaves = []
+        for row in values.astype(np.float32):
+            node = 0
+            while t.children_left[node] != -1:
+                v = row[t.feature[node]]
+                left = go_left[node] if np.isnan(v) else v <= t.threshold[node]
+                node = t.children_left[node] if left else t.children_right[node]
+            leaves.append(node)
+        return np.array(leaves)
+    return rows, walk
+
+
 def main(out):
     cases = []
+    rng = np.random.RandomState(20261206)
     iris = datasets.load_iris(as_frame=True)
     iris_y = pd.Series(iris.target_names[iris.target], name="species")
     cases.append(case(out, "iris_frame", DecisionTreeClassifier(random_state=1), iris.data,
                       iris_y))
+    wine = datasets.load_wine(as_frame=True)
+    cases.append(case(out, "wine_entropy", DecisionTreeClassifier(criterion="entropy",
+                                                                  random_state=2),
+                      wine.data, pd.Series(wine.target, name="cultivar"),  # integer labels
+                      saver="joblib"))
     cancer = datasets.load_breast_cancer(as_frame=True)
     cancer_y = pd.Series(cancer.target == 1, name="benign")  # boolean labels
-    cases.append(case(out, "cancer_boolean", DecisionTreeClassifier(max_depth=5, random_state=2),
-                      cancer.data, cancer_y))
+    cases.append(case(out, "cancer_weighted",
+                      DecisionTreeClassifier(class_weight="balanced", random_state=2),
+                      cancer.data, cancer_y, weight=rng.uniform(0.5, 2.0, len(cancer_y))))
     diabetes = datasets.load_diabetes(as_frame=True)
+    cases.append(case(out, "diabetes_weighted_friedman",
+                      DecisionTreeRegressor(criterion="friedman_mse", min_samples_leaf=5,
+                                            random_state=7),
+                      diabetes.data, diabetes.target,
+                      weight=rng.uniform(0.5, 2.0, len(diabetes.target))))
+    # Rows on, one float32 step and one double step around every threshold, of small inputs
+    # (diabetes) and of large ones.
     est = DecisionTreeRegressor(min_samples_leaf=3, random_state=3)
-    cases.append(case(out, "diabetes_frame", est, diabetes.data, diabetes.target))
-    cases.append(case(out, "diabetes_thresholds", DecisionTreeRegressor(min_samples_leaf=3,
-                                                                        random_state=3),
-                      diabetes.data, diabetes.target, rows=probes(est, diabetes.data, 4)))
-    # Rows on, one float32 step and one double step around every threshold, of large inputs
-    # here and of small ones (diabetes) above.
-    rng = np.random.RandomState(4)
+    cases.append(case(out, "diabetes_thresholds", est, diabetes.data, diabetes.target,
+                      rows=probes(est.fit(diabetes.data, diabetes.target), diabetes.data, 4)))
     big = pd.DataFrame(rng.uniform(1e5, 1e6, (2000, 4)), columns=["u", "v", "w", "z"])
     target = pd.Series(big.u / 1e5 + np.sin(big.v / 1e5) + rng.rand(2000), name="y")
-    est = DecisionTreeRegressor(min_samples_leaf=5, random_state=3).fit(big, target)
-    cases.append(case(out, "thresholds", DecisionTreeRegressor(min_samples_leaf=5,
-                                                               random_state=3),
-                      big, target, rows=probes(est, big, 5)))
+    est = DecisionTreeRegressor(min_samples_leaf=5, random_state=3)
+    cases.append(case(out, "thresholds", est, big, target,
+                      rows=probes(est.fit(big, target), big, 5)))
+    est = DecisionTreeClassifier(max_depth=4, random_state=0).fit(iris.data, iris_y)
+    rows, walk = missing_routing(est, iris.data, 6)
+    cases.append(case(out, "iris_missing_go_to_left", est, iris.data, iris_y, rows=rows,
+                      walk=walk))
 
     df, score = colors(800, 5)
     label = pd.Series(np.where(score > 3, "high", "low"), name="level")

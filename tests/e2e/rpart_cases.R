@@ -1,11 +1,18 @@
-# Fits the rpart trees of the end-to-end tests and writes where rpart sends each row.
-# Usage: Rscript rpart_cases.R DIR. For each case writes DIR/NAME.rds (the fit) and DIR/NAME.csv:
-# the data's rows, then the same rows with 20% of the predictor cells blanked at random, then
-# rows whose every predictor is drawn at random from its column (so that factor levels reach
-# nodes where rpart saw none of them), each with its predictors (factors as level text, NA as an empty cell), the node rpart's prediction
-# stops at, the predicted class or value and, for class trees, the class probabilities.
+# Fits the rpart trees of the end-to-end tests, exports each through the installed R package
+# treexport as an R user would, and writes where rpart sends each row.
+# Usage: Rscript rpart_cases.R DIR (R_LIBS names the library the package is installed in,
+# TREEXPORT_COMMAND the treexport command). For each case writes DIR/NAME.rds (the fit),
+# DIR/NAME.json (to_model), DIR/NAME.pmml, DIR/NAME.portable.pmml (write_pmml), DIR/NAME.xml
+# (write_tree_xml) and DIR/NAME.csv: the data's rows, then the same rows with 20% of the
+# predictor cells blanked at random, then rows whose every predictor is drawn at random from its
+# column (so that factor levels reach nodes where rpart saw none of them), each with its
+# predictors (factors as level text, NA as an empty cell), the node rpart's prediction stops at,
+# the predicted class or value and, for class trees, the class probabilities.
 # DIR/cases.csv lists name, function and .rds file.
-suppressPackageStartupMessages(library(rpart))
+suppressPackageStartupMessages({
+  library(rpart)
+  library(treexport)
+})
 dir <- commandArgs(trailingOnly = TRUE)[1]
 
 cell <- function(x) {
@@ -34,6 +41,13 @@ blank <- function(data, predictors, share) {
 run_case <- function(name, fit, data) {
   path <- file.path(dir, paste0(name, ".rds"))
   saveRDS(fit, path)
+  stem <- file.path(dir, name)
+  con <- file(paste0(stem, ".json"), open = "wb")
+  writeBin(charToRaw(suppressMessages(to_model(fit))), con)
+  close(con)
+  suppressMessages(write_pmml(fit, paste0(stem, ".pmml")))
+  suppressMessages(write_pmml(fit, paste0(stem, ".portable.pmml"), portable = TRUE))
+  suppressMessages(write_tree_xml(fit, paste0(stem, ".xml")))
   predictors <- attr(fit$terms, "term.labels")
   mixed <- data
   for (p in predictors) mixed[[p]] <- sample(data[[p]], nrow(data), replace = TRUE)
@@ -106,9 +120,3 @@ cases <- rbind(
 colnames(cases) <- c("name", "function", "model")
 write.csv(cases, file.path(dir, "cases.csv"), row.names = FALSE)
 
-# Inputs the converter must refuse.
-saveRDS(rpart(Ozone ~ ., airquality, method = "poisson"), file.path(dir, "poisson.rds"))
-saveRDS(lm(Ozone ~ Temp, airquality), file.path(dir, "lm.rds"))
-saveRDS(rpart(Kyphosis ~ ., kyphosis, control = rpart.control(usesurrogate = 1)),
-        file.path(dir, "usesurrogate1.rds"))
-saveRDS(rpart(Ozone ~ log(Temp) + Wind, airquality), file.path(dir, "transformed.rds"))

@@ -4,6 +4,7 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -16,63 +17,74 @@ namespace {
 
 enum class Truth { kFalse, kTrue, kUnknown };
 
+Truth Of(bool b) { return b ? Truth::kTrue : Truth::kFalse; }
+
 bool Named(const xmlNode* node, const char* name) {
   return node->type == XML_ELEMENT_NODE &&
          std::strcmp(reinterpret_cast<const char*>(node->name), name) == 0;
 }
 
-std::optional<std::string> Attribute(const xmlNode* node, const char* name) {
+std::string Attribute(const xmlNode* node, const char* name, const std::string& otherwise = "") {
   xmlChar* value = xmlGetProp(node, BAD_CAST name);
-  if (value == nullptr) return std::nullopt;
+  if (value == nullptr) return otherwise;
   std::string text = reinterpret_cast<const char*>(value);
   xmlFree(value);
   return text;
 }
 
 std::optional<double> Number(const std::string& text) {
-  if (text.empty()) return std::nullopt;
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
-  if (end == nullptr || *end != '\0') return std::nullopt;
-  return value;
+  return text.empty() || *end != '\0' ? std::nullopt : std::optional<double>(value);
+}
+
+// The element children of node with the name, in order (any element for a null name).
+std::vector<const xmlNode*> Children(const xmlNode* node, const char* name) {
+  std::vector<const xmlNode*> found;
+  for (const xmlNode* c = node != nullptr ? node->children : nullptr; c != nullptr; c = c->next) {
+    if (c->type == XML_ELEMENT_NODE && (name == nullptr || Named(c, name))) found.push_back(c);
+  }
+  return found;
 }
 
 const xmlNode* FirstChild(const xmlNode* node, const char* name) {
-  for (const xmlNode* c = node->children; c != nullptr; c = c->next) {
-    if (Named(c, name)) return c;
-  }
-  return nullptr;
+  const std::vector<const xmlNode*> found = Children(node, name);
+  return found.empty() ? nullptr : found.front();
 }
 
 bool IsPredicate(const xmlNode* node) {
-  return Named(node, "True") || Named(node, "False") || Named(node, "SimplePredicate") ||
-         Named(node, "CompoundPredicate") || Named(node, "SimpleSetPredicate");
+  for (const char* name :
+       {"True", "False", "SimplePredicate", "CompoundPredicate", "SimpleSetPredicate"}) {
+    if (Named(node, name)) return true;
+  }
+  return false;
 }
 
-}  // namespace
-
-// How the standard mode prepares one field's value.
+// What the DataDictionary says of one field, and how the MiningSchema treats invalid values.
 struct FieldRules {
   bool categorical = false;          // categorical or ordinal: valid values are listed
+  bool ordinal = false;              // the valid values' order defines the comparisons
   bool numeric = false;              // a numeric data type: a value must be a number
-  std::vector<std::string> valid;    // property "valid" (the default)
+  std::vector<std::string> valid;    // property "valid" (the default), in document order
   std::vector<std::string> missing;  // property "missing"
   std::string invalidTreatment = "returnInvalid";
 };
 
 bool Holds(const std::vector<std::string>& values, const std::string& value) {
   for (const std::string& v : values) {
-    if (v == value) return true;
     const std::optional<double> a = Number(v), b = Number(value);
-    if (a && b && *a == *b) return true;
+    if (v == value || (a && b && *a == *b)) return true;
   }
   return false;
 }
+
+}  // namespace
 
 struct PmmlTreeEvaluator::Impl {
   xmlDocPtr doc = nullptr;
   const xmlNode* root = nullptr;
   PmmlMode mode = PmmlMode::kFormat;
+  std::map<std::string, FieldRules> dictionary;
   std::map<std::string, FieldRules> fields;  // standard mode: the MiningSchema's fields
   std::string missingValueStrategy = "none";
   std::string noTrueChildStrategy = "returnNullPrediction";
@@ -82,168 +94,113 @@ struct PmmlTreeEvaluator::Impl {
     if (mode == PmmlMode::kFormat) return record;
     PmmlRecord prepared;
     for (const auto& [name, value] : record) {
-      auto rules = fields.find(name);
-      if (rules == fields.end()) continue;  // not a field of the model
+      const auto rules = fields.find(name);
+      if (rules == fields.end() || Holds(rules->second.missing, value)) continue;
       const FieldRules& r = rules->second;
-      if (Holds(r.missing, value)) continue;
       const bool valid =
           r.categorical && !r.valid.empty() ? Holds(r.valid, value) : !r.numeric || Number(value);
-      if (!valid) {
-        if (r.invalidTreatment == "asMissing") continue;
-        if (r.invalidTreatment != "asIs") return std::nullopt;
-      }
+      if (!valid && r.invalidTreatment == "asMissing") continue;
+      if (!valid && r.invalidTreatment != "asIs") return std::nullopt;
       prepared[name] = value;
     }
     return prepared;
   }
-  // The valid values of ordinal fields, in the order that defines their comparisons.
-  std::map<std::string, std::vector<std::string>> ordinalOrder;
-
-  int OrdinalIndex(const std::string& field, const std::string& value) const {
-    auto it = ordinalOrder.find(field);
-    if (it == ordinalOrder.end()) return -1;
-    for (std::size_t i = 0; i < it->second.size(); ++i) {
-      if (it->second[i] == value) return static_cast<int>(i);
-    }
-    return -1;
-  }
 
   Truth Simple(const xmlNode* p, const PmmlRecord& record) const {
-    const std::string field = Attribute(p, "field").value_or("");
-    const std::string op = Attribute(p, "operator").value_or("");
-    auto found = record.find(field);
-    const bool missing = found == record.end();
-    if (op == "isMissing") return missing ? Truth::kTrue : Truth::kFalse;
-    if (op == "isNotMissing") return missing ? Truth::kFalse : Truth::kTrue;
-    if (missing) return Truth::kUnknown;
-    const std::optional<std::string> value = Attribute(p, "value");
-    if (!value) {
-      ADD_FAILURE() << "SimplePredicate on " << field << " without value";
-      return Truth::kUnknown;
+    const std::string field = Attribute(p, "field"), op = Attribute(p, "operator");
+    const auto found = record.find(field);
+    if (op == "isMissing" || op == "isNotMissing") {
+      return Of((found == record.end()) == (op == "isMissing"));
     }
+    if (found == record.end()) return Truth::kUnknown;
     const std::string& actual = found->second;
+    const std::string value = Attribute(p, "value");
     int order;  // actual compared with value: <0, 0, >0
-    const std::optional<double> a = Number(actual), b = Number(*value);
+    const std::optional<double> a = Number(actual), b = Number(value);
     if (a && b) {
       order = *a < *b ? -1 : (*a > *b ? 1 : 0);
     } else if (op == "equal" || op == "notEqual") {
-      order = actual == *value ? 0 : 1;
+      order = actual == value ? 0 : 1;
     } else {
-      const int ia = OrdinalIndex(field, actual), ib = OrdinalIndex(field, *value);
-      if (ia < 0 || ib < 0) {
-        ADD_FAILURE() << "cannot order " << actual << " and " << *value << " of " << field;
+      const auto rules = dictionary.find(field);
+      const std::vector<std::string> none;
+      const std::vector<std::string>& valid =
+          rules != dictionary.end() && rules->second.ordinal ? rules->second.valid : none;
+      const auto ia = std::find(valid.begin(), valid.end(), actual);
+      const auto ib = std::find(valid.begin(), valid.end(), value);
+      if (ia == valid.end() || ib == valid.end()) {
+        ADD_FAILURE() << "cannot order " << actual << " and " << value << " of " << field;
         return Truth::kUnknown;
       }
       order = ia < ib ? -1 : (ia > ib ? 1 : 0);
     }
-    bool result;
-    if (op == "equal")
-      result = order == 0;
-    else if (op == "notEqual")
-      result = order != 0;
-    else if (op == "lessThan")
-      result = order < 0;
-    else if (op == "lessOrEqual")
-      result = order <= 0;
-    else if (op == "greaterThan")
-      result = order > 0;
-    else if (op == "greaterOrEqual")
-      result = order >= 0;
-    else {
-      ADD_FAILURE() << "unknown operator " << op;
-      return Truth::kUnknown;
-    }
-    return result ? Truth::kTrue : Truth::kFalse;
+    if (op == "equal") return Of(order == 0);
+    if (op == "notEqual") return Of(order != 0);
+    if (op == "lessThan") return Of(order < 0);
+    if (op == "lessOrEqual") return Of(order <= 0);
+    if (op == "greaterThan") return Of(order > 0);
+    if (op == "greaterOrEqual") return Of(order >= 0);
+    ADD_FAILURE() << "unknown operator " << op;
+    return Truth::kUnknown;
   }
 
   Truth Evaluate(const xmlNode* p, const PmmlRecord& record) const {
-    if (Named(p, "True")) return Truth::kTrue;
-    if (Named(p, "False")) return Truth::kFalse;
+    if (Named(p, "True") || Named(p, "False")) return Of(Named(p, "True"));
     if (Named(p, "SimplePredicate")) return Simple(p, record);
-    if (!Named(p, "CompoundPredicate")) {
-      ADD_FAILURE() << "predicate " << p->name << " is not scored by this evaluator";
+    const std::string op = Attribute(p, "booleanOperator");
+    if (!Named(p, "CompoundPredicate") || (op != "and" && op != "or" && op != "surrogate")) {
+      ADD_FAILURE() << "predicate " << p->name << " " << op << " is not scored by this evaluator";
       return Truth::kUnknown;
     }
-    const std::string op = Attribute(p, "booleanOperator").value_or("");
     std::vector<Truth> parts;
-    for (const xmlNode* c = p->children; c != nullptr; c = c->next) {
+    for (const xmlNode* c : Children(p, nullptr)) {
       if (IsPredicate(c)) parts.push_back(Evaluate(c, record));
     }
-    auto any = [&](Truth t) {
-      for (Truth part : parts) {
-        if (part == t) return true;
-      }
-      return false;
-    };
-    if (op == "and") {
-      if (any(Truth::kFalse)) return Truth::kFalse;
-      return any(Truth::kUnknown) ? Truth::kUnknown : Truth::kTrue;
-    }
-    if (op == "or") {
-      if (any(Truth::kTrue)) return Truth::kTrue;
-      return any(Truth::kUnknown) ? Truth::kUnknown : Truth::kFalse;
-    }
-    if (op == "xor") {
-      if (any(Truth::kUnknown)) return Truth::kUnknown;
-      bool odd = false;
-      for (Truth part : parts) odd ^= part == Truth::kTrue;
-      return odd ? Truth::kTrue : Truth::kFalse;
-    }
+    const auto any = [&](Truth t) { return std::count(parts.begin(), parts.end(), t) > 0; };
     if (op == "surrogate") {
       for (Truth part : parts) {
         if (part != Truth::kUnknown) return part;
       }
       return Truth::kUnknown;
     }
-    ADD_FAILURE() << "CompoundPredicate with booleanOperator '" << op << "'";
-    return Truth::kUnknown;
+    const Truth decisive = op == "and" ? Truth::kFalse : Truth::kTrue;
+    if (any(decisive)) return decisive;
+    return any(Truth::kUnknown) ? Truth::kUnknown : Of(op == "and");
   }
 
   // The node that scores the record; null when the document gives no prediction.
   const xmlNode* Walk(const PmmlRecord& given) const {
     const std::optional<PmmlRecord> prepared = Prepare(given);
     if (!prepared) return nullptr;
-    const PmmlRecord& record = *prepared;
     const bool standard = mode == PmmlMode::kStandard;
     const xmlNode* node = root;
-    while (node != nullptr) {
+    while (true) {
+      const std::vector<const xmlNode*> children = Children(node, "Node");
       const xmlNode* next = nullptr;
-      bool anyChild = false;
-      for (const xmlNode* c = node->children; c != nullptr && next == nullptr; c = c->next) {
-        if (!Named(c, "Node")) continue;
-        anyChild = true;
-        const xmlNode* predicate = nullptr;
-        for (const xmlNode* p = c->children; p != nullptr && predicate == nullptr; p = p->next) {
-          if (IsPredicate(p)) predicate = p;
-        }
-        if (predicate == nullptr) {
+      for (const xmlNode* c : children) {
+        const std::vector<const xmlNode*> parts = Children(c, nullptr);
+        const auto predicate = std::find_if(parts.begin(), parts.end(), IsPredicate);
+        if (predicate == parts.end()) {
           ADD_FAILURE() << "Node without predicate";
           return node;
         }
-        const Truth truth = Evaluate(predicate, record);
-        if (truth == Truth::kTrue) next = c;
-        if (truth != Truth::kUnknown || !standard) continue;
-        if (missingValueStrategy == "none") continue;  // unknown counts as false
-        if (missingValueStrategy == "lastPrediction") return node;
-        if (missingValueStrategy == "nullPrediction") return nullptr;
-        if (missingValueStrategy == "defaultChild") {
-          const std::string id = Attribute(node, "defaultChild").value_or("");
-          for (const xmlNode* d = node->children; d != nullptr; d = d->next) {
-            if (Named(d, "Node") && Attribute(d, "id").value_or("") == id) next = d;
-          }
-          if (next == nullptr) ADD_FAILURE() << "no defaultChild " << id;
-          continue;
+        const Truth truth = Evaluate(*predicate, *prepared);
+        if (truth == Truth::kTrue) {
+          next = c;
+          break;
         }
+        // Unknown counts as false under "none"; lastPrediction stops at the node.
+        if (truth != Truth::kUnknown || !standard || missingValueStrategy == "none") continue;
+        if (missingValueStrategy == "lastPrediction") return node;
         ADD_FAILURE() << "missingValueStrategy " << missingValueStrategy << " is not scored";
         return nullptr;
       }
       if (next == nullptr) {
-        if (standard && anyChild && noTrueChildStrategy != "returnLastPrediction") return nullptr;
-        return node;
+        const bool nullPrediction = noTrueChildStrategy != "returnLastPrediction";
+        return standard && !children.empty() && nullPrediction ? nullptr : node;
       }
       node = next;
     }
-    return node;
   }
 };
 
@@ -257,52 +214,31 @@ PmmlTreeEvaluator::PmmlTreeEvaluator(const std::string& document, PmmlMode mode)
     return;
   }
   const xmlNode* pmml = xmlDocGetRootElement(impl_->doc);
-  if (const xmlNode* dictionary = FirstChild(pmml, "DataDictionary")) {
-    for (const xmlNode* f = dictionary->children; f != nullptr; f = f->next) {
-      if (!Named(f, "DataField") || Attribute(f, "optype").value_or("") != "ordinal") continue;
-      std::vector<std::string>& order = impl_->ordinalOrder[Attribute(f, "name").value_or("")];
-      for (const xmlNode* v = f->children; v != nullptr; v = v->next) {
-        if (Named(v, "Value") && Attribute(v, "property").value_or("valid") == "valid") {
-          order.push_back(Attribute(v, "value").value_or(""));
-        }
+  for (const xmlNode* f : Children(FirstChild(pmml, "DataDictionary"), "DataField")) {
+    FieldRules& rules = impl_->dictionary[Attribute(f, "name")];
+    const std::string optype = Attribute(f, "optype"), type = Attribute(f, "dataType");
+    rules.ordinal = optype == "ordinal";
+    rules.categorical = optype == "categorical" || rules.ordinal;
+    rules.numeric = type == "double" || type == "float" || type == "integer";
+    for (const xmlNode* v : Children(f, "Value")) {
+      const std::string property = Attribute(v, "property", "valid");
+      if (property == "valid" || property == "missing") {
+        (property == "valid" ? rules.valid : rules.missing).push_back(Attribute(v, "value"));
       }
     }
   }
   const xmlNode* model = FirstChild(pmml, "TreeModel");
-  impl_->root = model != nullptr ? FirstChild(model, "Node") : nullptr;
+  impl_->root = FirstChild(model, "Node");
+  if (impl_->root == nullptr) ADD_FAILURE() << "PMML document has no TreeModel with a Node";
   if (mode == PmmlMode::kStandard && model != nullptr) {
-    impl_->missingValueStrategy = Attribute(model, "missingValueStrategy").value_or("none");
-    impl_->noTrueChildStrategy =
-        Attribute(model, "noTrueChildStrategy").value_or("returnNullPrediction");
-    std::map<std::string, FieldRules> dictionary;
-    if (const xmlNode* d = FirstChild(pmml, "DataDictionary")) {
-      for (const xmlNode* f = d->children; f != nullptr; f = f->next) {
-        if (!Named(f, "DataField")) continue;
-        FieldRules& rules = dictionary[Attribute(f, "name").value_or("")];
-        const std::string optype = Attribute(f, "optype").value_or("");
-        const std::string type = Attribute(f, "dataType").value_or("");
-        rules.categorical = optype == "categorical" || optype == "ordinal";
-        rules.numeric = type == "double" || type == "float" || type == "integer";
-        for (const xmlNode* v = f->children; v != nullptr; v = v->next) {
-          if (!Named(v, "Value")) continue;
-          const std::string property = Attribute(v, "property").value_or("valid");
-          const std::string value = Attribute(v, "value").value_or("");
-          if (property == "valid") rules.valid.push_back(value);
-          if (property == "missing") rules.missing.push_back(value);
-        }
-      }
-    }
-    if (const xmlNode* schema = FirstChild(model, "MiningSchema")) {
-      for (const xmlNode* m = schema->children; m != nullptr; m = m->next) {
-        if (!Named(m, "MiningField")) continue;
-        const std::string name = Attribute(m, "name").value_or("");
-        FieldRules rules = dictionary[name];
-        rules.invalidTreatment = Attribute(m, "invalidValueTreatment").value_or("returnInvalid");
-        impl_->fields[name] = rules;
-      }
+    impl_->missingValueStrategy = Attribute(model, "missingValueStrategy", "none");
+    impl_->noTrueChildStrategy = Attribute(model, "noTrueChildStrategy", "returnNullPrediction");
+    for (const xmlNode* m : Children(FirstChild(model, "MiningSchema"), "MiningField")) {
+      FieldRules rules = impl_->dictionary[Attribute(m, "name")];
+      rules.invalidTreatment = Attribute(m, "invalidValueTreatment", "returnInvalid");
+      impl_->fields[Attribute(m, "name")] = rules;
     }
   }
-  if (impl_->root == nullptr) ADD_FAILURE() << "PMML document has no TreeModel with a Node";
 }
 
 PmmlTreeEvaluator::~PmmlTreeEvaluator() {
@@ -312,44 +248,38 @@ PmmlTreeEvaluator::~PmmlTreeEvaluator() {
 std::string PmmlTreeEvaluator::LeafId(const PmmlRecord& record) const {
   if (impl_->root == nullptr) return "<no tree>";
   const xmlNode* node = impl_->Walk(record);
-  return node != nullptr ? Attribute(node, "id").value_or("") : kNoPrediction;
+  return node != nullptr ? Attribute(node, "id") : kNoPrediction;
 }
 
 std::string PmmlTreeEvaluator::Score(const PmmlRecord& record) const {
   if (impl_->root == nullptr) return "<no tree>";
   const xmlNode* node = impl_->Walk(record);
-  return node != nullptr ? Attribute(node, "score").value_or("") : kNoPrediction;
+  return node != nullptr ? Attribute(node, "score") : kNoPrediction;
 }
 
 std::map<std::string, double> PmmlTreeEvaluator::Probabilities(const PmmlRecord& record) const {
   std::map<std::string, double> result;
-  const xmlNode* node = impl_->Walk(record);
-  if (node == nullptr) return result;
-  for (const xmlNode* d = node->children; d != nullptr; d = d->next) {
-    if (!Named(d, "ScoreDistribution")) continue;
+  const xmlNode* node = impl_->root != nullptr ? impl_->Walk(record) : nullptr;
+  for (const xmlNode* d : Children(node, "ScoreDistribution")) {
+    std::optional<std::string> text;
     if (impl_->mode == PmmlMode::kStandard) {
-      const std::string value = Attribute(d, "value").value_or("");
-      const std::optional<std::string> given = Attribute(d, "probability");
-      const std::optional<double> p =
-          given ? Number(*given)
-                : Number(Attribute(d, "recordCount").value_or("")).value_or(NAN) /
-                      Number(Attribute(node, "recordCount").value_or("")).value_or(NAN);
-      if (!p) {
-        ADD_FAILURE() << "probability '" << given.value_or("") << "' is not a number";
+      text = Attribute(d, "probability");
+      if (text->empty()) {  // recordCount over the Node's
+        result[Attribute(d, "value")] = Number(Attribute(d, "recordCount")).value_or(NAN) /
+                                        Number(Attribute(node, "recordCount")).value_or(NAN);
         continue;
       }
-      result[value] = *p;
-      continue;
+    } else {
+      for (const xmlNode* e : Children(d, "Extension")) {
+        if (Attribute(e, "name") == "probability") text = Attribute(e, "value");
+      }
+      if (!text) continue;
     }
-    for (const xmlNode* e = d->children; e != nullptr; e = e->next) {
-      if (!Named(e, "Extension") || Attribute(e, "name").value_or("") != "probability") continue;
-      const std::string text = Attribute(e, "value").value_or("");
-      const std::optional<double> p = Number(text);
-      if (!p) {
-        ADD_FAILURE() << "probability '" << text << "' is not a number";
-        continue;
-      }
-      result[Attribute(d, "value").value_or("")] = *p;
+    const std::optional<double> p = Number(*text);
+    if (p) {
+      result[Attribute(d, "value")] = *p;
+    } else {
+      ADD_FAILURE() << "probability '" << *text << "' is not a number";
     }
   }
   return result;

@@ -22,18 +22,18 @@ enum class PmmlMode {
   /// valid Values, or not a number for a numeric field) is treated by the MiningField's
   /// invalidValueTreatment (returnInvalid, the default, gives no prediction; asMissing; asIs).
   /// TreeModel's missingValueStrategy applies when a Node's predicate is unknown ("none", the
-  /// default, takes it as false; lastPrediction stops at the current node; nullPrediction gives
-  /// no prediction; defaultChild follows the node's defaultChild) and noTrueChildStrategy when no
-  /// child is true (returnNullPrediction, the default, or returnLastPrediction). Probabilities
-  /// are ScoreDistribution's probability, or its recordCount over the Node's where none is
-  /// given.
+  /// default, takes it as false; lastPrediction stops at the current node; the others fail the
+  /// test) and noTrueChildStrategy when no child is true (returnNullPrediction, the default, or
+  /// returnLastPrediction). Probabilities are ScoreDistribution's probability, or its
+  /// recordCount over the Node's where none is given.
   kStandard,
 };
 
 /// Scores records through the TreeModel of one PMML document with PMML's three-valued logic:
 /// a SimplePredicate on a missing field is unknown (except isMissing/isNotMissing), "and" is
 /// false if any part is false, "or" true if any part is true, "surrogate" takes the first part
-/// that is not unknown; a Node is entered when its predicate is true, children in order.
+/// that is not unknown ("xor" is not scored); a Node is entered when its predicate is true,
+/// children in order.
 class PmmlTreeEvaluator {
  public:
   /// A document that cannot be parsed or has no TreeModel fails the current test.

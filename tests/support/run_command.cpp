@@ -1,11 +1,13 @@
 #include "tests/support/run_command.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -109,6 +111,23 @@ void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary);
   out << text;
   if (!out.flush()) throw std::runtime_error("cannot write " + path);
+}
+
+std::vector<std::string> Listing(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void ExpectFailure(const CommandResult& result, int status, const std::vector<std::string>& texts) {
+  EXPECT_EQ(result.status, status) << result.err;
+  EXPECT_EQ(result.out, "");
+  for (const std::string& text : texts) {
+    EXPECT_NE(result.err.find(text), std::string::npos) << text << "\n" << result.err;
+  }
 }
 
 }  // namespace testing_support

@@ -35,5 +35,9 @@ class TempDir {
 std::string ReadFile(const std::string& path);
 /// Writes text to a file; throws when it cannot be written.
 void WriteFile(const std::string& path, const std::string& text);
+/// The names in a directory, sorted.
+std::vector<std::string> Listing(const std::string& dir);
+/// Expects the exit status, nothing on standard output and each text in the error message.
+void ExpectFailure(const CommandResult& result, int status, const std::vector<std::string>& texts);
 
 }  // namespace testing_support

@@ -14,8 +14,6 @@ namespace testing_support {
 
 namespace {
 
-constexpr const char* kPmmlNamespace = "http://www.dmg.org/PMML-4_3";
-
 void Collect(void* context, const char* format, ...) {
   char buffer[1024];
   va_list args;
@@ -26,9 +24,8 @@ void Collect(void* context, const char* format, ...) {
 }
 
 void CollectStructured(void* context, xmlErrorPtr error) {
-  auto* out = static_cast<std::string*>(context);
-  out->append("line " + std::to_string(error->line) + ": " +
-              (error->message ? error->message : ""));
+  static_cast<std::string*>(context)->append("line " + std::to_string(error->line) + ": " +
+                                             (error->message ? error->message : ""));
 }
 
 // The schema is parsed once; libxml2 allows one parsed schema to validate from many contexts.
@@ -55,9 +52,11 @@ std::string NodeText(xmlNodePtr node) {
 struct XmlDoc::Impl {
   xmlDocPtr doc = nullptr;
 
+  // The expression's value; null (and a failed test) for a bad expression or no document.
   xmlXPathObjectPtr Eval(const std::string& xpath) const {
+    if (doc == nullptr) return nullptr;
     xmlXPathContextPtr context = xmlXPathNewContext(doc);
-    xmlXPathRegisterNs(context, BAD_CAST "p", BAD_CAST kPmmlNamespace);
+    xmlXPathRegisterNs(context, BAD_CAST "p", BAD_CAST "http://www.dmg.org/PMML-4_3");
     xmlXPathObjectPtr result = xmlXPathEvalExpression(BAD_CAST xpath.c_str(), context);
     xmlXPathFreeContext(context);
     if (result == nullptr) ADD_FAILURE() << "bad XPath: " << xpath;
@@ -67,10 +66,8 @@ struct XmlDoc::Impl {
   // The nodes the expression selects, in document order; none for a value that is no node set.
   std::vector<xmlNodePtr> Nodes(const std::string& xpath) const {
     std::vector<xmlNodePtr> nodes;
-    if (doc == nullptr) return nodes;
     xmlXPathObjectPtr result = Eval(xpath);
-    if (result == nullptr) return nodes;
-    if (result->type == XPATH_NODESET && result->nodesetval != nullptr) {
+    if (result != nullptr && result->type == XPATH_NODESET && result->nodesetval != nullptr) {
       nodes.assign(result->nodesetval->nodeTab,
                    result->nodesetval->nodeTab + result->nodesetval->nodeNr);
     }
@@ -95,34 +92,25 @@ XmlDoc::~XmlDoc() {
 bool XmlDoc::ok() const { return impl_->doc != nullptr; }
 
 double XmlDoc::Number(const std::string& xpath) const {
-  if (!ok()) return -1;
   xmlXPathObjectPtr result = impl_->Eval(xpath);
   if (result == nullptr) return -1;
-  double value;
-  if (result->type == XPATH_NODESET) {
-    value = result->nodesetval ? result->nodesetval->nodeNr : 0;
-  } else {
-    value = xmlXPathCastToNumber(result);
-  }
+  const double value = result->type != XPATH_NODESET ? xmlXPathCastToNumber(result)
+                       : result->nodesetval          ? result->nodesetval->nodeNr
+                                                     : 0;
   xmlXPathFreeObject(result);
   return value;
 }
 
 std::string XmlDoc::Text(const std::string& xpath) const {
-  if (!ok()) return "<no document>";
   xmlXPathObjectPtr result = impl_->Eval(xpath);
-  if (result == nullptr) return "<bad xpath>";
-  std::string text;
-  if (result->type == XPATH_NODESET) {
-    if (result->nodesetval == nullptr || result->nodesetval->nodeNr == 0) {
-      text = "<nothing selected>";
-    } else {
-      text = NodeText(result->nodesetval->nodeTab[0]);
-    }
-  } else {
+  if (result == nullptr) return ok() ? "<bad xpath>" : "<no document>";
+  std::string text = "<nothing selected>";
+  if (result->type != XPATH_NODESET) {
     xmlChar* s = xmlXPathCastToString(result);
     text = reinterpret_cast<const char*>(s);
     xmlFree(s);
+  } else if (result->nodesetval != nullptr && result->nodesetval->nodeNr > 0) {
+    text = NodeText(result->nodesetval->nodeTab[0]);
   }
   xmlXPathFreeObject(result);
   return text;
