@@ -13,7 +13,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 "$build/bench/generated_model" "$kind" "$nodes" >"$work/model.json"
 case $document in
-  pmml) entry='TreeOut::PMMLOutputAdapterImp::GeneratePMML*' ;;
+  pmml) entry='TreeOut::PMMLOutputAdapter*::GeneratePMML*' ;;
   xml) entry='TreeOut::XMLOutputAdapter::GenerateXML*' ;;
   *) echo "document is pmml or xml" >&2; exit 1 ;;
 esac

@@ -1,10 +1,10 @@
 // DataDictionary: one DataField per predictor, the target and the weight fields.
-#include <memory>
+#include <string>
 
 #include "imported/metadata/encoding.h"
 #include "pmml/pmml_output_adapter.h"
+#include "xmlu/markup_writer.h"
 #include "xmlu/number_text.h"
-#include "xmlu/xml_item.h"
 
 namespace TreeOut {
 
@@ -49,72 +49,69 @@ std::string VariantText(const mdt::Variant& value, bool shortest) {
 
 }  // namespace
 
-void PMMLOutputAdapterImp::AddDataDictionary(xmlu::XMLElement* root) {
+void PMMLOutputAdapterImp::AddDataDictionary() {
   const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
   const mdt::Variable* frequency = metadata_->GetFrequencyWeight();
   const mdt::Variable* caseWeight = metadata_->GetCaseWeight();
   const double fields =
       static_cast<double>(predictors.size()) + 1 + (frequency ? 1 : 0) + (caseWeight ? 1 : 0);
-  std::unique_ptr<xmlu::XMLElement> dictionary(xmlu::NewElement("DataDictionary"));
-  dictionary->AddAttribute("numberOfFields", fields);
+  out_->StartElement("DataDictionary");
+  out_->Attribute("numberOfFields", fields);
   for (std::size_t i = 0; i < predictors.size(); ++i) {
-    AddDataField(predictors[i], static_cast<int>(i), dictionary.get());
+    AddDataField(predictors[i], static_cast<int>(i));
   }
-  AddDataField(*metadata_->GetTarget(), -1, dictionary.get());
-  if (frequency != nullptr) AddDataField(*frequency, -2, dictionary.get());
-  if (caseWeight != nullptr) AddDataField(*caseWeight, -2, dictionary.get());
-  root->AddChild(dictionary.release());
+  AddDataField(*metadata_->GetTarget(), -1);
+  if (frequency != nullptr) AddDataField(*frequency, -2);
+  if (caseWeight != nullptr) AddDataField(*caseWeight, -2);
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddDataField(const mdt::Variable& field, int index,
-                                        xmlu::XMLElement* dictionary) {
-  std::unique_ptr<xmlu::XMLElement> dataField(xmlu::NewElement("DataField"));
-  dataField->AddAttribute("name", field.GetName());
+void PMMLOutputAdapterImp::AddDataField(const mdt::Variable& field, int index) {
+  out_->StartElement("DataField");
+  out_->Attribute("name", field.GetName());
   // The portable profile writes no empty label.
   if (!portable_ || !field.GetLabel().empty()) {
-    dataField->AddAttribute("displayName", field.GetLabel());
+    out_->Attribute("displayName", field.GetLabel());
   }
-  dataField->AddAttribute("optype", OpType(field.GetMeasurementLevel()));
-  dataField->AddAttribute("isCyclic", 0.0);
-  dataField->AddAttribute("dataType", DataType(field));
+  out_->Attribute("optype", OpType(field.GetMeasurementLevel()));
+  out_->Attribute("isCyclic", 0.0);
+  out_->Attribute("dataType", DataType(field));
 
   const mdt::Encoder* encoder = field.GetEncoding();
   const mdt::MissingValues* missing = encoder ? encoder->GetMissingValues() : nullptr;
-  if (missing != nullptr) HandleMissingValueRange(*missing, field, dataField.get());
+  if (missing != nullptr) HandleMissingValueRange(*missing, field);
   const global::MeasurementLevel level = field.GetMeasurementLevel();
   if ((level == global::NOMINAL || level == global::ORDINAL) && index >= -1) {
-    HandleCategories(index, field, dataField.get());
+    HandleCategories(index, field);
   }
-  if (missing != nullptr) HandleMissingValues(*missing, field, dataField.get());
-  dictionary->AddChild(dataField.release());
+  if (missing != nullptr) HandleMissingValues(*missing, field);
+  out_->EndElement();
 }
 
 void PMMLOutputAdapterImp::HandleMissingValueRange(const mdt::MissingValues& missing,
-                                                   const mdt::Variable&,
-                                                   xmlu::XMLElement* dataField) {
+                                                   const mdt::Variable&) {
   const std::vector<mdt::Interval> intervals = missing.GetEncodingSets().GetAllIntervals();
   if (intervals.empty()) return;
-  std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
-  std::unique_ptr<xmlu::XMLElement> xDataField(xmlu::NewElement("X-DataField"));
-  for (const mdt::Interval& interval : intervals) AddInterval(interval, xDataField.get());
-  extension->AddChild(xDataField.release());
-  dataField->AddChild(extension.release());
+  out_->StartElement("Extension");
+  out_->StartElement("X-DataField");
+  for (const mdt::Interval& interval : intervals) AddInterval(interval);
+  out_->EndElement();
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddInterval(const mdt::Interval& interval, xmlu::XMLElement* parent) {
+void PMMLOutputAdapterImp::AddInterval(const mdt::Interval& interval) {
   static const char* const kClosure[2][2] = {{"openOpen", "openClosed"},
                                              {"closedOpen", "closedClosed"}};
   const mdt::EncodingItem& left = interval.GetLeftEnd();
   const mdt::EncodingItem& right = interval.GetRightEnd();
-  std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("Interval"));
-  element->AddAttribute("closure", kClosure[left.IsInclusive()][right.IsInclusive()]);
-  element->AddAttribute("leftMargin", VariantText(left.GetValue(), portable_));
-  element->AddAttribute("rightMargin", VariantText(right.GetValue(), portable_));
-  parent->AddChild(element.release());
+  out_->StartElement("Interval");
+  out_->Attribute("closure", kClosure[left.IsInclusive()][right.IsInclusive()]);
+  out_->Attribute("leftMargin", VariantText(left.GetValue(), portable_));
+  out_->Attribute("rightMargin", VariantText(right.GetValue(), portable_));
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::HandleCategories(int index, const mdt::Variable& field,
-                                            xmlu::XMLElement* dataField) {
+void PMMLOutputAdapterImp::HandleCategories(int index, const mdt::Variable& field) {
   if (index < -1 || valueSets_.empty()) return;
   const std::size_t entry = index >= 0 ? static_cast<std::size_t>(index) : valueSets_.size() - 1;
   if (entry >= valueSets_.size()) return;
@@ -124,7 +121,7 @@ void PMMLOutputAdapterImp::HandleCategories(int index, const mdt::Variable& fiel
 
   auto addDecoded = [&](double code) {
     for (const mdt::Variant& value : encoder->Decode(code).GetAllValues()) {
-      if (value.GetType() != mdt::Variant::NONE) AddValue(field, value, false, dataField);
+      if (value.GetType() != mdt::Variant::NONE) AddValue(field, value, false);
     }
   };
   if (portable_) {
@@ -134,7 +131,7 @@ void PMMLOutputAdapterImp::HandleCategories(int index, const mdt::Variable& fiel
       if (encoder != nullptr) {
         addDecoded(code);
       } else {
-        AddValue(field, mdt::Variant(code), false, dataField);
+        AddValue(field, mdt::Variant(code), false);
       }
     }
     return;
@@ -151,7 +148,7 @@ void PMMLOutputAdapterImp::HandleCategories(int index, const mdt::Variable& fiel
     if (encoder != nullptr) {
       addDecoded(code);
     } else {
-      AddValue(field, mdt::Variant(code), false, dataField);
+      AddValue(field, mdt::Variant(code), false);
     }
   }
 }
@@ -170,21 +167,20 @@ std::vector<double> PMMLOutputAdapterImp::ValidCodes(int index, const mdt::Varia
 }
 
 void PMMLOutputAdapterImp::HandleMissingValues(const mdt::MissingValues& missing,
-                                               const mdt::Variable& field,
-                                               xmlu::XMLElement* dataField) {
+                                               const mdt::Variable& field) {
   for (const mdt::Variant& value : missing.GetEncodingSets().GetAllValues()) {
-    if (value.GetType() != mdt::Variant::NONE) AddValue(field, value, true, dataField);
+    if (value.GetType() != mdt::Variant::NONE) AddValue(field, value, true);
   }
 }
 
 void PMMLOutputAdapterImp::AddValue(const mdt::Variable& field, const mdt::Variant& value,
-                                    bool missing, xmlu::XMLElement* parent) {
-  std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("Value"));
-  element->AddAttribute("value", VariantText(value, portable_));
+                                    bool missing) {
+  out_->StartElement("Value");
+  out_->Attribute("value", VariantText(value, portable_));
   const std::string label = field.GetValueLabel(value);
-  if (!label.empty()) element->AddAttribute("displayValue", label);
-  element->AddAttribute("property", missing ? "missing" : "valid");
-  parent->AddChild(element.release());
+  if (!label.empty()) out_->Attribute("displayValue", label);
+  out_->Attribute("property", missing ? "missing" : "valid");
+  out_->EndElement();
 }
 
 }  // namespace TreeOut

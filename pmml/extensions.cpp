@@ -8,8 +8,8 @@
 
 #include "imported/importance/predictor_rank.h"
 #include "pmml/pmml_output_adapter.h"
+#include "xmlu/markup_writer.h"
 #include "xmlu/number_text.h"
-#include "xmlu/xml_item.h"
 
 namespace TreeOut {
 
@@ -41,67 +41,67 @@ constexpr int kCart = 0, kCartWithPriors = 1, kChaidWithPriors = 3, kQuest = 4;
 
 }  // namespace
 
-void PMMLOutputAdapterImp::AddNodeExtension(const tree::Node& node, xmlu::XMLElement* nodeElement,
+void PMMLOutputAdapterImp::AddNodeExtension(const tree::Node& node, tree::SplitRule* rule,
                                             tree::DataSample sample) {
-  std::unique_ptr<tree::SplitRule> rule;
-  if (node.GetNumberOfChildren() != 0) rule.reset(node.GetSplit(0));
   const bool classification = model_->IsClassification();
-  if (classification && !rule) return;
-  std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
-  std::unique_ptr<xmlu::XMLElement> xNode(xmlu::NewElement("X-Node"));
-  if (!classification) AddXRegInfo(*node.GetRegInfo(sample), xNode.get());
-  if (rule) AddXNodeStats(*rule, xNode.get());
-  extension->AddChild(xNode.release());
-  nodeElement->AddChild(extension.release());
+  if (classification && rule == nullptr) return;
+  out_->StartElement("Extension");
+  out_->StartElement("X-Node");
+  if (!classification) AddXRegInfo(*node.GetRegInfo(sample));
+  if (rule != nullptr) AddXNodeStats(*rule);
+  out_->EndElement();
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddXRegInfo(const tree::RegInfo& info, xmlu::XMLElement* xNode) {
+void PMMLOutputAdapterImp::AddXRegInfo(const tree::RegInfo& info) {
   const double deviation = info.GetStdDeviation();
-  std::unique_ptr<xmlu::XMLElement> regInfo(xmlu::NewElement("X-RegInfo"));
-  regInfo->AddAttribute("mean", Number(info.GetMean()));
+  out_->StartElement("X-RegInfo");
+  NumberAttribute("mean", info.GetMean());
   if (deviation != -DBL_MAX) {
-    regInfo->AddAttribute("stdDev", Number(deviation));
+    NumberAttribute("stdDev", deviation);
   } else if (!portable_) {
-    regInfo->AddAttribute("stdDev", "0");  // the portable profile leaves an unknown one out
+    out_->Attribute("stdDev", "0");  // the portable profile leaves an unknown one out
   }
-  xNode->AddChild(regInfo.release());
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddXNodeStats(tree::SplitRule& rule, xmlu::XMLElement* xNode) {
-  std::unique_ptr<xmlu::XMLElement> stats(xmlu::NewElement("X-NodeStats"));
+void PMMLOutputAdapterImp::AddXNodeStats(tree::SplitRule& rule) {
+  out_->StartElement("X-NodeStats");
   if (rule.HasBody()) {
     const uint32_t flags = rule.GetStatisticFlags();
     for (const StatisticColumn& column : kStatistics) {
       if ((flags & column.kind) == 0 || (flags & column.entryBit) == 0) continue;
       const double value = rule.GetStatistic(column.entry);
-      stats->AddAttribute(column.name, column.infinityAsInf && value == HUGE_VAL
-                                           ? std::string("inf")
-                                           : Number(value));
+      if (column.infinityAsInf && value == HUGE_VAL) {
+        out_->Attribute(column.name, "inf");
+      } else {
+        NumberAttribute(column.name, value);
+      }
     }
   }
-  xNode->AddChild(stats.release());
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddXTreeModel(xmlu::XMLElement* treeModel) {
-  std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
-  std::unique_ptr<xmlu::XMLElement> xTreeModel(xmlu::NewElement("X-TreeModel"));
+void PMMLOutputAdapterImp::AddXTreeModel() {
+  out_->StartElement("Extension");
+  out_->StartElement("X-TreeModel");
   int algorithm;
   {
     std::unique_ptr<tree::AlgSettings> settings(model_->CreateSettings());
     algorithm = settings->GetAlgorithmType();
   }
   if (algorithm == kCart || algorithm == kCartWithPriors) {
-    AddPredictorImportanceList(xTreeModel.get());
+    AddPredictorImportanceList();
   }
   if (algorithm == kCartWithPriors || algorithm == kChaidWithPriors || algorithm == kQuest) {
-    AddXPriors(xTreeModel.get());
+    AddXPriors();
   }
-  extension->AddChild(xTreeModel.release());
-  treeModel->AddChild(extension.release());
+  out_->EndElement();
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddPredictorImportanceList(xmlu::XMLElement* xTreeModel) {
-  std::unique_ptr<xmlu::XMLElement> list(xmlu::NewElement("X-PredictorImportanceList"));
+void PMMLOutputAdapterImp::AddPredictorImportanceList() {
+  out_->StartElement("X-PredictorImportanceList");
   std::map<unsigned int, double> importance;
   // The importance library is linked in: asked directly, with no set-up call.
   PredictorRank rank;
@@ -115,22 +115,21 @@ void PMMLOutputAdapterImp::AddPredictorImportanceList(xmlu::XMLElement* xTreeMod
   }
   for (int index : splitPredictors_) {
     auto entry = importance.find(static_cast<unsigned int>(index));
-    if (entry != importance.end()) AddPredictorImportance(entry, list.get());
+    if (entry != importance.end()) AddPredictorImportance(entry);
   }
-  xTreeModel->AddChild(list.release());
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddPredictorImportance(std::map<unsigned int, double>::iterator entry,
-                                                  xmlu::XMLElement* list) {
+void PMMLOutputAdapterImp::AddPredictorImportance(std::map<unsigned int, double>::iterator entry) {
   const mdt::Variable& predictor = (*metadata_->GetPredictors())[entry->first];
-  std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("X-PredictorImportance"));
-  element->AddAttribute("predictorName", predictor.GetName());
-  element->AddAttribute("importance", Number(entry->second));
-  list->AddChild(element.release());
+  out_->StartElement("X-PredictorImportance");
+  out_->Attribute("predictorName", predictor.GetName());
+  NumberAttribute("importance", entry->second);
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddXPriors(xmlu::XMLElement* xTreeModel) {
-  std::unique_ptr<xmlu::XMLElement> xPriors(xmlu::NewElement("X-Priors"));
+void PMMLOutputAdapterImp::AddXPriors() {
+  out_->StartElement("X-Priors");
   std::unique_ptr<tree::AlgSettings> settings(model_->CreateSettings());
   const tree::Priors* priors = nullptr;
   switch (settings->GetAlgorithmType()) {
@@ -157,17 +156,16 @@ void PMMLOutputAdapterImp::AddXPriors(xmlu::XMLElement* xTreeModel) {
   auto* list = const_cast<tree::PriorsImp*>(dynamic_cast<const tree::PriorsImp*>(priors));
   if (list != nullptr) {
     const int count = list->GetNumberOfPriors();
-    for (int code = 0; code < count; ++code) AddXPriorValue(list, code, xPriors.get());
+    for (int code = 0; code < count; ++code) AddXPriorValue(list, code);
   }
-  xTreeModel->AddChild(xPriors.release());
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddXPriorValue(tree::PriorsImp* priors, int code,
-                                          xmlu::XMLElement* xPriors) {
-  std::unique_ptr<xmlu::XMLElement> value(xmlu::NewElement("X-Prior-Value"));
-  value->AddAttribute("targetCategory", DecodeFirstValue(*metadata_->GetTarget(), code));
-  value->AddAttribute("value", Number(priors->GetPrior(code)));
-  xPriors->AddChild(value.release());
+void PMMLOutputAdapterImp::AddXPriorValue(tree::PriorsImp* priors, int code) {
+  out_->StartElement("X-Prior-Value");
+  DecodedAttribute("targetCategory", *metadata_->GetTarget(), code);
+  NumberAttribute("value", priors->GetPrior(code));
+  out_->EndElement();
 }
 
 }  // namespace TreeOut

@@ -5,11 +5,11 @@
 
 #include "model/prefix_node_iterator.h"
 #include "pmml/pmml_output_adapter.h"
-#include "xmlu/xml_item.h"
+#include "xmlu/markup_writer.h"
 
 namespace TreeOut {
 
-void PMMLOutputAdapterImp::AddMiningSchema(xmlu::XMLElement* treeModel) {
+void PMMLOutputAdapterImp::AddMiningSchema() {
   tree::PrefixNodeIterator walk(model_->GetRoot());
   while (!walk.AtEnd()) {
     const tree::Node* node = walk.Next();
@@ -23,12 +23,12 @@ void PMMLOutputAdapterImp::AddMiningSchema(xmlu::XMLElement* treeModel) {
     }
   }
   const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
-  std::unique_ptr<xmlu::XMLElement> schema(xmlu::NewElement("MiningSchema"));
+  out_->StartElement("MiningSchema");
   for (int index : splitPredictors_) {
-    AddMiningField(predictors[static_cast<std::size_t>(index)], false, schema.get());
+    AddMiningField(predictors[static_cast<std::size_t>(index)], false);
   }
-  AddMiningField(*metadata_->GetTarget(), true, schema.get());
-  treeModel->AddChild(schema.release());
+  AddMiningField(*metadata_->GetTarget(), true);
+  out_->EndElement();
 }
 
 void PMMLOutputAdapterImp::addIndex(std::vector<int>& list, int index) {
@@ -36,72 +36,68 @@ void PMMLOutputAdapterImp::addIndex(std::vector<int>& list, int index) {
   if (std::find(list.begin(), list.end(), index) == list.end()) list.push_back(index);
 }
 
-void PMMLOutputAdapterImp::AddMiningField(const mdt::Variable& field, bool predicted,
-                                          xmlu::XMLElement* miningSchema) {
-  std::unique_ptr<xmlu::XMLElement> element(xmlu::NewElement("MiningField"));
-  element->AddAttribute("name", field.GetName());
-  element->AddAttribute("usageType", predicted ? "predicted" : "active");
+void PMMLOutputAdapterImp::AddMiningField(const mdt::Variable& field, bool predicted) {
+  out_->StartElement("MiningField");
+  out_->Attribute("name", field.GetName());
+  out_->Attribute("usageType", predicted ? "predicted" : "active");
   // A value the dictionary does not list is scored as missing, as the tree scores a value that
   // no split names, instead of rejecting the whole record.
-  if (portable_ && !predicted) element->AddAttribute("invalidValueTreatment", "asMissing");
-  miningSchema->AddChild(element.release());
+  if (portable_ && !predicted) out_->Attribute("invalidValueTreatment", "asMissing");
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddModelStats(xmlu::XMLElement* treeModel, tree::DataSample sample) {
+void PMMLOutputAdapterImp::AddModelStats(tree::DataSample sample) {
   const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
-  std::unique_ptr<xmlu::XMLElement> stats(xmlu::NewElement("ModelStats"));
+  out_->StartElement("ModelStats");
   for (int index : splitPredictors_) {
-    AddUnivariateStats(predictors[static_cast<std::size_t>(index)], index, stats.get(), sample);
+    AddUnivariateStats(predictors[static_cast<std::size_t>(index)], index, sample);
   }
   // A tree without splits still describes one field; with no predictors at all, ModelStats
   // stays empty, which the schema allows.
   if (splitPredictors_.empty() && !predictors.empty()) {
-    AddUnivariateStats(predictors[0], 0, stats.get(), sample);
+    AddUnivariateStats(predictors[0], 0, sample);
   }
-  treeModel->AddChild(stats.release());
+  out_->EndElement();
 }
 
 void PMMLOutputAdapterImp::AddUnivariateStats(const mdt::Variable& field, int index,
-                                              xmlu::XMLElement* modelStats,
                                               tree::DataSample sample) {
-  std::unique_ptr<xmlu::XMLElement> stats(xmlu::NewElement("UnivariateStats"));
-  stats->AddAttribute("field", field.GetName());
-  AddCounts(field, index, stats.get(), sample);
+  out_->StartElement("UnivariateStats");
+  out_->Attribute("field", field.GetName());
+  AddCounts(field, index, sample);
   if (field.GetMeasurementLevel() == global::CONTINUOUS) {
     if (!portable_) {
-      AddNumericInfo(field, index, stats.get());
+      AddNumericInfo(field, index);
     } else {
       // Only a range the host knows: it leaves NaN alone when it has none.
       double minimum = std::nan(""), maximum = std::nan("");
       model_->GetRoot()->GetPredictorRange(index, minimum, maximum);
-      if (!std::isnan(minimum) && !std::isnan(maximum)) AddNumericInfo(field, index, stats.get());
+      if (!std::isnan(minimum) && !std::isnan(maximum)) AddNumericInfo(field, index);
     }
   }
-  modelStats->AddChild(stats.release());
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddCounts(const mdt::Variable&, int, xmlu::XMLElement* univariateStats,
-                                     tree::DataSample) {
+void PMMLOutputAdapterImp::AddCounts(const mdt::Variable&, int, tree::DataSample) {
   // Always the root's training count: every Counts of a document carries the same total.
-  std::unique_ptr<xmlu::XMLElement> counts(xmlu::NewElement("Counts"));
-  counts->AddAttribute("totalFreq", Number(model_->GetRoot()->GetTotalCount(tree::DataSample(0))));
+  out_->StartElement("Counts");
+  NumberAttribute("totalFreq", model_->GetRoot()->GetTotalCount(tree::DataSample(0)));
   // The host counts neither missing nor invalid values; the portable profile does not pretend.
   if (!portable_) {
-    counts->AddAttribute("missingFreq", 0.0);
-    counts->AddAttribute("invalidFreq", 0.0);
+    out_->Attribute("missingFreq", 0.0);
+    out_->Attribute("invalidFreq", 0.0);
   }
-  univariateStats->AddChild(counts.release());
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddNumericInfo(const mdt::Variable&, int index,
-                                          xmlu::XMLElement* univariateStats) {
+void PMMLOutputAdapterImp::AddNumericInfo(const mdt::Variable&, int index) {
   double minimum = 1.0;
   double maximum = 1.0;
   model_->GetRoot()->GetPredictorRange(index, minimum, maximum);
-  std::unique_ptr<xmlu::XMLElement> info(xmlu::NewElement("NumericInfo"));
-  info->AddAttribute("minimum", Number(minimum));
-  info->AddAttribute("maximum", Number(maximum));
-  univariateStats->AddChild(info.release());
+  out_->StartElement("NumericInfo");
+  NumberAttribute("minimum", minimum);
+  NumberAttribute("maximum", maximum);
+  out_->EndElement();
 }
 
 }  // namespace TreeOut

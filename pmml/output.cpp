@@ -1,11 +1,10 @@
 // Output of the portable profile: the predicted value and, for classification, one probability
 // field per target category.
-#include <memory>
 #include <set>
 #include <string>
 
 #include "pmml/pmml_output_adapter.h"
-#include "xmlu/xml_item.h"
+#include "xmlu/markup_writer.h"
 
 namespace TreeOut {
 
@@ -25,7 +24,7 @@ const char* TargetDataType(const mdt::Variable& target) {
 
 }  // namespace
 
-void PMMLOutputAdapterImp::AddOutput(xmlu::XMLElement* treeModel) {
+void PMMLOutputAdapterImp::AddOutput() {
   const mdt::Variable& target = *metadata_->GetTarget();
   // Output fields share one name space with the data fields: a name already taken gets a
   // number appended, so that no field hides another.
@@ -44,35 +43,33 @@ void PMMLOutputAdapterImp::AddOutput(xmlu::XMLElement* treeModel) {
     return name;
   };
 
-  std::unique_ptr<xmlu::XMLElement> output(xmlu::NewElement("Output"));
+  out_->StartElement("Output");
   const bool classification = model_->IsClassification();
   const char* optype = !classification                                   ? "continuous"
                        : target.GetMeasurementLevel() == global::ORDINAL ? "ordinal"
                                                                          : "categorical";
   AddOutputField(unique("Predicted_" + target.GetName()), optype,
-                 classification ? TargetDataType(target) : "double", "predictedValue", nullptr,
-                 output.get());
+                 classification ? TargetDataType(target) : "double", "predictedValue", nullptr);
   if (classification) {
     const std::set<double> codes = valueSets_.empty() ? std::set<double>() : valueSets_.back();
     for (double code : codes) {
       const std::string value = DecodeFirstValue(target, code);
-      AddOutputField(unique("Probability_" + value), "continuous", "double", "probability", &value,
-                     output.get());
+      AddOutputField(unique("Probability_" + value), "continuous", "double", "probability", &value);
     }
   }
-  treeModel->AddChild(output.release());
+  out_->EndElement();
 }
 
 void PMMLOutputAdapterImp::AddOutputField(const std::string& name, const char* optype,
                                           const char* dataType, const char* feature,
-                                          const std::string* value, xmlu::XMLElement* output) {
-  std::unique_ptr<xmlu::XMLElement> field(xmlu::NewElement("OutputField"));
-  field->AddAttribute("name", name);
-  field->AddAttribute("optype", optype);
-  field->AddAttribute("dataType", dataType);
-  field->AddAttribute("feature", feature);
-  if (value != nullptr) field->AddAttribute("value", *value);
-  output->AddChild(field.release());
+                                          const std::string* value) {
+  out_->StartElement("OutputField");
+  out_->Attribute("name", name);
+  out_->Attribute("optype", optype);
+  out_->Attribute("dataType", dataType);
+  out_->Attribute("feature", feature);
+  if (value != nullptr) out_->Attribute("value", *value);
+  out_->EndElement();
 }
 
 }  // namespace TreeOut

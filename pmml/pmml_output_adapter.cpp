@@ -6,6 +6,7 @@
 
 #include "model/algorithm_name.h"
 #include "pmml/pmml_texts.h"
+#include "xmlu/markup_writer.h"
 #include "xmlu/number_text.h"
 #include "xmlu/utf8.h"
 #include "xmlu/xml_item.h"
@@ -18,7 +19,7 @@ PMMLOutputAdapterImp::PMMLOutputAdapterImp()
       transcoder_(nullptr),
       copyRightSet_(false),
       portable_(false),
-      writer_(nullptr) {}
+      out_(nullptr) {}
 
 PMMLOutputAdapterImp::PMMLOutputAdapterImp(const PMMLOutputAdapterImp& other)
     : model_(other.model_),
@@ -32,7 +33,7 @@ PMMLOutputAdapterImp::PMMLOutputAdapterImp(const PMMLOutputAdapterImp& other)
       copyRight_(other.copyRight_),
       copyRightSet_(other.copyRightSet_),
       portable_(other.portable_),
-      writer_(nullptr) {}
+      out_(nullptr) {}
 
 PMMLOutputAdapterImp& PMMLOutputAdapterImp::operator=(const PMMLOutputAdapterImp& other) {
   if (this == &other) return *this;
@@ -89,6 +90,23 @@ void PMMLOutputAdapterImp::GeneratePMML(xmlu::TextSink& out, const tree::TreeAlg
 void PMMLOutputAdapterImp::Generate(std::string& text, xmlu::TextSink* drain,
                                     const tree::TreeAlgorithmBase& tree,
                                     const mdt::ModelMetadata* metadata, tree::DataSample sample) {
+  xmlu::XMLWriteState state;
+  if (drain == nullptr) {
+    xmlu::MarkupWriter writer(text, state);
+    BuildDocument(tree, metadata, sample, writer);
+    writer.Flush();
+  } else {
+    // The writer hands on only full blocks, so the sink sees nothing of a document that fails
+    // before its first block is full.
+    xmlu::MarkupWriter writer(*drain, state);
+    BuildDocument(tree, metadata, sample, writer);
+    writer.Flush();
+  }
+}
+
+void PMMLOutputAdapterImp::BuildDocument(const tree::TreeAlgorithmBase& tree,
+                                         const mdt::ModelMetadata* metadata,
+                                         tree::DataSample sample, xmlu::MarkupWriter& out) {
   model_ = &tree;
   settings_.reset();
   settings_.reset(tree.CreateSettings());
@@ -96,58 +114,66 @@ void PMMLOutputAdapterImp::Generate(std::string& text, xmlu::TextSink* drain,
   splitPredictors_.clear();
   const ArbTree::ArbStatus status = CollectSplitValues(tree, metadata, valueSets_);
 
+  // The writers write through out for this call only, however it ends.
+  struct Writing {
+    PMMLOutputAdapterImp& adapter;
+    ~Writing() {
+      adapter.out_ = nullptr;
+      adapter.decoded_.clear();
+    }
+  } writing{*this};
+  out_ = &out;
   decoded_.clear();
 
   if (portable_) {
     // The declaration names the encoding only when the bytes are ours; a transcoder's are the
-    // host's to declare. The line feed that ends it starts the serialised root.
-    text = transcoder_ != nullptr ? "<?xml version=\"1.0\"?>"
-                                  : "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+    // host's to declare. The line feed that ends it starts the root's line.
+    out.Raw(transcoder_ != nullptr ? "<?xml version=\"1.0\"?>"
+                                   : "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
   }
-  xmlu::XMLWriteState state;
-  xmlu::XMLTextWriter writer(text, state, drain);
-  std::unique_ptr<xmlu::XMLElement> root(xmlu::NewElement("PMML"));
-  SetAttributes_PMML(root.get());
-  writer.Open(*root);
+  out.StartElement("PMML");
+  SetAttributes_PMML();
   if (status.severity >= 0) {
-    AddHeader(root.get());
-    AddDataDictionary(root.get());
-    writer.Flush();
-    xmlu::WritingScope streaming(writer_, writer);
-    AddTreeModel(root.get(), sample);
+    AddHeader();
+    AddDataDictionary();
+    AddTreeModel(sample);
   }
-  writer.Close();
-  if (portable_) text += '\n';
-  writer.Drain();
-  root.reset();
-  decoded_.clear();
+  out.EndElement();
+  if (portable_) out.Raw("\n");
 }
 
-void PMMLOutputAdapterImp::SetAttributes_PMML(xmlu::XMLElement* root) {
-  root->AddAttribute("version", "4.3");
-  root->AddAttribute("xmlns", pmml_text::kNamespace);
-  root->AddAttribute("xmlns:xsi", pmml_text::kSchemaInstance);
-  root->AddAttribute("xsi:schemaLocation", pmml_text::kSchemaLocation);
+void PMMLOutputAdapterImp::SetAttributes_PMML() {
+  out_->Attribute("version", "4.3");
+  out_->Attribute("xmlns", pmml_text::kNamespace);
+  out_->Attribute("xmlns:xsi", pmml_text::kSchemaInstance);
+  out_->Attribute("xsi:schemaLocation", pmml_text::kSchemaLocation);
 }
 
-void PMMLOutputAdapterImp::AddHeader(xmlu::XMLElement* root) {
-  std::unique_ptr<xmlu::XMLElement> header(xmlu::NewElement("Header"));
-  header->AddAttribute("copyright", copyRightSet_ ? copyRight_ : pmml_text::kCopyright);
-  AddApplication(header.get());
+void PMMLOutputAdapterImp::AddHeader() {
+  out_->StartElement("Header");
+  if (copyRightSet_) {
+    out_->Attribute("copyright", copyRight_);
+  } else {
+    out_->Attribute("copyright", pmml_text::kCopyright);
+  }
+  AddApplication();
   // The portable profile leaves out what it does not know: no export time, so that exporting
   // one tree twice gives the same bytes.
-  if (!portable_) header->AddChild(xmlu::NewElement("Timestamp"));
-  root->AddChild(header.release());
+  if (!portable_) {
+    out_->StartElement("Timestamp");
+    out_->EndElement();
+  }
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddApplication(xmlu::XMLElement* header) {
-  std::unique_ptr<xmlu::XMLElement> application(xmlu::NewElement("Application"));
-  application->AddAttribute("name", GetApplicationName());
+void PMMLOutputAdapterImp::AddApplication() {
+  out_->StartElement("Application");
+  out_->Attribute("name", applicationName_);
   // The portable profile writes no version it was not given.
   if (!portable_ || !applicationVersion_.empty()) {
-    application->AddAttribute("version", GetApplicationVersion());
+    out_->Attribute("version", applicationVersion_);
   }
-  header->AddChild(application.release());
+  out_->EndElement();
 }
 
 void PMMLOutputAdapterImp::UseTranscoder(const ArbTree::Transcoder* transcoder) {
@@ -177,6 +203,15 @@ bool PMMLOutputAdapterImp::GetPortableProfile() const { return portable_; }
 
 std::string PMMLOutputAdapterImp::Number(double value) const {
   return portable_ ? xmlu::FormatShortest(value) : xmlu::FormatNumber(value);
+}
+
+void PMMLOutputAdapterImp::NumberAttribute(const char* name, double value) {
+  if (!portable_) {
+    out_->Attribute(name, value);
+    return;
+  }
+  char text[xmlu::kNumberTextSize];
+  out_->Attribute(name, std::string_view(text, xmlu::FormatShortestTo(text, value) - text));
 }
 
 PMMLOutputAdapter::PMMLOutputAdapter() : imp_(std::make_unique<PMMLOutputAdapterImp>()) {}

@@ -18,8 +18,7 @@
 #include "xmlu/text_sink.h"
 
 namespace xmlu {
-class XMLElement;
-class XMLTextWriter;
+class MarkupWriter;
 }  // namespace xmlu
 
 namespace TreeOut {
@@ -67,73 +66,93 @@ class ARBTREXM_API PMMLOutputAdapterImp {
 
  private:
   // Document driver and header. Generate writes the document into text, handing it on to
-  // drain in pieces when there is one.
+  // drain in blocks when there is one.
   void Generate(std::string& text, xmlu::TextSink* drain, const tree::TreeAlgorithmBase& tree,
                 const mdt::ModelMetadata* metadata, tree::DataSample sample);
-  void SetAttributes_PMML(xmlu::XMLElement* root);
-  void AddHeader(xmlu::XMLElement* root);
-  void AddApplication(xmlu::XMLElement* header);
+  // The stored call state and the root element with everything below it, written through out.
+  void BuildDocument(const tree::TreeAlgorithmBase& tree, const mdt::ModelMetadata* metadata,
+                     tree::DataSample sample, xmlu::MarkupWriter& out);
+
+  // The root's attributes, on its open start tag.
+  void SetAttributes_PMML();
+
+  // Every writer below writes its element, whole, at the writer's current place: start tag,
+  // attributes, content, end tag.
+  void AddHeader();
+  void AddApplication();
 
   // Data dictionary.
-  void AddDataDictionary(xmlu::XMLElement* root);
-  void AddDataField(const mdt::Variable& field, int index, xmlu::XMLElement* dictionary);
-  void HandleMissingValueRange(const mdt::MissingValues& missing, const mdt::Variable& field,
-                               xmlu::XMLElement* dataField);
-  void HandleCategories(int index, const mdt::Variable& field, xmlu::XMLElement* dataField);
-  void HandleMissingValues(const mdt::MissingValues& missing, const mdt::Variable& field,
-                           xmlu::XMLElement* dataField);
-  void AddValue(const mdt::Variable& field, const mdt::Variant& value, bool missing,
-                xmlu::XMLElement* parent);
-  void AddInterval(const mdt::Interval& interval, xmlu::XMLElement* parent);
+  void AddDataDictionary();
+  void AddDataField(const mdt::Variable& field, int index);
+  void HandleMissingValueRange(const mdt::MissingValues& missing, const mdt::Variable& field);
+  void HandleCategories(int index, const mdt::Variable& field);
+  void HandleMissingValues(const mdt::MissingValues& missing, const mdt::Variable& field);
+  void AddValue(const mdt::Variable& field, const mdt::Variant& value, bool missing);
+  void AddInterval(const mdt::Interval& interval);
 
   // Mining schema and model statistics.
-  void AddMiningSchema(xmlu::XMLElement* treeModel);
+  void AddMiningSchema();
   void addIndex(std::vector<int>& list, int index);
-  void AddMiningField(const mdt::Variable& field, bool predicted, xmlu::XMLElement* miningSchema);
-  void AddModelStats(xmlu::XMLElement* treeModel, tree::DataSample sample);
-  void AddUnivariateStats(const mdt::Variable& field, int index, xmlu::XMLElement* modelStats,
-                          tree::DataSample sample);
-  void AddCounts(const mdt::Variable& field, int index, xmlu::XMLElement* univariateStats,
-                 tree::DataSample sample);
-  void AddNumericInfo(const mdt::Variable& field, int index, xmlu::XMLElement* univariateStats);
+  void AddMiningField(const mdt::Variable& field, bool predicted);
+  void AddModelStats(tree::DataSample sample);
+  void AddUnivariateStats(const mdt::Variable& field, int index, tree::DataSample sample);
+  void AddCounts(const mdt::Variable& field, int index, tree::DataSample sample);
+  void AddNumericInfo(const mdt::Variable& field, int index);
 
-  // Tree model and nodes.
-  void AddTreeModel(xmlu::XMLElement* pmml, tree::DataSample sample);
-  void AddNode(const tree::Node* node, xmlu::XMLElement* parent, tree::DataSample sample);
+  // Tree model and nodes. AddNode writes the node and its whole subtree.
+  void AddTreeModel(tree::DataSample sample);
+  void AddNode(const tree::Node* node, tree::DataSample sample);
   void AddNode(const tree::Node* node, tree::SplitRule& parentSplit, int childIndex,
-               std::vector<tree::SplitRule*> parentSurrogates, bool isBiggestChild,
-               xmlu::XMLElement* parent, tree::DataSample sample);
+               const std::vector<tree::SplitRule*>& parentSurrogates, bool isBiggestChild,
+               tree::DataSample sample);
   void AddScoreDistribution(const mdt::Variable& target, const tree::Node& node,
-                            xmlu::XMLElement* nodeElement, tree::DataSample sample);
-  void AddClsDistribution(const mdt::Variable& target, const tree::ClsInfo& info,
-                          xmlu::XMLElement* nodeElement);
-  void AddRegDistribution(const mdt::Variable& target, const tree::RegInfo& info,
-                          xmlu::XMLElement* nodeElement);
+                            tree::DataSample sample);
+  void AddClsDistribution(const mdt::Variable& target, const tree::ClsInfo& info);
+  void AddRegDistribution(const mdt::Variable& target, const tree::RegInfo& info);
   std::string DecodeFirstValue(const mdt::Variable& variable, double value,
                                const char* text = nullptr);
+  // DecodeFirstValue of an encoded variable, from this export's cache.
+  const std::string& DecodeCached(const mdt::Variable& variable, double value);
   std::string DecodeEncoded(const mdt::Encoder& encoder, double value);
 
   // Split predicates.
   void AddCompoundPredicate(tree::SplitRule& parentSplit, int childIndex,
-                            std::vector<tree::SplitRule*> parentSurrogates, bool isBiggestChild,
-                            xmlu::XMLElement* nodeElement);
-  xmlu::XMLElement* buildCompoundPredicate(tree::ValueSet* valueSet, std::string fieldName,
-                                           bool ordered, const mdt::Variable& variable,
-                                           bool missingChild);
-  void AddPredicate(std::string fieldName, const char* op, std::string valueText,
-                    xmlu::XMLElement* parent);
-  void AddTrue(xmlu::XMLElement* parent);
-  void AddFalse(xmlu::XMLElement* parent);
+                            const std::vector<tree::SplitRule*>& parentSurrogates,
+                            bool isBiggestChild);
+  void buildCompoundPredicate(tree::ValueSet* valueSet, const std::string& fieldName, bool ordered,
+                              const mdt::Variable& variable, bool missingChild);
+  // A SimplePredicate comparing the field with the variable's decoded value.
+  void AddPredicate(const std::string& fieldName, const char* op, const mdt::Variable& variable,
+                    double value);
+  // A SimplePredicate with an operator that takes no value (isMissing, isNotMissing).
+  void AddPredicate(const std::string& fieldName, const char* op);
+  void AddTrue();
+  void AddFalse();
 
   // Portable profile: the Output element and the predicates that make routing exact.
-  void AddOutput(xmlu::XMLElement* treeModel);
+  void AddOutput();
   void AddOutputField(const std::string& name, const char* optype, const char* dataType,
-                      const char* feature, const std::string* value, xmlu::XMLElement* output);
-  // The predicate of child childIndex made of the rules from `first` on, ending in True for
+                      const char* feature, const std::string* value);
+  // The portable profile's predicate of the child: see portable_predicates.cpp.
+  void AddPortablePredicate(tree::SplitRule& parentSplit, int childIndex,
+                            const std::vector<tree::SplitRule*>& parentSurrogates,
+                            bool isBiggestChild);
+  // What one rule of a node says about child childIndex.
+  struct PortableRule;
+  PortableRule ReadPortableRule(tree::SplitRule& rule, int childIndex);
+  // Writes the predicate of the child made of the rules from `first` on, ending in True for
   // the biggest child and False otherwise; see portable_predicates.cpp.
-  std::unique_ptr<xmlu::XMLElement> PortableRules(const std::vector<tree::SplitRule*>& rules,
-                                                  std::size_t first, int childIndex,
-                                                  bool isBiggestChild);
+  void PortableRules(const std::vector<PortableRule>& rules, std::size_t first,
+                     bool isBiggestChild);
+  // "x lies in the child's set", and "x lies in no child's set".
+  void PortableIn(const PortableRule& rule);
+  void PortableInNone(const PortableRule& rule);
+  // The start tag of a CompoundPredicate, and its end after padding it to two parts with the
+  // operator's neutral partner.
+  void PortableCompound(const char* op);
+  void PortableEnd(const char* op, int parts);
+  // A SimplePredicate comparing the field with a value text.
+  void PortableText(const std::string& field, const char* op, const std::string& value);
   // The texts a category code stands for: every value of it, or its number without encoder.
   std::vector<std::string> CodeTexts(const mdt::Variable& variable, int code);
   // The category codes a nominal or ordinal predictor's DataDictionary lists as valid.
@@ -143,27 +162,29 @@ class ARBTREXM_API PMMLOutputAdapterImp {
   double RecordCount(const tree::Node& node, tree::DataSample sample) const;
   // Text of a real number: FormatNumber, or the shortest round-trip text when portable.
   std::string Number(double value) const;
+  // name="Number(value)", formatted in place.
+  void NumberAttribute(const char* name, double value);
+  // name="DecodeFirstValue(variable, value)", without a copy of the text.
+  void DecodedAttribute(const char* name, const mdt::Variable& variable, double value);
 
-  // Node-level extensions.
-  void AddNodeExtension(const tree::Node& node, xmlu::XMLElement* nodeElement,
-                        tree::DataSample sample);
-  void AddXRegInfo(const tree::RegInfo& info, xmlu::XMLElement* xNode);
-  void AddXNodeStats(tree::SplitRule& rule, xmlu::XMLElement* xNode);
+  // Node-level extensions; rule is the node's primary split, null for a leaf.
+  void AddNodeExtension(const tree::Node& node, tree::SplitRule* rule, tree::DataSample sample);
+  void AddXRegInfo(const tree::RegInfo& info);
+  void AddXNodeStats(tree::SplitRule& rule);
 
   // Model-level extensions.
-  void AddXTreeModel(xmlu::XMLElement* treeModel);
-  void AddPredictorImportanceList(xmlu::XMLElement* xTreeModel);
-  void AddPredictorImportance(std::map<unsigned int, double>::iterator entry,
-                              xmlu::XMLElement* list);
-  void AddXPriors(xmlu::XMLElement* xTreeModel);
-  void AddXPriorValue(tree::PriorsImp* priors, int code, xmlu::XMLElement* xPriors);
+  void AddXTreeModel();
+  void AddPredictorImportanceList();
+  void AddPredictorImportance(std::map<unsigned int, double>::iterator entry);
+  void AddXPriors();
+  void AddXPriorValue(tree::PriorsImp* priors, int code);
 
-  // Writes node and its subtree below parent with an explicit stack, so that the depth of the
-  // tree never becomes the depth of the call stack. The first node's predicate is True when
-  // parentSplit is null, otherwise the surrogate predicate of child childIndex.
+  // Writes node and its subtree with an explicit stack, so that the depth of the tree never
+  // becomes the depth of the call stack. The first node's predicate is True when parentSplit
+  // is null, otherwise the surrogate predicate of child childIndex.
   void AddSubtree(const tree::Node* node, tree::SplitRule* parentSplit, int childIndex,
                   const std::vector<tree::SplitRule*>& parentSurrogates, bool isBiggestChild,
-                  xmlu::XMLElement* parent, tree::DataSample sample);
+                  tree::DataSample sample);
 
   const tree::TreeAlgorithmBase* model_;
   std::unique_ptr<tree::AlgSettings> settings_;
@@ -177,10 +198,8 @@ class ARBTREXM_API PMMLOutputAdapterImp {
   std::string copyRight_;
   bool copyRightSet_;
   bool portable_;
-  // Set while GeneratePMML runs: the TreeModel and its nodes are written as they are built, so a
-  // tree of millions of nodes is never held as items all at once. Null when element writers
-  // build a tree to be written later.
-  xmlu::XMLTextWriter* writer_;
+  // Where the element writers write; set for one BuildDocument.
+  xmlu::MarkupWriter* out_;
   // DecodeFirstValue results of this export, by variable and the value's bit pattern: every
   // node decodes the same few target categories.
   std::map<std::pair<const mdt::Variable*, uint64_t>, std::string> decoded_;

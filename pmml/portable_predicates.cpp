@@ -21,41 +21,19 @@
 //   missing-value child), and Rest is the list of the remaining rules. This predicate is never
 //   unknown, so nothing follows it in its list.
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <utility>
 
 #include "model/ovalue_set.h"
 #include "pmml/pmml_output_adapter.h"
+#include "xmlu/markup_writer.h"
 #include "xmlu/number_text.h"
-#include "xmlu/xml_item.h"
 
 namespace TreeOut {
 
 namespace {
-
-using Element = std::unique_ptr<xmlu::XMLElement>;
-
-Element Leaf(const char* name) { return Element(xmlu::NewElement(name)); }
-
-// A CompoundPredicate of the parts; the schema wants two at least, so a lone part gets the
-// operator's neutral partner (True for "and", False for "or").
-Element Combine(const char* op, std::vector<Element> parts) {
-  Element compound(xmlu::NewElement("CompoundPredicate"));
-  compound->AddAttribute("booleanOperator", op);
-  const bool isAnd = std::string(op) == "and";
-  while (parts.size() < 2) parts.push_back(Leaf(isAnd ? "True" : "False"));
-  for (Element& part : parts) compound->AddChild(part.release());
-  return compound;
-}
-
-Element Simple(const std::string& field, const char* op, const std::string* value) {
-  Element predicate(xmlu::NewElement("SimplePredicate"));
-  predicate->AddAttribute("field", field);
-  predicate->AddAttribute("operator", op);
-  if (value != nullptr) predicate->AddAttribute("value", *value);
-  return predicate;
-}
 
 // One child's interval, as read from its value set.
 struct Interval {
@@ -107,157 +85,237 @@ std::vector<std::string> PMMLOutputAdapterImp::CodeTexts(const mdt::Variable& va
   return texts;
 }
 
-std::unique_ptr<xmlu::XMLElement> PMMLOutputAdapterImp::PortableRules(
-    const std::vector<tree::SplitRule*>& rules, std::size_t first, int childIndex,
-    bool isBiggestChild) {
-  const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
-  std::vector<Element> list;
-  for (std::size_t r = first; r < rules.size(); ++r) {
-    tree::SplitRule& rule = *rules[r];
-    const int index = rule.GetPredictorIndex();
-    const mdt::Variable& predictor = predictors[static_cast<std::size_t>(index)];
-    const std::string field = predictor.GetName();
-    const bool ordered =
-        settings_->GetPredictorInfo().GetPredictor(index).GetMeasurementLevel() != 0;
-    const int missingChild = rule.GetMissingValueChild();
-    const int children = rule.GetNumberOfChildValueSets();
+// What one rule says about child childIndex: the sets of every child, whether they leave a gap,
+// and where missing values go.
+struct PMMLOutputAdapterImp::PortableRule {
+  const mdt::Variable* predictor = nullptr;
+  bool ordered = false;
+  bool takesMissing = false;     // child childIndex is the missing-value child
+  bool hasMissingChild = false;  // some child is
+  bool gap = false;
+  std::vector<Interval> intervals;  // ordered: every child's that is an interval
+  bool hasIn = false;               // ordered: child childIndex's set is an interval
+  Interval in;
+  std::set<int> codes;       // nominal: the codes of every child
+  std::vector<int> inCodes;  // nominal: child childIndex's codes, in the set's order
+};
 
-    // Read every child's set: this child's gives In_j, all of them say whether there is a gap.
-    std::vector<Interval> intervals;
-    std::set<int> codes;  // of every child, for the gap and for "in no child's set"
-    Element in;
-    for (int c = 0; c < children; ++c) {
-      std::unique_ptr<tree::ValueSet> values(rule.GetChildValueSet(c));
-      std::vector<Element> parts;
-      if (ordered) {
-        const auto* set = dynamic_cast<const tree::OValueSet*>(values.get());
-        if (set != nullptr) {
-          Interval i;
-          i.hasLow = set->HasLow();
-          i.hasHigh = set->HasHigh();
-          if (i.hasLow) {
-            i.low = set->GetLow();
-            i.lowOpen = set->IsLowOpen();
-          }
-          if (i.hasHigh) {
-            i.high = set->GetHigh();
-            i.highOpen = set->IsHighOpen();
-          }
-          intervals.push_back(i);
-          if (c == childIndex) {
-            if (i.hasLow) {
-              const std::string text = DecodeFirstValue(predictor, i.low);
-              parts.push_back(Simple(field, i.lowOpen ? "greaterThan" : "greaterOrEqual", &text));
-            }
-            if (i.hasHigh) {
-              const std::string text = DecodeFirstValue(predictor, i.high);
-              parts.push_back(Simple(field, i.highOpen ? "lessThan" : "lessOrEqual", &text));
-            }
-            // An interval without bounds holds every value, yet is unknown for a missing one.
-            if (parts.empty()) parts.push_back(Simple(field, "isNotMissing", nullptr));
-            in = Combine("and", std::move(parts));
-          }
-        }
-      } else if (const auto* set = dynamic_cast<const tree::NValueSet*>(values.get())) {
-        std::unique_ptr<tree::NValueSetIterator> it(set->CreateIterator());
-        while (it->HasNext()) {
-          const int code = it->Next();
-          codes.insert(code);
-          if (c != childIndex) continue;
-          for (const std::string& text : CodeTexts(predictor, code)) {
-            parts.push_back(Simple(field, "equal", &text));
-          }
-        }
-        if (c == childIndex && !parts.empty()) in = Combine("or", std::move(parts));
+PMMLOutputAdapterImp::PortableRule PMMLOutputAdapterImp::ReadPortableRule(tree::SplitRule& rule,
+                                                                          int childIndex) {
+  PortableRule read;
+  const int index = rule.GetPredictorIndex();
+  read.predictor = &(*metadata_->GetPredictors())[static_cast<std::size_t>(index)];
+  read.ordered = settings_->GetPredictorInfo().GetPredictor(index).GetMeasurementLevel() != 0;
+  const int missingChild = rule.GetMissingValueChild();
+  read.takesMissing = missingChild == childIndex;
+  read.hasMissingChild = missingChild >= 0;
+  const int children = rule.GetNumberOfChildValueSets();
+  for (int c = 0; c < children; ++c) {
+    std::unique_ptr<tree::ValueSet> values(rule.GetChildValueSet(c));
+    if (read.ordered) {
+      const auto* set = dynamic_cast<const tree::OValueSet*>(values.get());
+      if (set == nullptr) continue;
+      Interval i;
+      i.hasLow = set->HasLow();
+      i.hasHigh = set->HasHigh();
+      if (i.hasLow) {
+        i.low = set->GetLow();
+        i.lowOpen = set->IsLowOpen();
+      }
+      if (i.hasHigh) {
+        i.high = set->GetHigh();
+        i.highOpen = set->IsHighOpen();
+      }
+      read.intervals.push_back(i);
+      if (c == childIndex) {
+        read.hasIn = true;
+        read.in = i;
+      }
+    } else if (const auto* set = dynamic_cast<const tree::NValueSet*>(values.get())) {
+      std::unique_ptr<tree::NValueSetIterator> it(set->CreateIterator());
+      while (it->HasNext()) {
+        const int code = it->Next();
+        read.codes.insert(code);
+        if (c == childIndex) read.inCodes.push_back(code);
       }
     }
-    // A set that holds nothing (none given, or of the wrong kind) takes no value at all.
-    if (!in) in = Leaf("False");
-
-    bool gap;
-    if (ordered) {
-      gap = !CoverTheLine(intervals);
-    } else {
-      const std::vector<double> valid = ValidCodes(index, predictor);
-      gap = valid.empty() || std::any_of(valid.begin(), valid.end(), [&](double v) {
-              return codes.count(static_cast<int>(v)) == 0 || static_cast<int>(v) != v;
-            });
-    }
-
-    auto missingTest = [&](bool present) {
-      return Simple(field, present ? "isNotMissing" : "isMissing", nullptr);
-    };
-    if (!gap) {
-      if (missingChild == childIndex) {
-        std::vector<Element> parts;
-        parts.push_back(missingTest(false));
-        parts.push_back(std::move(in));
-        list.push_back(Combine("or", std::move(parts)));
-      } else if (missingChild >= 0) {
-        std::vector<Element> parts;
-        parts.push_back(missingTest(true));
-        parts.push_back(std::move(in));
-        list.push_back(Combine("and", std::move(parts)));
-      } else {
-        list.push_back(std::move(in));
-      }
-      continue;
-    }
-
-    // "x lies in no child's set", for a present x (unknown for a missing one).
-    std::vector<Element> outside;
-    if (ordered) {
-      for (const Interval& i : intervals) {
-        std::vector<Element> sides;
-        if (i.hasLow) {
-          const std::string text = DecodeFirstValue(predictor, i.low);
-          sides.push_back(Simple(field, i.lowOpen ? "lessOrEqual" : "lessThan", &text));
-        }
-        if (i.hasHigh) {
-          const std::string text = DecodeFirstValue(predictor, i.high);
-          sides.push_back(Simple(field, i.highOpen ? "greaterOrEqual" : "greaterThan", &text));
-        }
-        outside.push_back(Combine("or", std::move(sides)));
-      }
-    } else {
-      for (int code : codes) {
-        for (const std::string& text : CodeTexts(predictor, code)) {
-          outside.push_back(Simple(field, "notEqual", &text));
-        }
-      }
-    }
-    if (outside.empty()) outside.push_back(missingTest(true));
-    Element inNone = Combine("and", std::move(outside));
-
-    std::vector<Element> decides, undecided, rest;
-    if (missingChild == childIndex) {
-      decides.push_back(missingTest(false));
-      decides.push_back(std::move(in));
-    } else {
-      decides.push_back(missingTest(true));
-      decides.push_back(std::move(in));
-    }
-    if (missingChild >= 0) {
-      undecided.push_back(missingTest(true));
-      undecided.push_back(std::move(inNone));
-    } else {
-      undecided.push_back(missingTest(false));
-      undecided.push_back(std::move(inNone));
-    }
-    rest.push_back(Combine(missingChild >= 0 ? "and" : "or", std::move(undecided)));
-    rest.push_back(PortableRules(rules, r + 1, childIndex, isBiggestChild));
-    std::vector<Element> either;
-    either.push_back(Combine(missingChild == childIndex ? "or" : "and", std::move(decides)));
-    either.push_back(Combine("and", std::move(rest)));
-    Element whole = Combine("or", std::move(either));
-    if (list.empty()) return whole;  // nothing before it: no list needed
-    list.push_back(std::move(whole));
-    return Combine("surrogate", std::move(list));
   }
-  // No rule left with a gap: the list ends in the biggest child's True or another's False.
-  list.push_back(Leaf(isBiggestChild ? "True" : "False"));
-  if (list.size() == 1) return std::move(list.front());
-  return Combine("surrogate", std::move(list));
+  if (read.ordered) {
+    read.gap = !CoverTheLine(read.intervals);
+  } else {
+    const std::vector<double> valid = ValidCodes(index, *read.predictor);
+    read.gap = valid.empty() || std::any_of(valid.begin(), valid.end(), [&](double v) {
+                 return read.codes.count(static_cast<int>(v)) == 0 || static_cast<int>(v) != v;
+               });
+  }
+  return read;
+}
+
+void PMMLOutputAdapterImp::AddPortablePredicate(
+    tree::SplitRule& parentSplit, int childIndex,
+    const std::vector<tree::SplitRule*>& parentSurrogates, bool isBiggestChild) {
+  std::vector<PortableRule> rules;
+  rules.reserve(1 + parentSurrogates.size());
+  rules.push_back(ReadPortableRule(parentSplit, childIndex));
+  for (tree::SplitRule* rule : parentSurrogates) {
+    rules.push_back(ReadPortableRule(*rule, childIndex));
+  }
+  PortableRules(rules, 0, isBiggestChild);
+}
+
+void PMMLOutputAdapterImp::PortableCompound(const char* op) {
+  out_->StartElement("CompoundPredicate");
+  out_->Attribute("booleanOperator", op);
+}
+
+// The schema wants two parts at least in a CompoundPredicate: a lone part gets the operator's
+// neutral partner (True for "and", False for "or").
+void PMMLOutputAdapterImp::PortableEnd(const char* op, int parts) {
+  for (; parts < 2; ++parts) {
+    if (std::strcmp(op, "and") == 0) {
+      AddTrue();
+    } else {
+      AddFalse();
+    }
+  }
+  out_->EndElement();
+}
+
+void PMMLOutputAdapterImp::PortableText(const std::string& field, const char* op,
+                                        const std::string& value) {
+  out_->StartElement("SimplePredicate");
+  out_->Attribute("field", field);
+  out_->Attribute("operator", op);
+  out_->Attribute("value", value);
+  out_->EndElement();
+}
+
+void PMMLOutputAdapterImp::PortableIn(const PortableRule& rule) {
+  const mdt::Variable& predictor = *rule.predictor;
+  const std::string& field = predictor.GetName();
+  // A set that holds nothing (none given, or of the wrong kind) takes no value at all.
+  if (rule.ordered ? !rule.hasIn : rule.inCodes.empty()) {
+    AddFalse();
+    return;
+  }
+  int parts = 0;
+  if (rule.ordered) {
+    const Interval& i = rule.in;
+    PortableCompound("and");
+    if (i.hasLow) {
+      AddPredicate(field, i.lowOpen ? "greaterThan" : "greaterOrEqual", predictor, i.low);
+      ++parts;
+    }
+    if (i.hasHigh) {
+      AddPredicate(field, i.highOpen ? "lessThan" : "lessOrEqual", predictor, i.high);
+      ++parts;
+    }
+    // An interval without bounds holds every value, yet is unknown for a missing one.
+    if (parts == 0) {
+      AddPredicate(field, "isNotMissing");
+      ++parts;
+    }
+    PortableEnd("and", parts);
+    return;
+  }
+  PortableCompound("or");
+  for (int code : rule.inCodes) {
+    for (const std::string& text : CodeTexts(predictor, code)) {
+      PortableText(field, "equal", text);
+      ++parts;
+    }
+  }
+  PortableEnd("or", parts);
+}
+
+// "x lies in no child's set", for a present x (unknown for a missing one).
+void PMMLOutputAdapterImp::PortableInNone(const PortableRule& rule) {
+  const mdt::Variable& predictor = *rule.predictor;
+  const std::string& field = predictor.GetName();
+  PortableCompound("and");
+  int parts = 0;
+  if (rule.ordered) {
+    for (const Interval& i : rule.intervals) {
+      PortableCompound("or");
+      int sides = 0;
+      if (i.hasLow) {
+        AddPredicate(field, i.lowOpen ? "lessOrEqual" : "lessThan", predictor, i.low);
+        ++sides;
+      }
+      if (i.hasHigh) {
+        AddPredicate(field, i.highOpen ? "greaterOrEqual" : "greaterThan", predictor, i.high);
+        ++sides;
+      }
+      PortableEnd("or", sides);
+      ++parts;
+    }
+  } else {
+    for (int code : rule.codes) {
+      for (const std::string& text : CodeTexts(predictor, code)) {
+        PortableText(field, "notEqual", text);
+        ++parts;
+      }
+    }
+  }
+  if (parts == 0) {
+    AddPredicate(field, "isNotMissing");
+    ++parts;
+  }
+  PortableEnd("and", parts);
+}
+
+void PMMLOutputAdapterImp::PortableRules(const std::vector<PortableRule>& rules, std::size_t first,
+                                         bool isBiggestChild) {
+  // The list runs up to the first rule with a gap, which takes the rest inside it, or else to
+  // the biggest child's True or another's False; a list of one part is that part alone.
+  std::size_t gapRule = first;
+  while (gapRule < rules.size() && !rules[gapRule].gap) ++gapRule;
+  const bool list = gapRule > first;
+  if (list) PortableCompound("surrogate");
+  for (std::size_t r = first; r < gapRule; ++r) {
+    const PortableRule& rule = rules[r];
+    const std::string& field = rule.predictor->GetName();
+    if (rule.takesMissing) {
+      PortableCompound("or");
+      AddPredicate(field, "isMissing");
+      PortableIn(rule);
+      PortableEnd("or", 2);
+    } else if (rule.hasMissingChild) {
+      PortableCompound("and");
+      AddPredicate(field, "isNotMissing");
+      PortableIn(rule);
+      PortableEnd("and", 2);
+    } else {
+      PortableIn(rule);
+    }
+  }
+  if (gapRule == rules.size()) {
+    if (isBiggestChild) {
+      AddTrue();
+    } else {
+      AddFalse();
+    }
+  } else {
+    // or(Decides_j, and(Undecided, Rest))
+    const PortableRule& rule = rules[gapRule];
+    const std::string& field = rule.predictor->GetName();
+    PortableCompound("or");
+    const char* decides = rule.takesMissing ? "or" : "and";
+    PortableCompound(decides);
+    AddPredicate(field, rule.takesMissing ? "isMissing" : "isNotMissing");
+    PortableIn(rule);
+    PortableEnd(decides, 2);
+    PortableCompound("and");
+    const char* undecided = rule.hasMissingChild ? "and" : "or";
+    PortableCompound(undecided);
+    AddPredicate(field, rule.hasMissingChild ? "isNotMissing" : "isMissing");
+    PortableInNone(rule);
+    PortableEnd(undecided, 2);
+    PortableRules(rules, gapRule + 1, isBiggestChild);
+    PortableEnd("and", 2);
+    PortableEnd("or", 2);
+  }
+  if (list) out_->EndElement();
 }
 
 }  // namespace TreeOut

@@ -3,22 +3,20 @@
 
 #include "model/ovalue_set.h"
 #include "pmml/pmml_output_adapter.h"
-#include "xmlu/xml_item.h"
+#include "xmlu/markup_writer.h"
 
 namespace TreeOut {
 
-void PMMLOutputAdapterImp::AddCompoundPredicate(tree::SplitRule& parentSplit, int childIndex,
-                                                std::vector<tree::SplitRule*> parentSurrogates,
-                                                bool isBiggestChild,
-                                                xmlu::XMLElement* nodeElement) {
+void PMMLOutputAdapterImp::AddCompoundPredicate(
+    tree::SplitRule& parentSplit, int childIndex,
+    const std::vector<tree::SplitRule*>& parentSurrogates, bool isBiggestChild) {
   if (portable_) {
-    std::vector<tree::SplitRule*> rules{&parentSplit};
-    rules.insert(rules.end(), parentSurrogates.begin(), parentSurrogates.end());
-    nodeElement->AddChild(PortableRules(rules, 0, childIndex, isBiggestChild).release());
+    AddPortablePredicate(parentSplit, childIndex, parentSurrogates, isBiggestChild);
     return;
   }
   const std::vector<mdt::Variable>& predictors = *metadata_->GetPredictors();
-  std::unique_ptr<xmlu::XMLElement> list(xmlu::NewElement("CompoundPredicate"));
+  out_->StartElement("CompoundPredicate");
+  out_->Attribute("booleanOperator", "surrogate");
   auto addRule = [&](tree::SplitRule& rule) {
     const int index = rule.GetPredictorIndex();
     const mdt::Variable& predictor = predictors[static_cast<std::size_t>(index)];
@@ -26,94 +24,109 @@ void PMMLOutputAdapterImp::AddCompoundPredicate(tree::SplitRule& parentSplit, in
         settings_->GetPredictorInfo().GetPredictor(index).GetMeasurementLevel() != 0;
     std::unique_ptr<tree::ValueSet> values(rule.GetChildValueSet(childIndex));
     const bool missingChild = childIndex == rule.GetMissingValueChild();
-    list->AddChild(buildCompoundPredicate(values.get(), predictor.GetName(), ordered, predictor,
-                                          missingChild));
+    buildCompoundPredicate(values.get(), predictor.GetName(), ordered, predictor, missingChild);
   };
   addRule(parentSplit);
   for (tree::SplitRule* surrogate : parentSurrogates) addRule(*surrogate);
   // Only the biggest child takes a record that every rule leaves undecided.
   if (isBiggestChild) {
-    AddTrue(list.get());
+    AddTrue();
   } else {
-    AddFalse(list.get());
+    AddFalse();
   }
-  list->AddAttribute("booleanOperator", "surrogate");
-  nodeElement->AddChild(list.release());
+  out_->EndElement();
 }
 
-xmlu::XMLElement* PMMLOutputAdapterImp::buildCompoundPredicate(tree::ValueSet* valueSet,
-                                                               std::string fieldName, bool ordered,
-                                                               const mdt::Variable& variable,
-                                                               bool missingChild) {
-  std::unique_ptr<xmlu::XMLElement> p(xmlu::NewElement("CompoundPredicate"));
-  if (missingChild) AddPredicate(fieldName, "isMissing", "", p.get());
+void PMMLOutputAdapterImp::buildCompoundPredicate(tree::ValueSet* valueSet,
+                                                  const std::string& fieldName, bool ordered,
+                                                  const mdt::Variable& variable,
+                                                  bool missingChild) {
+  out_->StartElement("CompoundPredicate");
+  // The operator goes on the start tag, so it is decided before any part is written.
   if (valueSet == nullptr) {
-    AddTrue(p.get());
-    p->AddAttribute("booleanOperator", "and");
-    return p.release();
+    out_->Attribute("booleanOperator", "and");
+    if (missingChild) AddPredicate(fieldName, "isMissing");
+    AddTrue();
+    out_->EndElement();
+    return;
   }
 
   if (ordered) {
     const auto* interval = dynamic_cast<const tree::OValueSet*>(valueSet);
-    if (interval == nullptr) return p.release();  // wrong kind: no operator, at most M
+    if (interval == nullptr) {  // wrong kind: no operator, at most M
+      if (missingChild) AddPredicate(fieldName, "isMissing");
+      out_->EndElement();
+      return;
+    }
     // A middle interval of the missing-value child needs its own "and" inside the "or".
     const bool nested = interval->HasLow() && interval->HasHigh() && missingChild;
-    xmlu::XMLElement* q = p.get();
+    out_->Attribute("booleanOperator", missingChild ? "or" : "and");
+    if (missingChild) AddPredicate(fieldName, "isMissing");
     if (nested) {
-      p->AddAttribute("booleanOperator", "or");
-      q = xmlu::NewElement("CompoundPredicate");
-      p->AddChild(q);
+      out_->StartElement("CompoundPredicate");
+      out_->Attribute("booleanOperator", "and");
     }
     if (interval->HasLow()) {
-      AddPredicate(fieldName, interval->IsLowOpen() ? "greaterThan" : "greaterOrEqual",
-                   DecodeFirstValue(variable, interval->GetLow()), q);
+      AddPredicate(fieldName, interval->IsLowOpen() ? "greaterThan" : "greaterOrEqual", variable,
+                   interval->GetLow());
     } else if (!missingChild) {
-      AddTrue(q);
+      AddTrue();
     }
     if (interval->HasHigh()) {
-      AddPredicate(fieldName, interval->IsHighOpen() ? "lessThan" : "lessOrEqual",
-                   DecodeFirstValue(variable, interval->GetHigh()), q);
+      AddPredicate(fieldName, interval->IsHighOpen() ? "lessThan" : "lessOrEqual", variable,
+                   interval->GetHigh());
     } else if (!missingChild) {
-      AddTrue(q);
+      AddTrue();
     }
-    if (missingChild && !nested) {
-      p->AddAttribute("booleanOperator", "or");
-    } else {
-      q->AddAttribute("booleanOperator", "and");
-    }
-    return p.release();
+    if (nested) out_->EndElement();
+    out_->EndElement();
+    return;
   }
 
   const auto* codes = dynamic_cast<const tree::NValueSet*>(valueSet);
-  if (codes == nullptr) return p.release();
+  if (codes == nullptr) {
+    if (missingChild) AddPredicate(fieldName, "isMissing");
+    out_->EndElement();
+    return;
+  }
+  out_->Attribute("booleanOperator", "or");
+  if (missingChild) AddPredicate(fieldName, "isMissing");
   int written = 0;
   std::unique_ptr<tree::NValueSetIterator> it(codes->CreateIterator());
   while (it->HasNext()) {
     const int code = it->Next();
-    AddPredicate(fieldName, "equal", DecodeFirstValue(variable, code), p.get());
+    AddPredicate(fieldName, "equal", variable, code);
     ++written;
   }
   it.reset();
-  if (written == 1) AddFalse(p.get());
-  p->AddAttribute("booleanOperator", "or");
-  return p.release();
+  if (written == 1) AddFalse();
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddPredicate(std::string fieldName, const char* op,
-                                        std::string valueText, xmlu::XMLElement* parent) {
-  std::unique_ptr<xmlu::XMLElement> predicate(xmlu::NewElement("SimplePredicate"));
-  predicate->AddAttribute("field", fieldName);
-  predicate->AddAttribute("operator", op);
-  if (std::string(op) != "isMissing") predicate->AddAttribute("value", valueText);
-  parent->AddChild(predicate.release());
+void PMMLOutputAdapterImp::AddPredicate(const std::string& fieldName, const char* op,
+                                        const mdt::Variable& variable, double value) {
+  out_->StartElement("SimplePredicate");
+  out_->Attribute("field", fieldName);
+  out_->Attribute("operator", op);
+  DecodedAttribute("value", variable, value);
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddTrue(xmlu::XMLElement* parent) {
-  parent->AddChild(xmlu::NewElement("True"));
+void PMMLOutputAdapterImp::AddPredicate(const std::string& fieldName, const char* op) {
+  out_->StartElement("SimplePredicate");
+  out_->Attribute("field", fieldName);
+  out_->Attribute("operator", op);
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddFalse(xmlu::XMLElement* parent) {
-  parent->AddChild(xmlu::NewElement("False"));
+void PMMLOutputAdapterImp::AddTrue() {
+  out_->StartElement("True");
+  out_->EndElement();
+}
+
+void PMMLOutputAdapterImp::AddFalse() {
+  out_->StartElement("False");
+  out_->EndElement();
 }
 
 }  // namespace TreeOut

@@ -12,24 +12,18 @@
 #include "model/prefix_node_iterator.h"
 #include "pmml/pmml_output_adapter.h"
 #include "pmml/pmml_texts.h"
+#include "xmlu/markup_writer.h"
 #include "xmlu/number_text.h"
-#include "xmlu/xml_item.h"
 
 namespace TreeOut {
 
 namespace {
 
-xmlu::XMLElement* ValueElement(const char* name, const std::string& value) {
-  xmlu::XMLElement* element = xmlu::NewElement(name);
-  element->AddAttribute("value", value);
-  return element;
-}
-
 // One node whose element is open: its split rules are fetched once and shared by all its
-// children, and live until the last child is written.
+// children, and live until the last child is written. Entries are reused as the walk goes up
+// and down, so their vectors keep their room.
 struct OpenNode {
-  const tree::Node* node;
-  std::unique_ptr<xmlu::XMLElement> element;
+  const tree::Node* node = nullptr;
   std::unique_ptr<tree::SplitRule> split;
   std::vector<std::unique_ptr<tree::SplitRule>> surrogates;
   std::vector<tree::SplitRule*> surrogateRules;  // the same rules, as the predicates take them
@@ -40,20 +34,17 @@ struct OpenNode {
 
 }  // namespace
 
-void PMMLOutputAdapterImp::AddTreeModel(xmlu::XMLElement* pmml, tree::DataSample sample) {
-  std::unique_ptr<xmlu::XMLElement> treeModel(xmlu::NewElement("TreeModel"));
-  if (!portable_ || !algorithmName_.empty()) {
-    treeModel->AddAttribute("algorithmName", GetAlgorithmName());
-  }
-  treeModel->AddAttribute("functionName",
-                          model_->IsClassification() ? "classification" : "regression");
+void PMMLOutputAdapterImp::AddTreeModel(tree::DataSample sample) {
+  out_->StartElement("TreeModel");
+  if (!portable_ || !algorithmName_.empty()) out_->Attribute("algorithmName", algorithmName_);
+  out_->Attribute("functionName", model_->IsClassification() ? "classification" : "regression");
   if (portable_) {
     // Every node predicate of the document is decided (each ends in True or False), so the
     // missing-value strategy never applies; naming one that needs three-valued predicates keeps
     // a consumer from reading "none" as "a comparison with a missing value is false", which
     // would defeat the surrogates. A record that no child takes stops where the tree stops it.
-    treeModel->AddAttribute("missingValueStrategy", "lastPrediction");
-    treeModel->AddAttribute("noTrueChildStrategy", "returnLastPrediction");
+    out_->Attribute("missingValueStrategy", "lastPrediction");
+    out_->Attribute("noTrueChildStrategy", "returnLastPrediction");
   }
 
   tree::DataSample riskSample;
@@ -71,77 +62,71 @@ void PMMLOutputAdapterImp::AddTreeModel(xmlu::XMLElement* pmml, tree::DataSample
 
   // The portable profile writes no risk the host does not have.
   if (!portable_ || body != nullptr) {
-    std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
-    extension->AddAttribute("extender", pmml_text::kVendorDomain);
-    extension->AddChild(ValueElement("X-risk", Number(risk)));
-    extension->AddChild(ValueElement("X-seOfRisk", Number(riskError)));
-    treeModel->AddChild(extension.release());
+    out_->StartElement("Extension");
+    out_->Attribute("extender", pmml_text::kVendorDomain);
+    out_->StartElement("X-risk");
+    NumberAttribute("value", risk);
+    out_->EndElement();
+    out_->StartElement("X-seOfRisk");
+    NumberAttribute("value", riskError);
+    out_->EndElement();
+    out_->EndElement();
   }
 
-  AddMiningSchema(treeModel.get());
-  if (portable_) AddOutput(treeModel.get());
-  AddModelStats(treeModel.get(), sample);
-  xmlu::OpenIfWriting(writer_, *treeModel);
-  AddNode(model_->GetRoot(), treeModel.get(), sample);
-  AddXTreeModel(treeModel.get());
-  xmlu::CloseOrAppend(writer_, std::move(treeModel), pmml);
+  AddMiningSchema();
+  if (portable_) AddOutput();
+  AddModelStats(sample);
+  AddNode(model_->GetRoot(), sample);
+  AddXTreeModel();
+  out_->EndElement();
 }
 
-void PMMLOutputAdapterImp::AddNode(const tree::Node* node, xmlu::XMLElement* parent,
-                                   tree::DataSample sample) {
-  AddSubtree(node, nullptr, 0, {}, false, parent, sample);
+void PMMLOutputAdapterImp::AddNode(const tree::Node* node, tree::DataSample sample) {
+  AddSubtree(node, nullptr, 0, {}, false, sample);
 }
 
 void PMMLOutputAdapterImp::AddNode(const tree::Node* node, tree::SplitRule& parentSplit,
-                                   int childIndex, std::vector<tree::SplitRule*> parentSurrogates,
-                                   bool isBiggestChild, xmlu::XMLElement* parent,
-                                   tree::DataSample sample) {
-  AddSubtree(node, &parentSplit, childIndex, parentSurrogates, isBiggestChild, parent, sample);
+                                   int childIndex,
+                                   const std::vector<tree::SplitRule*>& parentSurrogates,
+                                   bool isBiggestChild, tree::DataSample sample) {
+  AddSubtree(node, &parentSplit, childIndex, parentSurrogates, isBiggestChild, sample);
 }
 
 void PMMLOutputAdapterImp::AddSubtree(const tree::Node* first, tree::SplitRule* firstSplit,
                                       int firstIndex,
                                       const std::vector<tree::SplitRule*>& firstSurrogates,
-                                      bool firstIsBiggest, xmlu::XMLElement* parent,
-                                      tree::DataSample sample) {
+                                      bool firstIsBiggest, tree::DataSample sample) {
   const mdt::Variable& target = *metadata_->GetTarget();
   const bool classification = model_->IsClassification();
+  // open[0, depth) are the nodes whose elements are open; entries from depth on are kept for
+  // reuse.
   std::vector<OpenNode> open;
+  std::size_t depth = 0;
   // Once a sample of nodes is written, their average size gives the room the whole text needs.
   constexpr std::size_t kSampleNodes = 4096;
-  const std::size_t sampleStart = writer_ != nullptr ? writer_->Size() : 0;
+  const std::size_t sampleStart = out_->Size();
   std::size_t started = 0;
   auto reserve = [&] {
     std::size_t total = 0;
     for (tree::PrefixNodeIterator it(first); !it.AtEnd(); it.Next()) ++total;
     if (total <= kSampleNodes) return;
-    const std::size_t perNode = (writer_->Size() - sampleStart) / kSampleNodes + 1;
-    writer_->Reserve(writer_->Size() + (total - kSampleNodes) * perNode / 4 * 5 + 65536);
+    const std::size_t perNode = (out_->Size() - sampleStart) / kSampleNodes + 1;
+    out_->Reserve(out_->Size() + (total - kSampleNodes) * perNode / 4 * 5 + 65536);
   };
 
-  // Everything a node's element holds before its child nodes, in document order.
+  // The node's start tag and everything its element holds before its child nodes, in document
+  // order; the node becomes open[depth]. The parent's rules are read before the entry is
+  // filled, and the entry exists already, so they stay where they are.
   auto start = [&](const tree::Node* node, tree::SplitRule* parentSplit, int childIndex,
                    const std::vector<tree::SplitRule*>& parentSurrogates, bool isBiggest) {
-    OpenNode entry;
+    OpenNode& entry = open[depth];
     entry.node = node;
     entry.children = node->GetNumberOfChildren();
-    entry.element.reset(xmlu::NewElement("Node"));
-    xmlu::XMLElement* element = entry.element.get();
-    AddNodeExtension(*node, element, sample);
-    if (parentSplit == nullptr) {
-      AddTrue(element);
-    } else {
-      AddCompoundPredicate(*parentSplit, childIndex, parentSurrogates, isBiggest, element);
-    }
-    AddScoreDistribution(target, *node, element, sample);
-    if (classification) {
-      element->AddAttribute(
-          "score", DecodeFirstValue(target, node->GetClsInfo(sample)->GetPredictedCategory()));
-    } else {
-      element->AddAttribute("score", Number(node->GetRegInfo(sample)->GetPrediction()));
-    }
-    element->AddAttribute("recordCount", Number(RecordCount(*node, sample)));
-    element->AddAttribute("id", static_cast<double>(static_cast<uint32_t>(node->GetId())));
+    entry.next = 0;
+    entry.biggest = -1;
+    entry.split.reset();
+    entry.surrogates.clear();
+    entry.surrogateRules.clear();
     if (entry.children > 0) {
       entry.split.reset(node->GetSplit(0));
       const int surrogates = node->GetNumberOfSurrogates();
@@ -151,29 +136,38 @@ void PMMLOutputAdapterImp::AddSubtree(const tree::Node* first, tree::SplitRule* 
       }
       entry.biggest = node->GetBiggestChild();
     }
-    if (writer_ != nullptr) {
-      writer_->Open(*element);
-      if (++started == kSampleNodes) reserve();
+    out_->StartElement("Node");
+    if (classification) {
+      DecodedAttribute("score", target, node->GetClsInfo(sample)->GetPredictedCategory());
+    } else {
+      NumberAttribute("score", node->GetRegInfo(sample)->GetPrediction());
     }
-    open.push_back(std::move(entry));
+    NumberAttribute("recordCount", RecordCount(*node, sample));
+    out_->Attribute("id", static_cast<double>(static_cast<uint32_t>(node->GetId())));
+    AddNodeExtension(*node, entry.split.get(), sample);
+    if (parentSplit == nullptr) {
+      AddTrue();
+    } else {
+      AddCompoundPredicate(*parentSplit, childIndex, parentSurrogates, isBiggest);
+    }
+    AddScoreDistribution(target, *node, sample);
+    if (++started == kSampleNodes) reserve();
+    ++depth;
   };
 
+  open.emplace_back();
   start(first, firstSplit, firstIndex, firstSurrogates, firstIsBiggest);
-  while (!open.empty()) {
-    OpenNode& top = open.back();
+  while (depth > 0) {
+    if (open.size() == depth) open.emplace_back();  // before taking the parent's entry
+    OpenNode& top = open[depth - 1];
     if (top.next < top.children) {
       const int i = top.next++;
-      // start() may grow the vector; take what it needs from top first.
-      tree::SplitRule* split = top.split.get();
-      const std::vector<tree::SplitRule*> surrogates = top.surrogateRules;
-      start(top.node->GetChild(i), split, i, surrogates, i == top.biggest);
+      start(top.node->GetChild(i), top.split.get(), i, top.surrogateRules, i == top.biggest);
       continue;
     }
-    // The subtree is complete: release the node's rules, then end or hand up its element.
-    std::unique_ptr<xmlu::XMLElement> done = std::move(top.element);
-    open.pop_back();
-    xmlu::CloseOrAppend(writer_, std::move(done),
-                        open.empty() ? parent : open.back().element.get());
+    // The subtree is complete: its end tag.
+    out_->EndElement();
+    --depth;
   }
 }
 
@@ -189,53 +183,62 @@ double PMMLOutputAdapterImp::RecordCount(const tree::Node& node, tree::DataSampl
 }
 
 void PMMLOutputAdapterImp::AddScoreDistribution(const mdt::Variable& target, const tree::Node& node,
-                                                xmlu::XMLElement* nodeElement,
                                                 tree::DataSample sample) {
   const tree::ClsInfo* cls = node.GetClsInfo(sample);
   const tree::RegInfo* reg = node.GetRegInfo(sample);
-  if (cls != nullptr) AddClsDistribution(target, *cls, nodeElement);
-  if (reg != nullptr) AddRegDistribution(target, *reg, nodeElement);
+  if (cls != nullptr) AddClsDistribution(target, *cls);
+  if (reg != nullptr) AddRegDistribution(target, *reg);
 }
 
 void PMMLOutputAdapterImp::AddClsDistribution(const mdt::Variable& target,
-                                              const tree::ClsInfo& info,
-                                              xmlu::XMLElement* nodeElement) {
+                                              const tree::ClsInfo& info) {
   const int categories = info.GetNumberOfCategories();
   for (int i = 0; i < categories; ++i) {
     const double count = info.GetCategoryCount(i);
     const double probability = info.GetCategoryProbability(i);
-    std::unique_ptr<xmlu::XMLElement> score(xmlu::NewElement("ScoreDistribution"));
-    score->AddAttribute("recordCount", Number(count));
-    score->AddAttribute("value", DecodeFirstValue(target, i));
+    out_->StartElement("ScoreDistribution");
+    NumberAttribute("recordCount", count);
+    DecodedAttribute("value", target, i);
     // The standard attribute, for consumers that read no extension: without it they would
     // take count ratios, which priors, weights and losses make wrong.
-    if (portable_ && probability >= 0) score->AddAttribute("probability", Number(probability));
+    if (portable_ && probability >= 0) NumberAttribute("probability", probability);
     if (probability >= 0) {  // false for a negative "none" and for NaN
-      std::unique_ptr<xmlu::XMLElement> extension(xmlu::NewElement("Extension"));
-      extension->AddAttribute("extender", pmml_text::kVendorDomain);
-      extension->AddAttribute("name", "probability");
-      extension->AddAttribute("value", Number(probability));
-      score->AddChild(extension.release());
+      out_->StartElement("Extension");
+      out_->Attribute("extender", pmml_text::kVendorDomain);
+      out_->Attribute("name", "probability");
+      NumberAttribute("value", probability);
+      out_->EndElement();
     }
-    nodeElement->AddChild(score.release());
+    out_->EndElement();
   }
 }
 
-void PMMLOutputAdapterImp::AddRegDistribution(const mdt::Variable&, const tree::RegInfo& info,
-                                              xmlu::XMLElement* nodeElement) {
+void PMMLOutputAdapterImp::AddRegDistribution(const mdt::Variable&, const tree::RegInfo& info) {
   const int entries = info.GetDistributionSize();
   for (int i = 0; i < entries; ++i) {
-    std::unique_ptr<xmlu::XMLElement> score(xmlu::NewElement("ScoreDistribution"));
-    score->AddAttribute("value", static_cast<double>(i));
-    score->AddAttribute("recordCount", Number(info.GetDistributionCount(i)));
-    nodeElement->AddChild(score.release());
+    out_->StartElement("ScoreDistribution");
+    out_->Attribute("value", static_cast<double>(i));
+    NumberAttribute("recordCount", info.GetDistributionCount(i));
+    out_->EndElement();
   }
 }
 
 std::string PMMLOutputAdapterImp::DecodeFirstValue(const mdt::Variable& variable, double value,
                                                    const char*) {
-  const mdt::Encoder* encoder = variable.GetEncoding();
-  if (encoder == nullptr) return Number(value);
+  if (variable.GetEncoding() == nullptr) return Number(value);
+  return DecodeCached(variable, value);
+}
+
+void PMMLOutputAdapterImp::DecodedAttribute(const char* name, const mdt::Variable& variable,
+                                            double value) {
+  if (variable.GetEncoding() == nullptr) {
+    NumberAttribute(name, value);
+  } else {
+    out_->Attribute(name, DecodeCached(variable, value));
+  }
+}
+
+const std::string& PMMLOutputAdapterImp::DecodeCached(const mdt::Variable& variable, double value) {
   // Encoded values are few (categories) and decoded again at every node. The key is the
   // value's bit pattern, not its numeric value: +0.0 and -0.0 compare equal but are different
   // values for the encoder, and a NaN finds itself.
@@ -244,9 +247,7 @@ std::string PMMLOutputAdapterImp::DecodeFirstValue(const mdt::Variable& variable
   const auto key = std::make_pair(&variable, bits);
   const auto known = decoded_.find(key);
   if (known != decoded_.end()) return known->second;
-  std::string text = DecodeEncoded(*encoder, value);
-  decoded_.emplace(key, text);
-  return text;
+  return decoded_.emplace(key, DecodeEncoded(*variable.GetEncoding(), value)).first->second;
 }
 
 std::string PMMLOutputAdapterImp::DecodeEncoded(const mdt::Encoder& encoder, double value) {

@@ -5,7 +5,6 @@
 #include <cassert>
 #include <typeinfo>
 
-#include "xmlu/number_text.h"
 #include "xmlu/text_sink.h"
 
 namespace xmlu {
@@ -30,7 +29,41 @@ struct EscapeTable {
 };
 const EscapeTable kEscape;
 
+const char* Entity(char c) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    default:
+      return "&quot;";
+  }
+}
+
+// Appends text with the special bytes replaced: safe runs in one call each.
+void AppendEscaped(std::string& out, std::string_view text, const bool (&special)[256]) {
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end) {
+    const char* run = p;
+    while (p != end && !special[static_cast<unsigned char>(*p)]) ++p;
+    out.append(run, static_cast<std::size_t>(p - run));
+    if (p == end) break;
+    out.append(Entity(*p++));
+  }
+}
+
 }  // namespace
+
+void AppendEscapedAttribute(std::string& out, std::string_view text) {
+  AppendEscaped(out, text, kEscape.attribute);
+}
+
+void AppendEscapedText(std::string& out, std::string_view text) {
+  AppendEscaped(out, text, kEscape.text);
+}
 
 MarkupWriter::MarkupWriter(std::string& out, XMLWriteState& state)
     : block_(new char[kBlockSize]),
@@ -127,19 +160,8 @@ void MarkupWriter::Escaped(std::string_view text, const bool (&special)[256]) {
     while (p != end && !special[static_cast<unsigned char>(*p)]) ++p;
     Put(run, static_cast<std::size_t>(p - run));
     if (p == end) break;
-    switch (*p++) {
-      case '&':
-        Put("&amp;", 5);
-        break;
-      case '<':
-        Put("&lt;", 4);
-        break;
-      case '>':
-        Put("&gt;", 4);
-        break;
-      default:
-        Put("&quot;", 6);
-    }
+    const char* entity = Entity(*p++);
+    Put(entity, std::strlen(entity));
   }
 }
 
@@ -177,14 +199,36 @@ void MarkupWriter::Attribute(std::string_view name, std::string_view value) {
   Put('"');
 }
 
+char* MarkupWriter::NumberText(char* to, double value) {
+  // Small whole numbers have a fast path of their own (FormatNumberTo), and -0.0 is not one.
+  constexpr double kExactIntegers = 1e15;
+  if (value > -kExactIntegers && value < kExactIntegers && value != 0 &&
+      static_cast<double>(static_cast<long long>(value)) == value) {
+    return FormatNumberTo(to, value);
+  }
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  CachedNumber& cached = numbers_[(bits * 0x9E3779B97F4A7C15u) >> (64 - kNumberCacheBits)];
+  static_assert(sizeof cached.text <= kNumberTextSize, "the whole entry fits the room given");
+  if (cached.size != 0 && cached.bits == bits) {
+    std::memcpy(to, cached.text, sizeof cached.text);
+    return to + cached.size;
+  }
+  char* end = FormatNumberTo(to, value);
+  cached.bits = bits;
+  cached.size = static_cast<uint8_t>(end - to);
+  std::memcpy(cached.text, to, cached.size);
+  return end;
+}
+
 void MarkupWriter::Attribute(std::string_view name, double value) {
   AttributeName(name);
   // Number text never holds a character that needs an entity; it is formatted in place.
   if (static_cast<std::size_t>(limit_ - pos_) >= kNumberTextSize) {
-    pos_ = FormatNumberTo(pos_, value);
+    pos_ = NumberText(pos_, value);
   } else {
     char text[kNumberTextSize];
-    const char* end = FormatNumberTo(text, value);
+    const char* end = NumberText(text, value);
     Put(text, static_cast<std::size_t>(end - text));
   }
   Put('"');

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "version/arbtrexm_export.h"
+#include "xmlu/number_text.h"
 #include "xmlu/xml_item.h"
 
 namespace xmlu {
@@ -123,6 +124,18 @@ class ARBTREXM_API MarkupWriter {
   // Hands the full block on and starts an empty one.
   void HandOn();
 
+  // The text of a number that is not a small whole one, kept by its bit pattern: a tree repeats
+  // its class probabilities and cut values from node to node, and formatting one costs far
+  // more than finding it again.
+  struct CachedNumber {
+    uint64_t bits = 0;
+    char text[23];     // the longest text, "-1.23456789012345e-308", has 22 characters
+    uint8_t size = 0;  // 0: empty
+  };
+  static constexpr int kNumberCacheBits = 6;
+  // Writes the text of value at to (kNumberTextSize bytes of room); returns its end.
+  char* NumberText(char* to, double value);
+
   std::unique_ptr<char[]> block_;
   char* pos_;
   char* limit_;
@@ -131,6 +144,7 @@ class ARBTREXM_API MarkupWriter {
   std::size_t handed_ = 0;
   XMLWriteState& state_;
   std::vector<Open> open_;
+  CachedNumber numbers_[1 << kNumberCacheBits];
 };
 
 }  // namespace xmlu

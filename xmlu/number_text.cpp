@@ -43,14 +43,18 @@ std::string FormatNumber(double value) {
   return std::string(buffer, FormatNumberTo(buffer, value));
 }
 
-std::string FormatShortest(double value) {
-  if (std::isnan(value)) return "NaN";
-  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+char* FormatShortestTo(char* buffer, double value) {
+  if (std::isnan(value)) return std::copy_n("NaN", 3, buffer);
+  if (std::isinf(value))
+    return value > 0 ? std::copy_n("INF", 3, buffer) : std::copy_n("-INF", 4, buffer);
   // The shortest round-trip text of a double needs at most 24 characters
   // ("-2.2250738585072014e-308").
-  char buffer[32];
-  const std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return std::string(buffer, r.ptr);
+  return std::to_chars(buffer, buffer + kNumberTextSize, value).ptr;
+}
+
+std::string FormatShortest(double value) {
+  char buffer[kNumberTextSize];
+  return std::string(buffer, FormatShortestTo(buffer, value));
 }
 
 std::string FormatInCLocale(const char* format, double value) {

@@ -26,6 +26,10 @@ ARBTREXM_API char* FormatNumberTo(char* buffer, double value);
 /// document promises that every number round-trips.
 ARBTREXM_API std::string FormatShortest(double value);
 
+/// The text of FormatShortest(value), written to buffer (at least kNumberTextSize bytes) without
+/// a terminator and without allocating; returns the end of the text.
+ARBTREXM_API char* FormatShortestTo(char* buffer, double value);
+
 /// snprintf of one double with format, under the "C" locale for the calling thread only. The
 /// text is cut at 63 bytes.
 ARBTREXM_API std::string FormatInCLocale(const char* format, double value);

@@ -14,45 +14,6 @@ namespace xmlu {
 
 namespace {
 
-// Which bytes need an entity, and which, for attribute values and for character data.
-struct EscapeTable {
-  bool attribute[256] = {};
-  bool text[256] = {};
-  EscapeTable() {
-    for (unsigned char c : {'&', '<', '>', '"'}) attribute[c] = true;
-    for (unsigned char c : {'&', '<'}) text[c] = true;
-  }
-};
-const EscapeTable kEscape;
-
-const char* Entity(char c) {
-  switch (c) {
-    case '&':
-      return "&amp;";
-    case '<':
-      return "&lt;";
-    case '>':
-      return "&gt;";
-    default:
-      return "&quot;";
-  }
-}
-
-// Appends text with the special bytes replaced: safe runs in one call each.
-void AppendEscaped(std::string& out, std::string_view text, const bool (&special)[256]) {
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  while (p != end) {
-    const char* run = p;
-    while (p != end && !special[static_cast<unsigned char>(*p)]) ++p;
-    out.append(run, static_cast<std::size_t>(p - run));
-    if (p == end) break;
-    const char* entity = Entity(*p);
-    out.append(entity, std::strlen(entity));
-    ++p;
-  }
-}
-
 // Takes ownership of item whatever happens to the list.
 void Append(std::vector<XMLInterface*>& list, XMLInterface* item) {
   try {
@@ -210,18 +171,6 @@ void XMLTextWriter::Close() {
 
 std::size_t XMLTextWriter::Size() const { return prefix_ + writer_->Size(); }
 
-void OpenIfWriting(XMLTextWriter* writer, XMLElement& element) {
-  if (writer != nullptr) writer->Open(element);
-}
-
-void CloseOrAppend(XMLTextWriter* writer, std::unique_ptr<XMLElement> element, XMLElement* parent) {
-  if (writer != nullptr) {
-    writer->Close();
-  } else {
-    parent->AddChild(element.release());
-  }
-}
-
 XMLElement* NewElement(const std::string& name) { return new XMLElement(name); }
 
 XMLAttribute* NewAttribute(const std::string& name, const std::string& value) {
@@ -265,14 +214,6 @@ void WritePieces(TextSink& out, const std::string& bytes) {
   for (std::size_t at = 0; at < bytes.size(); at += XMLTextWriter::kPieceSize) {
     out.Write(bytes.data() + at, std::min(XMLTextWriter::kPieceSize, bytes.size() - at));
   }
-}
-
-void AppendEscapedAttribute(std::string& out, std::string_view text) {
-  AppendEscaped(out, text, kEscape.attribute);
-}
-
-void AppendEscapedText(std::string& out, std::string_view text) {
-  AppendEscaped(out, text, kEscape.text);
 }
 
 }  // namespace xmlu

@@ -163,27 +163,6 @@ class ARBTREXM_API XMLTextWriter {
   std::vector<XMLElement*> open_;
 };
 
-/// Points an exporter's writer slot at writer for one build and empties it again however the
-/// build ends, so that a later build of the whole item tree never writes into a dead writer.
-class WritingScope {
- public:
-  WritingScope(XMLTextWriter*& slot, XMLTextWriter& writer) : slot_(slot) { slot_ = &writer; }
-  ~WritingScope() { slot_ = nullptr; }
-  WritingScope(const WritingScope&) = delete;
-  WritingScope& operator=(const WritingScope&) = delete;
-
- private:
-  XMLTextWriter*& slot_;
-};
-
-/// For element writers that serve both ways of building: opens element on writer when there is
-/// one, and does nothing when the item tree is being built whole.
-ARBTREXM_API void OpenIfWriting(XMLTextWriter* writer, XMLElement& element);
-/// Closes the innermost open element (element itself) on writer when there is one; otherwise
-/// appends element to parent, which takes ownership.
-ARBTREXM_API void CloseOrAppend(XMLTextWriter* writer, std::unique_ptr<XMLElement> element,
-                                XMLElement* parent);
-
 /// New element with that name and no attributes or children; the caller owns it.
 ARBTREXM_API XMLElement* NewElement(const std::string& name);
 /// New attribute holding both texts unchanged.
@@ -207,7 +186,8 @@ ARBTREXM_API void PutBytes(XMLOutput& output, const std::string& bytes);
 /// Hands the bytes to out in pieces of XMLTextWriter::kPieceSize.
 ARBTREXM_API void WritePieces(TextSink& out, const std::string& bytes);
 
-/// Appends text to out with &, <, > and " replaced by their entities (attribute values).
+/// Appends text to out with &, <, > and " replaced by their entities (attribute values), as the
+/// layout engine escapes them (markup_writer.cpp).
 ARBTREXM_API void AppendEscapedAttribute(std::string& out, std::string_view text);
 /// Appends text to out with & and < replaced by their entities (character data).
 ARBTREXM_API void AppendEscapedText(std::string& out, std::string_view text);

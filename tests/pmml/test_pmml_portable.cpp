@@ -78,15 +78,14 @@ std::string Export(const std::string& modelText, bool portable) {
   return Export(memtree::ParseModel(modelText, "test.json"), portable);
 }
 
-TEST(PmmlPortable, OffByDefaultAndOffWritesTheFormatsBytes) {
-  TreeOut::PMMLOutputAdapter adapter;
-  EXPECT_FALSE(adapter.GetPortableProfile());
+TEST(PmmlPortable, OffByDefaultCarriedByCopiesAndOffWritesTheFormatsBytes) {
   TreeOut::PMMLOutputAdapterImp imp;
   EXPECT_FALSE(imp.GetPortableProfile());
   imp.SetPortableProfile(true);
-  EXPECT_TRUE(TreeOut::PMMLOutputAdapterImp(imp).GetPortableProfile());  // copies carry it
-
+  EXPECT_TRUE(TreeOut::PMMLOutputAdapterImp(imp).GetPortableProfile());
   const memtree::Model model = memtree::ParseModel(kGaps, "gaps.json");
+  TreeOut::PMMLOutputAdapter adapter;
+  EXPECT_FALSE(adapter.GetPortableProfile());
   const std::string before = Export(model, false);
   adapter.SetPortableProfile(true);
   adapter.SetPortableProfile(false);
@@ -132,6 +131,21 @@ TEST(PmmlPortable, DeclarationStrategiesSchemaAndOutputFields) {
   EXPECT_EQ(doc.Texts("//p:Node[@id='2']/p:ScoreDistribution/p:Extension/@value"),
             (Names{"0.125", "0.875"}));
   EXPECT_EQ(doc.Text("//p:Node[@id='0']/@recordCount"), "60");
+
+  // A transcoder's bytes are the host's to declare.
+  struct Copy : ArbTree::Transcoder {
+    int Transcode(const std::string& in, std::string& out) const override {
+      out = in;
+      return 0;
+    }
+  } transcoder;
+  const memtree::Model model = memtree::ParseModel(kGaps, "gaps.json");
+  TreeOut::PMMLOutputAdapter adapter;
+  adapter.SetPortableProfile(true);
+  adapter.UseTranscoder(&transcoder);
+  std::ostringstream out;
+  adapter.GeneratePMML(out, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
+  EXPECT_EQ(out.str().rfind("<?xml version=\"1.0\"?>\n<PMML", 0), 0u);
 }
 
 TEST(PmmlPortable, NamesAndNumbersThatMustNotClashOrRound) {
@@ -218,22 +232,6 @@ TEST(PmmlPortable, BundledExamplesAreValidAndRouteAsTheHost) {
               std::to_string(static_cast<uint32_t>(model.tree->Route({}))))
         << name;
   }
-}
-
-TEST(PmmlPortable, ATranscoderGetsADeclarationWithoutEncoding) {
-  struct Copy : ArbTree::Transcoder {
-    int Transcode(const std::string& in, std::string& out) const override {
-      out = in;
-      return 0;
-    }
-  } transcoder;
-  const memtree::Model model = memtree::ParseModel(kGaps, "gaps.json");
-  TreeOut::PMMLOutputAdapter adapter;
-  adapter.SetPortableProfile(true);
-  adapter.UseTranscoder(&transcoder);
-  std::ostringstream out;
-  adapter.GeneratePMML(out, *model.tree, model.metadata.get(), tree::TRAINING_SAMPLE);
-  EXPECT_EQ(out.str().rfind("<?xml version=\"1.0\"?>\n<PMML", 0), 0u);
 }
 
 }  // namespace
