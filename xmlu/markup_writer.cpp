@@ -155,6 +155,15 @@ void MarkupWriter::Indentation(bool lineBreak, int32_t depth) {
 void MarkupWriter::Escaped(std::string_view text, const bool (&special)[256]) {
   const char* p = text.data();
   const char* const end = p + text.size();
+  if (text.size() <= kShortName && static_cast<std::size_t>(limit_ - pos_) >= kShortName) {
+    // Most of a document's strings are short names with nothing to escape.
+    const char* q = p;
+    while (q != end && !special[static_cast<unsigned char>(*q)]) ++q;
+    if (q == end) {
+      pos_ = PutShort(pos_, text);
+      return;
+    }
+  }
   while (p != end) {
     const char* run = p;
     while (p != end && !special[static_cast<unsigned char>(*p)]) ++p;
@@ -176,7 +185,24 @@ void MarkupWriter::BeginContent() {
 
 void MarkupWriter::StartElement(std::string_view name) {
   BeginContent();
-  const int32_t depth = state_.depth;
+  const XMLWriteState state = state_;
+  const int32_t depth = state.depth;
+  char* p = pos_;
+  if (depth <= kTabRun && name.size() <= kShortName &&
+      static_cast<std::size_t>(limit_ - p) >= (kTabRun + 1) + 1 + kShortName) {
+    // As Indentation and Put would write it, with the state read once and the room checked once.
+    const bool lineBreak = state.pretty && state.newLine;
+    if (state.pretty && state.indent && depth > 0) {
+      Move<kTabRun + 1>(p, lineBreak ? kBreakAndTabs : kBreakAndTabs + 1);
+      p += (lineBreak ? 1 : 0) + depth;
+    } else if (lineBreak) {
+      *p++ = '\n';
+    }
+    *p++ = '<';
+    pos_ = PutShort(p, name);
+    open_.push_back({name, depth, false});
+    return;
+  }
   Indentation(state_.pretty && state_.newLine, depth);
   Put('<');
   Put(name.data(), name.size());
@@ -186,7 +212,27 @@ void MarkupWriter::StartElement(std::string_view name) {
 // The separator, indentation, name, "=" and opening quote of an attribute.
 void MarkupWriter::AttributeName(std::string_view name) {
   assert(!open_.empty() && !open_.back().contentStarted);
-  const bool lineBreak = state_.pretty && state_.newLine;
+  // The common case in one go: the state is read once (a store into the block could alias
+  // it, so it would be read again after every byte) and the room is checked once.
+  const XMLWriteState state = state_;
+  const bool lineBreak = state.pretty && state.newLine;
+  const int32_t depth = state.depth + 1;
+  char* p = pos_;
+  if (depth <= kTabRun && name.size() <= kShortName &&
+      static_cast<std::size_t>(limit_ - p) >= 1 + (kTabRun + 1) + kShortName + 2) {
+    if (!lineBreak) *p++ = ' ';
+    if (state.pretty && state.indent) {
+      Move<kTabRun + 1>(p, lineBreak ? kBreakAndTabs : kBreakAndTabs + 1);
+      p += (lineBreak ? 1 : 0) + depth;
+    } else if (lineBreak) {
+      *p++ = '\n';
+    }
+    p = PutShort(p, name);
+    p[0] = '=';
+    p[1] = '"';
+    pos_ = p + 2;
+    return;
+  }
   if (!lineBreak) Put(' ');
   Indentation(lineBreak, state_.depth + 1);
   Put(name.data(), name.size());
@@ -224,13 +270,15 @@ char* MarkupWriter::NumberText(char* to, double value) {
 void MarkupWriter::Attribute(std::string_view name, double value) {
   AttributeName(name);
   // Number text never holds a character that needs an entity; it is formatted in place.
-  if (static_cast<std::size_t>(limit_ - pos_) >= kNumberTextSize) {
-    pos_ = NumberText(pos_, value);
-  } else {
-    char text[kNumberTextSize];
-    const char* end = NumberText(text, value);
-    Put(text, static_cast<std::size_t>(end - text));
+  if (static_cast<std::size_t>(limit_ - pos_) >= kNumberTextSize + 1) {
+    char* end = NumberText(pos_, value);
+    *end = '"';
+    pos_ = end + 1;
+    return;
   }
+  char text[kNumberTextSize];
+  const char* end = NumberText(text, value);
+  Put(text, static_cast<std::size_t>(end - text));
   Put('"');
 }
 
@@ -245,14 +293,40 @@ void MarkupWriter::EndElement() {
   assert(!open_.empty());
   const Open top = open_.back();
   open_.pop_back();
-  if (top.contentStarted) {
-    --state_.depth;
-    if (state_.pretty) Indentation(state_.newLine, top.depth);
-    Put("</", 2);
-    Put(top.name.data(), top.name.size());
-    Put('>');
+  char* p = pos_;
+  if (!top.contentStarted) {
+    if (limit_ - p >= 2) {
+      p[0] = '/';
+      p[1] = '>';
+      pos_ = p + 2;
+    } else {
+      Put("/>", 2);
+    }
   } else {
-    Put("/>", 2);
+    const XMLWriteState state = state_;
+    --state_.depth;
+    if (top.depth <= kTabRun && top.name.size() <= kShortName &&
+        static_cast<std::size_t>(limit_ - p) >= (kTabRun + 1) + 2 + kShortName + 1) {
+      // As Indentation and Put would write it, the room checked once.
+      if (state.pretty) {
+        if (state.indent && top.depth > 0) {
+          Move<kTabRun + 1>(p, state.newLine ? kBreakAndTabs : kBreakAndTabs + 1);
+          p += (state.newLine ? 1 : 0) + top.depth;
+        } else if (state.newLine) {
+          *p++ = '\n';
+        }
+      }
+      p[0] = '<';
+      p[1] = '/';
+      p = PutShort(p + 2, top.name);
+      *p = '>';
+      pos_ = p + 1;
+    } else {
+      if (state.pretty) Indentation(state.newLine, top.depth);
+      Put("</", 2);
+      Put(top.name.data(), top.name.size());
+      Put('>');
+    }
   }
   state_.newLine = true;
   state_.indent = true;

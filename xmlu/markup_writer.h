@@ -110,6 +110,26 @@ class ARBTREXM_API MarkupWriter {
       PutAcrossBlocks(data, size);
     }
   }
+  // Copies a name of at most kShortName bytes to where room for kShortName is known; returns
+  // the end of the copy.
+  static constexpr std::size_t kShortName = 32;
+  static char* PutShort(char* to, std::string_view text) {
+    const std::size_t size = text.size();
+    const char* from = text.data();
+    if (size >= 16) {
+      Move<16>(to, from);
+      Move<16>(to + size - 16, from + size - 16);
+    } else if (size >= 8) {
+      Move<8>(to, from);
+      Move<8>(to + size - 8, from + size - 8);
+    } else if (size >= 4) {
+      Move<4>(to, from);
+      Move<4>(to + size - 4, from + size - 4);
+    } else {
+      for (std::size_t i = 0; i < size; ++i) to[i] = from[i];
+    }
+    return to + size;
+  }
   template <std::size_t N>
   static void Move(char* to, const char* from) {
     char bytes[N];

@@ -17,6 +17,56 @@ locale_t CLocale() {
   return c_locale;
 }
 
+// Powers of ten up to the most decimals the short-decimal path tries; every one is exact.
+constexpr double kPowersOfTen[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+constexpr int kMaxShortDecimals = 7;
+
+// "%.15g" of a value that is the double nearest to a decimal of few digits (cut values, halves,
+// means of round data), or null when it is not one. A decimal of at most 15 significant digits
+// comes back unchanged from its nearest double when printed to 15 digits, so such a value
+// prints as that decimal, in fixed notation from 10^-4 on. The decimal is n / 10^k for the
+// first k at which value * 10^k rounds to an n whose quotient n / 10^k (a correctly rounded
+// division of exact operands) is value again.
+char* ShortDecimalTo(char* buffer, double value) {
+  const double magnitude = std::fabs(value);
+  if (!(magnitude >= 1e-4 && magnitude < 1e14)) return nullptr;
+  for (int k = 1; k <= kMaxShortDecimals; ++k) {
+    const double product = magnitude * kPowersOfTen[k];
+    if (product >= 1e15) return nullptr;
+    // Any whole number near the product will do as the candidate, since the division checks
+    // it: truncation after adding a half needs no call into the maths library.
+    const auto n = static_cast<long long>(product + 0.5);
+    const auto scaled = static_cast<double>(n);
+    if (scaled / kPowersOfTen[k] != magnitude) continue;
+    if (k > 4 && scaled < kPowersOfTen[k - 4]) return nullptr;  // the decimal is below 10^-4
+    char digits[20];
+    char* end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    const int count = static_cast<int>(end - digits);
+    // The first k that fits leaves no trailing zero, but stripping keeps that from mattering.
+    int decimals = k;
+    while (decimals > 0 && end[-1] == '0') {
+      --end;
+      --decimals;
+    }
+    char* out = buffer;
+    if (value < 0) *out++ = '-';
+    const int whole = count - k;
+    if (whole > 0) {
+      out = std::copy_n(digits, whole, out);
+    } else {
+      *out++ = '0';
+    }
+    if (decimals > 0) {
+      *out++ = '.';
+      for (int i = whole; i < 0; ++i) *out++ = '0';
+      char* fraction = digits + (whole > 0 ? whole : 0);
+      out = std::copy(fraction, end, out);
+    }
+    return out;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 char* FormatNumberTo(char* buffer, double value) {
@@ -33,6 +83,7 @@ char* FormatNumberTo(char* buffer, double value) {
   if (std::isnan(value)) return std::copy_n("NaN", 3, buffer);
   if (std::isinf(value))
     return value > 0 ? std::copy_n("INF", 3, buffer) : std::copy_n("-INF", 4, buffer);
+  if (char* end = ShortDecimalTo(buffer, value)) return end;
   // to_chars in general format with a precision is defined as printf's "%.*g" in the C locale,
   // without its locale lookup.
   return std::to_chars(buffer, buffer + kNumberTextSize, value, std::chars_format::general, 15).ptr;

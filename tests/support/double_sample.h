@@ -11,9 +11,10 @@ namespace testing_support {
 
 /// An endless, reproducible sequence that cycles through the kinds of values a tree holds and
 /// the ones that sit on the edges of the formats: whole numbers of every size (around 10^15,
-/// where "%.15g" switches to exponent form, and beyond 2^53), their negatives, halves and
-/// hundredths, values near powers of ten (where rounding to 15 digits carries), random
-/// mantissas at every binary exponent, subnormals, and random bit patterns (finite only).
+/// where "%.15g" switches to exponent form, and beyond 2^53), their negatives, halves, short
+/// decimals and their neighbours, values near powers of ten (where rounding to 15 digits
+/// carries), random mantissas at every binary exponent, subnormals, and random bit patterns
+/// (finite only).
 class DoubleSample {
  public:
   explicit DoubleSample(std::uint64_t seed) : random_(seed) {}
@@ -31,8 +32,17 @@ class DoubleSample {
           v = 1e15 + static_cast<double>(static_cast<int>(random_() % 5) - 2);
         return sign * v;
       }
-      case 2:  // halves, quarters, hundredths
-        return sign * static_cast<double>(random_() % 10000000) / ((random_() & 1) ? 4 : 100);
+      case 2: {  // halves, quarters, short decimals of up to 8 places and up to 16 digits, and
+                 // their neighbours one step away
+        if ((random_() & 3) == 0)
+          return sign * static_cast<double>(random_() % 10000000) / ((random_() & 1) ? 4 : 100);
+        const int digits = 1 + static_cast<int>(random_() % 16);
+        const auto limit = static_cast<std::uint64_t>(std::pow(10.0, digits));
+        const double n = static_cast<double>(random_() % limit);
+        double v = n / std::pow(10.0, 1 + static_cast<int>(random_() % 8));
+        if ((random_() & 3) == 0) v = std::nextafter(v, (random_() & 1) ? HUGE_VAL : 0.0);
+        return sign * v;
+      }
       case 3: {  // next to a power of ten, where 15-digit rounding carries into a new digit
         const double p = std::pow(10.0, static_cast<int>(random_() % 40) - 20);
         const int steps = static_cast<int>(random_() % 7) - 3;
