@@ -18,6 +18,24 @@ constexpr char kBreakAndTabs[] =
 constexpr int32_t kTabRun = sizeof kBreakAndTabs - 2;
 static_assert(sizeof kBreakAndTabs >= kTabRun + 2, "a run from its second byte has kTabRun + 1");
 
+// The line break (when asked for) and depth tabs (when asked for) at p, which has room for
+// kTabRun + 1 bytes, with depth at most kTabRun. A whole run is copied (16 bytes for the usual
+// depths, else all of it) and only the part the line needs is kept: what follows overwrites the
+// rest. Returns the end of the part kept.
+char* PutLineStart(char* p, bool lineBreak, bool tabs, int32_t depth) {
+  if (!tabs) {
+    if (lineBreak) *p++ = '\n';
+    return p;
+  }
+  const char* run = lineBreak ? kBreakAndTabs : kBreakAndTabs + 1;
+  if (depth < 16) {
+    std::memcpy(p, run, 16);
+  } else {
+    std::memcpy(p, run, kTabRun + 1);
+  }
+  return p + (lineBreak ? 1 : 0) + depth;
+}
+
 // Which bytes need an entity: in attribute values, and in character data.
 struct EscapeTable {
   bool attribute[256] = {};
@@ -135,14 +153,11 @@ void MarkupWriter::Indentation(bool lineBreak, int32_t depth) {
     if (lineBreak) Put('\n');
     return;
   }
-  const char* run = lineBreak ? kBreakAndTabs : kBreakAndTabs + 1;
   if (depth <= kTabRun && limit_ - pos_ >= kTabRun + 1) {
-    // The whole run is moved at once (it is never shorter than that) and only the part the
-    // line needs is kept: the rest of the block is overwritten by what follows.
-    Move<kTabRun + 1>(pos_, run);
-    pos_ += (lineBreak ? 1 : 0) + depth;
+    pos_ = PutLineStart(pos_, lineBreak, true, depth);
     return;
   }
+  const char* run = lineBreak ? kBreakAndTabs : kBreakAndTabs + 1;
   while (depth > kTabRun) {
     Put(run, (lineBreak ? 1 : 0) + static_cast<std::size_t>(kTabRun));
     depth -= kTabRun;
@@ -191,13 +206,8 @@ void MarkupWriter::StartElement(std::string_view name) {
   if (depth <= kTabRun && name.size() <= kShortName &&
       static_cast<std::size_t>(limit_ - p) >= (kTabRun + 1) + 1 + kShortName) {
     // As Indentation and Put would write it, with the state read once and the room checked once.
-    const bool lineBreak = state.pretty && state.newLine;
-    if (state.pretty && state.indent && depth > 0) {
-      Move<kTabRun + 1>(p, lineBreak ? kBreakAndTabs : kBreakAndTabs + 1);
-      p += (lineBreak ? 1 : 0) + depth;
-    } else if (lineBreak) {
-      *p++ = '\n';
-    }
+    p = PutLineStart(p, state.pretty && state.newLine, state.pretty && state.indent && depth > 0,
+                     depth);
     *p++ = '<';
     pos_ = PutShort(p, name);
     open_.push_back({name, depth, false});
@@ -221,13 +231,7 @@ void MarkupWriter::AttributeName(std::string_view name) {
   if (depth <= kTabRun && name.size() <= kShortName &&
       static_cast<std::size_t>(limit_ - p) >= 1 + (kTabRun + 1) + kShortName + 2) {
     if (!lineBreak) *p++ = ' ';
-    if (state.pretty && state.indent) {
-      Move<kTabRun + 1>(p, lineBreak ? kBreakAndTabs : kBreakAndTabs + 1);
-      p += (lineBreak ? 1 : 0) + depth;
-    } else if (lineBreak) {
-      *p++ = '\n';
-    }
-    p = PutShort(p, name);
+    p = PutShort(PutLineStart(p, lineBreak, state.pretty && state.indent, depth), name);
     p[0] = '=';
     p[1] = '"';
     pos_ = p + 2;
@@ -308,14 +312,7 @@ void MarkupWriter::EndElement() {
     if (top.depth <= kTabRun && top.name.size() <= kShortName &&
         static_cast<std::size_t>(limit_ - p) >= (kTabRun + 1) + 2 + kShortName + 1) {
       // As Indentation and Put would write it, the room checked once.
-      if (state.pretty) {
-        if (state.indent && top.depth > 0) {
-          Move<kTabRun + 1>(p, state.newLine ? kBreakAndTabs : kBreakAndTabs + 1);
-          p += (state.newLine ? 1 : 0) + top.depth;
-        } else if (state.newLine) {
-          *p++ = '\n';
-        }
-      }
+      if (state.pretty) p = PutLineStart(p, state.newLine, state.indent && top.depth > 0, top.depth);
       p[0] = '<';
       p[1] = '/';
       p = PutShort(p + 2, top.name);

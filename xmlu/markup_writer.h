@@ -130,11 +130,10 @@ class ARBTREXM_API MarkupWriter {
     }
     return to + size;
   }
+  // A fixed-size copy between places that never overlap (text into the block): a few moves.
   template <std::size_t N>
   static void Move(char* to, const char* from) {
-    char bytes[N];
-    std::memcpy(bytes, from, N);
-    std::memcpy(to, bytes, N);
+    std::memcpy(to, from, N);
   }
   void Put(char c) {
     if (pos_ == limit_) HandOn();
