@@ -101,76 +101,6 @@ int XMLElement::Write(std::string& out, XMLWriteState& state) {
   return 0;
 }
 
-std::vector<XMLInterface*> XMLElement::ReleaseChildren() {
-  std::vector<XMLInterface*> children;
-  children.swap(children_);
-  return children;
-}
-
-XMLTextWriter::XMLTextWriter(std::string& out, XMLWriteState& state, TextSink* drain)
-    : out_(out),
-      drain_(drain),
-      prefix_(out.size()),
-      writer_(std::make_unique<MarkupWriter>(out, state)) {}
-
-XMLTextWriter::~XMLTextWriter() = default;
-
-void XMLTextWriter::Drain() {
-  if (drain_ == nullptr) return;
-  writer_->Flush();
-  if (out_.empty()) return;
-  drain_->Write(out_.data(), out_.size());
-  drained_ += out_.size();
-  out_.clear();
-}
-
-// The engine hands its text to out_ a block at a time, so out_ reaches a piece's size only
-// after whole blocks: the text held stays below two pieces.
-void XMLTextWriter::DrainIfFull() {
-  if (drain_ != nullptr && out_.size() >= kPieceSize) Drain();
-}
-
-void XMLTextWriter::Reserve(std::size_t bytes) {
-  if (drain_ == nullptr) writer_->Reserve(bytes);  // with a drain the text never gathers
-}
-
-void XMLTextWriter::Open(XMLElement& element) {
-  if (!open_.empty()) Flush();
-  writer_->StartElement(element.GetName());
-  for (XMLInterface* attribute : element.GetAttributes()) {
-    const auto& a = *static_cast<const XMLAttribute*>(attribute);
-    writer_->Attribute(a.GetName(), a.GetValue());
-  }
-  open_.push_back(&element);
-  Flush();
-}
-
-void XMLTextWriter::Flush() {
-  std::vector<XMLInterface*> children = open_.back()->ReleaseChildren();
-  std::size_t written = 0;
-  try {
-    for (XMLInterface* child : children) {
-      writer_->Item(*child);
-      delete child;
-      ++written;
-    }
-  } catch (...) {
-    for (std::size_t i = written; i < children.size(); ++i) delete children[i];
-    throw;
-  }
-  DrainIfFull();
-}
-
-void XMLTextWriter::Close() {
-  Flush();
-  open_.pop_back();
-  writer_->EndElement();
-  if (open_.empty()) writer_->Flush();
-  DrainIfFull();
-}
-
-std::size_t XMLTextWriter::Size() const { return prefix_ + writer_->Size(); }
-
 XMLElement* NewElement(const std::string& name) { return new XMLElement(name); }
 
 XMLAttribute* NewAttribute(const std::string& name, const std::string& value) {
@@ -211,8 +141,8 @@ void PutBytes(XMLOutput& output, const std::string& bytes) {
 }
 
 void WritePieces(TextSink& out, const std::string& bytes) {
-  for (std::size_t at = 0; at < bytes.size(); at += XMLTextWriter::kPieceSize) {
-    out.Write(bytes.data() + at, std::min(XMLTextWriter::kPieceSize, bytes.size() - at));
+  for (std::size_t at = 0; at < bytes.size(); at += MarkupWriter::kBlockSize) {
+    out.Write(bytes.data() + at, std::min(MarkupWriter::kBlockSize, bytes.size() - at));
   }
 }
 

@@ -106,61 +106,11 @@ class ARBTREXM_API XMLElement final : public XMLInterface {
   const std::string& GetName() const { return name_; }
   const std::vector<XMLInterface*>& GetAttributes() const { return attributes_; }
   const std::vector<XMLInterface*>& GetChildren() const { return children_; }
-  /// Hands the children to the caller, who then owns them; the element has none afterwards.
-  std::vector<XMLInterface*> ReleaseChildren();
 
  private:
   std::vector<XMLInterface*> attributes_;
   std::string name_;
   std::vector<XMLInterface*> children_;
-};
-
-/// Writes a document while it is being built, so that only the part not yet written is held as
-/// items: an element is opened when its attributes are final, the children it gains are written
-/// and deleted as they are flushed, and closing it writes its end tag. The bytes are exactly
-/// those that Write gives for the whole tree, provided items are added in document order.
-/// Open elements stay owned by the caller, who keeps them alive until they are closed.
-/// With a drain, the text is handed on to it whenever a piece of about kPieceSize bytes has
-/// gathered in out, and out is emptied, so the whole text is never held; Drain hands on the rest.
-class ARBTREXM_API XMLTextWriter {
- public:
-  /// Size from which the gathered text goes to the drain: large enough that a file or pipe gets
-  /// few writes, small enough to stay in the cache.
-  static constexpr std::size_t kPieceSize = 64 * 1024;
-
-  XMLTextWriter(std::string& out, XMLWriteState& state, TextSink* drain = nullptr);
-  XMLTextWriter(const XMLTextWriter&) = delete;
-  XMLTextWriter& operator=(const XMLTextWriter&) = delete;
-  ~XMLTextWriter();
-
-  /// Flushes the innermost open element, then writes this element's start tag and its children
-  /// so far; the element becomes the innermost open one.
-  void Open(XMLElement& element);
-  /// Writes the children that the innermost open element has gained, and deletes them.
-  void Flush();
-  /// Flushes, then ends the innermost open element: its end tag, or "/>" if it had no children.
-  /// Once the outermost element is closed, out holds the whole text.
-  void Close();
-  /// Whether an element is open.
-  bool IsOpen() const { return !open_.empty(); }
-  /// Bytes of text so far, those handed to the drain included.
-  std::size_t Size() const;
-  /// Makes room for this many bytes of text in all, so that a document of gigabytes is not
-  /// copied each time its buffer would double; room that is never used costs no memory. Does
-  /// nothing with a drain.
-  void Reserve(std::size_t bytes);
-  /// Hands the text gathered so far to the drain, if there is one.
-  void Drain();
-
- private:
-  void DrainIfFull();
-
-  std::string& out_;
-  TextSink* drain_;
-  std::size_t prefix_;  // text that was in out_ before the writer started
-  std::size_t drained_ = 0;
-  std::unique_ptr<MarkupWriter> writer_;  // the layout engine, writing into out_
-  std::vector<XMLElement*> open_;
 };
 
 /// New element with that name and no attributes or children; the caller owns it.
@@ -183,7 +133,7 @@ ARBTREXM_API void ReplaceAll(std::string& text, const char* pattern,
 ARBTREXM_API void WriteDocument(XMLOutput& output, const std::string& text);
 /// Puts the bytes on the output's stream as one block; the stream's state is not consulted.
 ARBTREXM_API void PutBytes(XMLOutput& output, const std::string& bytes);
-/// Hands the bytes to out in pieces of XMLTextWriter::kPieceSize.
+/// Hands the bytes to out in pieces of MarkupWriter::kBlockSize.
 ARBTREXM_API void WritePieces(TextSink& out, const std::string& bytes);
 
 /// Appends text to out with &, <, > and " replaced by their entities (attribute values), as the

@@ -18,6 +18,7 @@
 #include "tests/support/stack.h"
 #include "tests/support/xml_check.h"
 #include "treexml/xml_output_adapter.h"
+#include "xmlu/markup_writer.h"
 #include "xmlu/text_sink.h"
 #include "xmlu/xml_item.h"
 
@@ -365,7 +366,7 @@ TEST(TreeXmlAdapter, PiecesGiveTheStreamsBytesAndAFailureWritesNone) {
   EXPECT_EQ(pieces.text, Export(adapter, chain));
   ASSERT_GT(pieces.sizes.size(), 10u);
   for (std::size_t i = 0; i + 1 < pieces.sizes.size(); ++i) {
-    EXPECT_GE(pieces.sizes[i], xmlu::XMLTextWriter::kPieceSize);
+    EXPECT_GE(pieces.sizes[i], xmlu::MarkupWriter::kBlockSize);
   }
   Pieces none;
   EXPECT_THROW(adapter.GenerateXML(none, *chain.tree, nullptr), TreeOut::XMLExportError);
