@@ -11,41 +11,9 @@ namespace xmlu {
 
 namespace {
 
-// A line break followed by tabs: the break and the indentation of a line in one run.
-constexpr char kBreakAndTabs[] =
-    "\n\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
-    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
-constexpr int32_t kTabRun = sizeof kBreakAndTabs - 2;
-static_assert(sizeof kBreakAndTabs >= kTabRun + 2, "a run from its second byte has kTabRun + 1");
-
-// The line break (when asked for) and depth tabs (when asked for) at p, which has room for
-// kTabRun + 1 bytes, with depth at most kTabRun. A whole run is copied (16 bytes for the usual
-// depths, else all of it) and only the part the line needs is kept: what follows overwrites the
-// rest. Returns the end of the part kept.
-char* PutLineStart(char* p, bool lineBreak, bool tabs, int32_t depth) {
-  if (!tabs) {
-    if (lineBreak) *p++ = '\n';
-    return p;
-  }
-  const char* run = lineBreak ? kBreakAndTabs : kBreakAndTabs + 1;
-  if (depth < 16) {
-    std::memcpy(p, run, 16);
-  } else {
-    std::memcpy(p, run, kTabRun + 1);
-  }
-  return p + (lineBreak ? 1 : 0) + depth;
-}
-
-// Which bytes need an entity: in attribute values, and in character data.
-struct EscapeTable {
-  bool attribute[256] = {};
-  bool text[256] = {};
-  EscapeTable() {
-    for (unsigned char c : {'&', '<', '>', '"'}) attribute[c] = true;
-    for (unsigned char c : {'&', '<'}) text[c] = true;
-  }
-};
-const EscapeTable kEscape;
+using markup_detail::kBreakAndTabs;
+using markup_detail::kEscape;
+using markup_detail::kTabRun;
 
 const char* Entity(char c) {
   switch (c) {
@@ -198,21 +166,8 @@ void MarkupWriter::BeginContent() {
   top.contentStarted = true;
 }
 
-void MarkupWriter::StartElement(std::string_view name) {
-  BeginContent();
-  const XMLWriteState state = state_;
-  const int32_t depth = state.depth;
-  char* p = pos_;
-  if (depth <= kTabRun && name.size() <= kShortName &&
-      static_cast<std::size_t>(limit_ - p) >= (kTabRun + 1) + 1 + kShortName) {
-    // As Indentation and Put would write it, with the state read once and the room checked once.
-    p = PutLineStart(p, state.pretty && state.newLine, state.pretty && state.indent && depth > 0,
-                     depth);
-    *p++ = '<';
-    pos_ = PutShort(p, name);
-    open_.push_back({name, depth, false});
-    return;
-  }
+void MarkupWriter::StartElementInGeneral(std::string_view name) {
+  const int32_t depth = state_.depth;
   Indentation(state_.pretty && state_.newLine, depth);
   Put('<');
   Put(name.data(), name.size());
@@ -222,31 +177,11 @@ void MarkupWriter::StartElement(std::string_view name) {
 // The separator, indentation, name, "=" and opening quote of an attribute.
 void MarkupWriter::AttributeName(std::string_view name) {
   assert(!open_.empty() && !open_.back().contentStarted);
-  // The common case in one go: the state is read once (a store into the block could alias
-  // it, so it would be read again after every byte) and the room is checked once.
-  const XMLWriteState state = state_;
-  const bool lineBreak = state.pretty && state.newLine;
-  const int32_t depth = state.depth + 1;
-  char* p = pos_;
-  if (depth <= kTabRun && name.size() <= kShortName &&
-      static_cast<std::size_t>(limit_ - p) >= 1 + (kTabRun + 1) + kShortName + 2) {
-    if (!lineBreak) *p++ = ' ';
-    p = PutShort(PutLineStart(p, lineBreak, state.pretty && state.indent, depth), name);
-    p[0] = '=';
-    p[1] = '"';
-    pos_ = p + 2;
-    return;
-  }
+  const bool lineBreak = state_.pretty && state_.newLine;
   if (!lineBreak) Put(' ');
   Indentation(lineBreak, state_.depth + 1);
   Put(name.data(), name.size());
   Put("=\"", 2);
-}
-
-void MarkupWriter::Attribute(std::string_view name, std::string_view value) {
-  AttributeName(name);
-  Escaped(value, kEscape.attribute);
-  Put('"');
 }
 
 char* MarkupWriter::NumberText(char* to, double value) {
@@ -271,15 +206,7 @@ char* MarkupWriter::NumberText(char* to, double value) {
   return end;
 }
 
-void MarkupWriter::Attribute(std::string_view name, double value) {
-  AttributeName(name);
-  // Number text never holds a character that needs an entity; it is formatted in place.
-  if (static_cast<std::size_t>(limit_ - pos_) >= kNumberTextSize + 1) {
-    char* end = NumberText(pos_, value);
-    *end = '"';
-    pos_ = end + 1;
-    return;
-  }
+void MarkupWriter::NumberAcrossBlocks(double value) {
   char text[kNumberTextSize];
   const char* end = NumberText(text, value);
   Put(text, static_cast<std::size_t>(end - text));
@@ -293,7 +220,7 @@ void MarkupWriter::Text(std::string_view text) {
   state_.indent = false;
 }
 
-void MarkupWriter::EndElement() {
+void MarkupWriter::EndElementInGeneral() {
   assert(!open_.empty());
   const Open top = open_.back();
   open_.pop_back();
@@ -312,7 +239,8 @@ void MarkupWriter::EndElement() {
     if (top.depth <= kTabRun && top.name.size() <= kShortName &&
         static_cast<std::size_t>(limit_ - p) >= (kTabRun + 1) + 2 + kShortName + 1) {
       // As Indentation and Put would write it, the room checked once.
-      if (state.pretty) p = PutLineStart(p, state.newLine, state.indent && top.depth > 0, top.depth);
+      if (state.pretty)
+        p = PutLineStart(p, state.newLine, state.indent && top.depth > 0, top.depth);
       p[0] = '<';
       p[1] = '/';
       p = PutShort(p + 2, top.name);

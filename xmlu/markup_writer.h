@@ -19,6 +19,30 @@ namespace xmlu {
 
 class TextSink;
 
+namespace markup_detail {
+
+// A line break followed by tabs: the break and the indentation of a line in one run.
+inline constexpr char kBreakAndTabs[] =
+    "\n\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t"
+    "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+inline constexpr int32_t kTabRun = sizeof kBreakAndTabs - 2;
+static_assert(sizeof kBreakAndTabs >= kTabRun + 2, "a run from its second byte has kTabRun + 1");
+
+// Which bytes need an entity: in attribute values, and in character data.
+struct EscapeTable {
+  bool attribute[256];
+  bool text[256];
+};
+constexpr EscapeTable MakeEscapeTable() {
+  EscapeTable table{};
+  for (unsigned char c : {'&', '<', '>', '"'}) table.attribute[c] = true;
+  for (unsigned char c : {'&', '<'}) table.text[c] = true;
+  return table;
+}
+inline constexpr EscapeTable kEscape = MakeEscapeTable();
+
+}  // namespace markup_detail
+
 /// Writes a document element by element without building items, into a block of its own that
 /// goes to a string or a sink whenever it is full. Names are copied as given;
 /// attribute values and character data are escaped; numbers are formatted in place. Nothing is
@@ -44,10 +68,41 @@ class ARBTREXM_API MarkupWriter {
   /// Size of the block the text is written into before it goes on.
   static constexpr std::size_t kBlockSize = 64 * 1024;
 
+  // The element operations are inline for their common case: a short name at a usual depth,
+  // with room in the block for all of it, the layout state read once (a store into the block
+  // could alias it, so it would be read again after every byte) and the room checked once.
+  // Everything else goes to the general path, which writes the same bytes.
+
   /// "<name", after a line break and indentation where the layout puts them.
-  void StartElement(std::string_view name);
+  void StartElement(std::string_view name) {
+    if (!open_.empty() && !open_.back().contentStarted) BeginContent();
+    const XMLWriteState state = state_;
+    char* p = pos_;
+    if (state.depth <= markup_detail::kTabRun && name.size() <= kShortName &&
+        Room(p) >= kLineRoom + 1 + kShortName) {
+      p = PutLineStart(p, state.pretty && state.newLine,
+                       state.pretty && state.indent && state.depth > 0, state.depth);
+      *p = '<';
+      pos_ = PutShort(p + 1, name);
+      open_.push_back({name, state.depth, false});
+      return;
+    }
+    StartElementInGeneral(name);
+  }
   /// name="value" on the open start tag; the value is escaped (&, <, >, ").
-  void Attribute(std::string_view name, std::string_view value);
+  void Attribute(std::string_view name, std::string_view value) {
+    char* p = AttributeStart(name);
+    if (value.size() <= kShortName && Room(p) >= kShortName + 1 &&
+        !HasSpecial(value, markup_detail::kEscape.attribute)) {
+      p = PutShort(p, value);
+      *p = '"';
+      pos_ = p + 1;
+      return;
+    }
+    pos_ = p;
+    Escaped(value, markup_detail::kEscape.attribute);
+    Put('"');
+  }
   void Attribute(std::string_view name, const std::string& value) {
     Attribute(name, std::string_view(value));
   }
@@ -55,12 +110,35 @@ class ARBTREXM_API MarkupWriter {
     Attribute(name, std::string_view(value));
   }
   /// name="number text" (FormatNumber) on the open start tag.
-  void Attribute(std::string_view name, double value);
+  void Attribute(std::string_view name, double value) {
+    char* p = AttributeStart(name);
+    // Number text never holds a character that needs an entity; it is formatted in place.
+    if (Room(p) >= kNumberTextSize + 1) {
+      p = NumberText(p, value);
+      *p = '"';
+      pos_ = p + 1;
+      return;
+    }
+    pos_ = p;
+    NumberAcrossBlocks(value);
+  }
   /// Character data, escaped (&, <), inside the innermost open element; the next tag of the
   /// enclosing element follows it on the same line.
   void Text(std::string_view text);
   /// Ends the innermost open element.
-  void EndElement();
+  void EndElement() {
+    char* p = pos_;
+    if (!open_.empty() && !open_.back().contentStarted && Room(p) >= 2) {
+      open_.pop_back();
+      p[0] = '/';
+      p[1] = '>';
+      pos_ = p + 2;
+      state_.newLine = true;
+      state_.indent = true;
+      return;
+    }
+    EndElementInGeneral();
+  }
   /// Writes an item and everything below it with this writer's layout, as the content of the
   /// innermost open element if there is one. Elements are walked with an explicit stack.
   void Item(XMLInterface& item);
@@ -85,7 +163,56 @@ class ARBTREXM_API MarkupWriter {
     bool contentStarted;  // whether the ">" of the start tag is written
   };
 
+  // Room for a line start: a line break and a whole run of tabs.
+  static constexpr std::size_t kLineRoom = markup_detail::kTabRun + 1;
+
+  std::size_t Room(const char* p) const { return static_cast<std::size_t>(limit_ - p); }
+  // The line break (when asked for) and depth tabs (when asked for) at p, which has kLineRoom
+  // bytes of room, with depth at most kTabRun. A whole run is copied (16 bytes for the usual
+  // depths, else all of it) and only the part the line needs is kept: what follows overwrites
+  // the rest. Returns the end of the part kept.
+  static char* PutLineStart(char* p, bool lineBreak, bool tabs, int32_t depth) {
+    if (!tabs) {
+      if (lineBreak) *p++ = '\n';
+      return p;
+    }
+    const char* run = markup_detail::kBreakAndTabs + (lineBreak ? 0 : 1);
+    if (depth < 16) {
+      std::memcpy(p, run, 16);
+    } else {
+      std::memcpy(p, run, kLineRoom);
+    }
+    return p + (lineBreak ? 1 : 0) + depth;
+  }
+  static bool HasSpecial(std::string_view text, const bool (&special)[256]) {
+    for (char c : text) {
+      if (special[static_cast<unsigned char>(c)]) return true;
+    }
+    return false;
+  }
+  // The separator, indentation, name, "=" and opening quote of an attribute; returns where
+  // its value goes, which pos_ does not yet know on the common path.
+  char* AttributeStart(std::string_view name) {
+    const XMLWriteState state = state_;
+    const int32_t depth = state.depth + 1;
+    char* p = pos_;
+    if (depth <= markup_detail::kTabRun && name.size() <= kShortName &&
+        Room(p) >= 1 + kLineRoom + kShortName + 2) {
+      const bool lineBreak = state.pretty && state.newLine;
+      if (!lineBreak) *p++ = ' ';
+      p = PutShort(PutLineStart(p, lineBreak, state.pretty && state.indent, depth), name);
+      p[0] = '=';
+      p[1] = '"';
+      return p + 2;
+    }
+    AttributeName(name);
+    return pos_;
+  }
+
   void BeginContent();
+  void StartElementInGeneral(std::string_view name);
+  void EndElementInGeneral();
+  void NumberAcrossBlocks(double value);
   void Indentation(bool lineBreak, int32_t depth);
   void AttributeName(std::string_view name);
   void Escaped(std::string_view text, const bool (&special)[256]);

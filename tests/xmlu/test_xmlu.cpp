@@ -108,8 +108,14 @@ struct Step {
 std::vector<Step> RandomSteps(std::mt19937& random, testing_support::DoubleSample& numbers,
                               int size) {
   // Values and names of every length around the writer's short copies (4, 8, 16, 32 bytes).
-  const char* texts[] = {"", "plain", "a<b", "x&y&amp;", "\"q\" 'a'", "1 > 0",
-                         "a plain value of thirty-three ch", "a plain value of thirty-three chars",
+  const char* texts[] = {"",
+                         "plain",
+                         "a<b",
+                         "x&y&amp;",
+                         "\"q\" 'a'",
+                         "1 > 0",
+                         "a plain value of thirty-three ch",
+                         "a plain value of thirty-three chars",
                          "a value of thirty-odd bytes & one"};
   std::vector<Step> steps{{Step::kStart, "root", "", 0}};
   std::vector<bool> contentStarted{false};
