@@ -15,7 +15,6 @@
 #include "pmml/pmml_output_adapter.h"
 #include "tests/pmml/models.h"
 #include "tests/support/model_text.h"
-#include "tests/support/run_command.h"
 #include "tests/support/stack.h"
 #include "tests/support/xml_check.h"
 #include "xmlu/markup_writer.h"
@@ -98,14 +97,6 @@ TEST(PmmlDocument, BareRootForAModelWithoutRoot) {
             "\n<PMML\n\tversion=\"4.3\"\n\txmlns=\"http://www.dmg.org/PMML-4_3\"\n"
             "\txmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"\n"
             "\txsi:schemaLocation=\"http://www.dmg.org/PMML-4_3 pmml-4-3.xsd\"/>");
-}
-
-TEST(PmmlDocument, TheReviewedDocumentsOfTheBundledExamplesAreValid) {
-  // The golden test holds the command's output to these bytes; they must meet the schema too.
-  for (const char* name : {"cart_classification", "chaid", "regression"}) {
-    const std::string path = std::string(TREEXPORT_SOURCE_DIR) + "/tests/cli/golden/" + name;
-    EXPECT_EQ(XmlDoc(testing_support::ReadFile(path + ".pmml")).PmmlSchemaErrors(), "") << name;
-  }
 }
 
 TEST(PmmlDocument, SettingsTravelWithCopiesAndSuccessiveCallsAreIndependent) {
