@@ -237,7 +237,9 @@ std::map<std::string, int> ExpectRoutesAsHost(const memtree::Model& model,
                                               const std::vector<Field>& fields) {
   std::map<std::string, int> leaves;
   std::vector<std::size_t> at(fields.size(), 0);
-  for (bool more = true; more;) {
+  std::size_t combinations = 1, scored = 0;
+  for (const Field& field : fields) combinations *= field.second.size();
+  for (bool more = true; more; ++scored) {
     PmmlRecord record;
     std::vector<std::optional<double>> codes;
     std::string shown;
@@ -256,6 +258,7 @@ std::map<std::string, int> ExpectRoutesAsHost(const memtree::Model& model,
       if (!more) at[f] = 0;
     }
   }
+  EXPECT_EQ(scored, combinations);
   return leaves;
 }
 
