@@ -232,6 +232,36 @@ def main(out):
                                                     remainder="passthrough")),
                          ("tree", DecisionTreeClassifier(max_depth=5, random_state=8))])
         cases.append(case(out, "pipeline_missing_colour", pipe, holes, label))
+        # Values the encoders never saw (a colour, a grade) and missing colours, scored by a
+        # tree trained with missing colours: unknown values go where the encoders' codes send
+        # them. The test reads an unknown value as missing, in cases named *unknown* only.
+        train = df.copy()
+        train.loc[train.index[::6], "color"] = np.nan
+        unknown = df.head(120).copy()
+        unknown.loc[unknown.index[::3], "grade"] = 7
+        unknown.loc[unknown.index[::4], "shape"] = "hexagon"
+        unknown.loc[unknown.index[::5], "color"] = np.nan
+        purple = unknown.copy()
+        purple.loc[purple.index[1::2], "color"] = "purple"
+        ordinal = OrdinalEncoder(encoded_missing_value=-1, handle_unknown="use_encoded_value",
+                                 unknown_value=-2)
+        ignore = OneHotEncoder(handle_unknown="ignore")  # a missing colour is a category here
+        # An unknown colour is not among the one-hot case's rows: the model file has one place
+        # for missing and unknown values, and there a missing colour has a column of its own.
+        for name, front, rows in (
+                ("pipeline_unknown_ordinal", [("ordinal", ordinal, ["color"]),
+                                              ("onehot", ignore, ["grade", "shape"])], purple),
+                ("pipeline_unknown_onehot", [("onehot", ignore, ["color", "grade", "shape"])],
+                 unknown)):
+            pipe = Pipeline([("prep", ColumnTransformer(front, remainder="passthrough")),
+                             ("tree", DecisionTreeClassifier(min_samples_leaf=3, random_state=9))])
+            cases.append(case(out, name, pipe, train, label, rows=pd.concat([train, rows])))
+    # A lone encoder in front of the tree, not in a ColumnTransformer.
+    for name, encoder in (("lone_onehot", OneHotEncoder(drop="first")),
+                          ("lone_ordinal", OrdinalEncoder())):
+        pipe = Pipeline([("prep", encoder), ("tree", DecisionTreeRegressor(max_depth=6,
+                                                                           random_state=10))])
+        cases.append(case(out, name, pipe, df[["color", "shape"]], score.rename("score")))
     # Fitted on an array: the names come from feature_names.
     named = iris.data.set_axis(["a", "b", "c", "d"], axis=1)
     cases.append(case(out, "iris_names_given", DecisionTreeClassifier(max_depth=4,

@@ -1,8 +1,10 @@
-// The portable profile: a document that a consumer reading only standard PMML 4.3 scores as the
-// tree does, and the format profile left as it was.
+// Records scored through the exported document reach the leaves the host's own routing reaches,
+// in both profiles; the portable profile's document, which a consumer reading only standard
+// PMML 4.3 scores as the tree does, and the format profile left as it was.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -22,6 +24,47 @@ using testing_support::PmmlTreeEvaluator;
 using testing_support::With;
 using testing_support::XmlDoc;
 using Names = std::vector<std::string>;
+
+// x continuous, c nominal (red, green, blue), o ordinal (lo, mid, hi); every missing-value child
+// is a first child, the case in which the surrogate predicates say what the host does.
+// Bounds sit on both sides of a boundary value so that an open bound written as closed, or the
+// reverse, sends a record elsewhere.
+//   node 0: x > 3.5 | <= 3.5; surrogate c {red} | {green, blue}, missing -> 0; child 1 biggest
+//     node 1: c {red, blue} | {green}, missing -> 0; surrogate o <= lo | > lo
+//       leaves 3, 4
+//     node 2: o <= lo | (lo, mid] | > mid, missing -> 0; surrogate x > 8 | (5, 8] | <= 5;
+//             child 1 biggest
+//       leaves 5, 6, 7
+const char* const kRouting = R"({
+  "format": "treexport-model", "version": 1, "function": "classification", "algorithm": 0,
+  "fields": [
+    {"name": "x", "level": "continuous", "storage": "numeric"},
+    {"name": "c", "level": "nominal", "storage": "string",
+     "categories": [{"code": 0, "values": ["red"]}, {"code": 1, "values": ["green"]}, {"code": 2, "values": ["blue"]}]},
+    {"name": "o", "level": "ordinal", "storage": "string",
+     "categories": [{"code": 0, "values": ["lo"]}, {"code": 1, "values": ["mid"]}, {"code": 2, "values": ["hi"]}]},
+    {"name": "t", "level": "nominal", "storage": "string",
+     "categories": [{"code": 0, "values": ["a"]}, {"code": 1, "values": ["b"]}]}
+  ],
+  "predictors": ["x", "c", "o"], "target": "t",
+  "nodes": [
+    {"id": 0, "children": [1, 2], "samples": [{"count": 100, "class": {"predicted": 1, "counts": [45, 55]}}],
+     "split": {"predictor": "x", "children": [{"low": 3.5, "lowOpen": true}, {"high": 3.5}]},
+     "surrogates": [{"predictor": "c", "children": [{"codes": [0]}, {"codes": [1, 2]}], "missingChild": 0}]},
+    {"id": 1, "children": [3, 4], "samples": [{"count": 40, "class": {"predicted": 0, "counts": [30, 10]}}],
+     "split": {"predictor": "c", "children": [{"codes": [0, 2]}, {"codes": [1]}], "missingChild": 0},
+     "surrogates": [{"predictor": "o", "children": [{"high": 0}, {"low": 0, "lowOpen": true}]}]},
+    {"id": 3, "samples": [{"count": 25, "class": {"predicted": 0, "counts": [20, 5]}}]},
+    {"id": 4, "samples": [{"count": 15, "class": {"predicted": 0, "counts": [10, 5]}}]},
+    {"id": 2, "children": [5, 6, 7], "samples": [{"count": 60, "class": {"predicted": 1, "counts": [15, 45]}}],
+     "split": {"predictor": "o", "children": [{"high": 0}, {"low": 0, "lowOpen": true, "high": 1}, {"low": 1, "lowOpen": true}],
+               "missingChild": 0},
+     "surrogates": [{"predictor": "x", "children": [{"low": 8, "lowOpen": true}, {"low": 5, "lowOpen": true, "high": 8}, {"high": 5}]}]},
+    {"id": 5, "samples": [{"count": 10, "class": {"predicted": 1, "counts": [4, 6]}}]},
+    {"id": 6, "samples": [{"count": 30, "class": {"predicted": 1, "counts": [5, 25]}}]},
+    {"id": 7, "samples": [{"count": 20, "class": {"predicted": 1, "counts": [6, 14]}}]}
+  ]
+})";
 
 // c nominal (red, green, blue, grey), d nominal (p, q, r), x continuous; t the target.
 //   node 0: c {red} | {green}, missing -> child 1; blue and grey reach neither child.
@@ -180,51 +223,87 @@ TEST(PmmlPortable, NamesAndNumbersThatMustNotClashOrRound) {
   EXPECT_EQ(format.Text("//p:Node[@id='0']/@recordCount"), "60");
 }
 
-TEST(PmmlPortable, StandardReadingRoutesEveryRecordAsTheHost) {
-  const memtree::Model model = memtree::ParseModel(kGaps, "gaps.json");
-  const std::string text = Export(model, true);
-  PmmlTreeEvaluator pmml(text, PmmlMode::kStandard);
-  const std::vector<std::optional<double>> xs = {std::nullopt, 0.5, 1, 2.5, 3, 4, 5, 6};
-  const std::vector<const char*> cs = {nullptr, "red", "green", "blue", "grey", "gray"};
-  const std::vector<const char*> ds = {nullptr, "p", "q", "r"};
-  int compared = 0, stopped = 0;
-  for (const std::optional<double>& x : xs) {
-    for (std::size_t c = 0; c < cs.size(); ++c) {
-      for (std::size_t d = 0; d < ds.size(); ++d) {
-        PmmlRecord record;
-        std::vector<std::optional<double>> codes(3);
-        if (cs[c] != nullptr) {
-          record["c"] = cs[c];
-          codes[0] = c == 5 ? 3 : static_cast<double>(c - 1);  // "gray" is grey's second value
-        }
-        if (ds[d] != nullptr) record["d"] = ds[d], codes[1] = static_cast<double>(d - 1);
-        if (x) {
-          std::ostringstream number;
-          number << *x;
-          record["x"] = number.str();
-          codes[2] = x;
-        }
-        const std::string host = std::to_string(static_cast<uint32_t>(model.tree->Route(codes)));
-        EXPECT_EQ(pmml.LeafId(record), host)
-            << "c " << (cs[c] ? cs[c] : "-") << " d " << (ds[d] ? ds[d] : "-") << " x "
-            << (x ? std::to_string(*x) : "-");
-        ++compared;
-        stopped += host == "0";
-      }
+// One predictor's candidate values: the text a record holds (none: missing) and the host's code.
+struct Value {
+  const char* text;
+  std::optional<double> code;
+};
+using Field = std::pair<std::string, std::vector<Value>>;
+
+// Routes every combination of the fields' values (fields in predictor order) through the
+// document and the host, expects the same leaf, and counts the records per leaf.
+std::map<std::string, int> ExpectRoutesAsHost(const memtree::Model& model,
+                                              const PmmlTreeEvaluator& pmml,
+                                              const std::vector<Field>& fields) {
+  std::map<std::string, int> leaves;
+  std::vector<std::size_t> at(fields.size(), 0);
+  std::size_t combinations = 1, scored = 0;
+  for (const Field& field : fields) combinations *= field.second.size();
+  for (bool more = true; more; ++scored) {
+    PmmlRecord record;
+    std::vector<std::optional<double>> codes;
+    std::string shown;
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+      const Value& v = fields[f].second[at[f]];
+      if (v.text != nullptr) record[fields[f].first] = v.text;
+      codes.push_back(v.code);
+      shown += " " + fields[f].first + "=" + (v.text != nullptr ? v.text : "-");
+    }
+    const std::string host = std::to_string(static_cast<uint32_t>(model.tree->Route(codes)));
+    EXPECT_EQ(pmml.LeafId(record), host) << shown;
+    ++leaves[host];
+    more = false;  // the next combination, the first field turning fastest
+    for (std::size_t f = 0; f < fields.size() && !more; ++f) {
+      more = ++at[f] < fields[f].second.size();
+      if (!more) at[f] = 0;
     }
   }
-  EXPECT_EQ(compared, 8 * 6 * 4);
-  EXPECT_GT(stopped, 0);  // some records stop at the node without a biggest child
+  EXPECT_EQ(scored, combinations);
+  return leaves;
+}
+
+const Value kMissing{nullptr, std::nullopt};
+
+TEST(PmmlRouting, EveryCombinationOfValuesAndMissingReachesTheHostsLeaf) {
+  const memtree::Model model = memtree::ParseModel(kRouting, "routing.json");
+  const std::string document = Export(model, false);
+  EXPECT_EQ(XmlDoc(document).PmmlSchemaErrors(), "");
+  const PmmlTreeEvaluator pmml(document);
+  const std::map<std::string, int> leaves = ExpectRoutesAsHost(
+      model, pmml,
+      {{"x", {kMissing, {"1", 1}, {"3.5", 3.5}, {"3.6", 3.6}, {"5", 5}, {"6", 6}, {"8", 8}, {"9", 9}}},
+       {"c", {kMissing, {"red", 0}, {"green", 1}, {"blue", 2}}},
+       {"o", {kMissing, {"lo", 0}, {"mid", 1}, {"hi", 2}}}});
+  EXPECT_EQ(leaves.size(), 5u);  // every leaf is reached
+  // Spot checks worked out by hand from the tree above.
+  EXPECT_EQ(pmml.LeafId({{"x", "3.6"}, {"c", "green"}}), "4");
+  EXPECT_EQ(pmml.LeafId({{"c", "green"}, {"o", "hi"}}), "7");  // x missing: c sends it right
+  EXPECT_EQ(pmml.LeafId({{"x", "2"}}), "5");  // o missing: its own rule sends it to child 0
+  EXPECT_EQ(pmml.LeafId({{"c", "blue"}, {"x", "3.5"}, {"o", "mid"}}), "6");
+  EXPECT_EQ(pmml.Score({{"x", "9"}, {"c", "red"}}), "a");
+}
+
+TEST(PmmlPortable, StandardReadingRoutesEveryRecordAsTheHost) {
+  const memtree::Model model = memtree::ParseModel(kGaps, "gaps.json");
+  const PmmlTreeEvaluator pmml(Export(model, true), PmmlMode::kStandard);
+  const std::map<std::string, int> leaves = ExpectRoutesAsHost(
+      model, pmml,
+      {{"c", {kMissing, {"red", 0}, {"green", 1}, {"blue", 2}, {"grey", 3}, {"gray", 3}}},
+       {"d", {kMissing, {"p", 0}, {"q", 1}, {"r", 2}}},
+       {"x", {kMissing, {"0.5", 0.5}, {"1", 1}, {"2.5", 2.5}, {"3", 3}, {"4", 4}, {"5", 5}, {"6", 6}}}});
+  EXPECT_GT(leaves.at("0"), 0);  // some records stop at the node without a biggest child
   // A value outside the code table is read as missing: c missing goes to child 1 (node 2).
   EXPECT_EQ(pmml.LeafId({{"c", "purple"}, {"d", "r"}}), pmml.LeafId({{"d", "r"}}));
   EXPECT_EQ(pmml.LeafId({{"c", "purple"}, {"d", "r"}}), "6");
   EXPECT_EQ(pmml.Probabilities({{"c", "red"}, {"x", "1"}}).at("a"), 0.85);
 }
 
-TEST(PmmlPortable, BundledExamplesAreValidAndRouteAsTheHost) {
+TEST(PmmlPortable, BundledExamplesAreValidInBothProfilesAndRouteAsTheHost) {
   for (const char* name : {"cart_classification.json", "chaid.json", "regression.json"}) {
     const memtree::Model model =
         memtree::LoadModel(std::string(TREEXPORT_SOURCE_DIR) + "/examples/" + name);
+    // The format profile's bytes are held by the golden test; they must meet the schema too.
+    EXPECT_EQ(XmlDoc(Export(model, false)).PmmlSchemaErrors(), "") << name;
     const std::string text = Export(model, true);
     EXPECT_EQ(XmlDoc(text).PmmlSchemaErrors(), "") << name;
     // Every predictor missing: the surrogates, then the biggest children decide.

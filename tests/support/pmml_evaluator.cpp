@@ -261,25 +261,16 @@ std::map<std::string, double> PmmlTreeEvaluator::Probabilities(const PmmlRecord&
   std::map<std::string, double> result;
   const xmlNode* node = impl_->root != nullptr ? impl_->Walk(record) : nullptr;
   for (const xmlNode* d : Children(node, "ScoreDistribution")) {
-    std::optional<std::string> text;
-    if (impl_->mode == PmmlMode::kStandard) {
-      text = Attribute(d, "probability");
-      if (text->empty()) {  // recordCount over the Node's
-        result[Attribute(d, "value")] = Number(Attribute(d, "recordCount")).value_or(NAN) /
-                                        Number(Attribute(node, "recordCount")).value_or(NAN);
-        continue;
-      }
-    } else {
-      for (const xmlNode* e : Children(d, "Extension")) {
-        if (Attribute(e, "name") == "probability") text = Attribute(e, "value");
-      }
-      if (!text) continue;
-    }
-    const std::optional<double> p = Number(*text);
+    const std::string text = Attribute(d, "probability");
+    // Without a probability, the recordCount over the Node's.
+    const std::optional<double> p =
+        !text.empty() ? Number(text)
+                      : Number(Attribute(d, "recordCount")).value_or(NAN) /
+                            Number(Attribute(node, "recordCount")).value_or(NAN);
     if (p) {
       result[Attribute(d, "value")] = *p;
     } else {
-      ADD_FAILURE() << "probability '" << *text << "' is not a number";
+      ADD_FAILURE() << "probability '" << text << "' is not a number";
     }
   }
   return result;

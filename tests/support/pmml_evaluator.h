@@ -13,8 +13,8 @@ using PmmlRecord = std::map<std::string, std::string>;
 
 /// What the evaluator reads of a document.
 enum class PmmlMode {
-  /// The format's own reading: probabilities from the vendor "probability" Extension, every
-  /// value valid, a record that no child takes stops at the node.
+  /// The format's own reading: every value valid, a record that no child takes stops at the
+  /// node.
   kFormat,
   /// Only what the PMML 4.3 standard defines; Extensions and anything not in the standard are
   /// ignored. Field values are prepared by MiningSchema and DataDictionary: a value listed as
@@ -24,8 +24,7 @@ enum class PmmlMode {
   /// TreeModel's missingValueStrategy applies when a Node's predicate is unknown ("none", the
   /// default, takes it as false; lastPrediction stops at the current node; the others fail the
   /// test) and noTrueChildStrategy when no child is true (returnNullPrediction, the default, or
-  /// returnLastPrediction). Probabilities are ScoreDistribution's probability, or its
-  /// recordCount over the Node's where none is given.
+  /// returnLastPrediction).
   kStandard,
 };
 
@@ -49,9 +48,8 @@ class PmmlTreeEvaluator {
   std::string LeafId(const PmmlRecord& record) const;
   /// That node's score.
   std::string Score(const PmmlRecord& record) const;
-  /// That node's class probabilities: ScoreDistribution value -> the value of its "probability"
-  /// Extension (in kStandard mode, as described there); a distribution without one is left out,
-  /// a text that is no number fails the test.
+  /// That node's class probabilities as the standard defines them: ScoreDistribution value ->
+  /// its probability, or its recordCount over the Node's; a text that is no number fails the test.
   std::map<std::string, double> Probabilities(const PmmlRecord& record) const;
 
  private:
