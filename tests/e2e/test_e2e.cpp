@@ -144,11 +144,14 @@ class RowComparer {
     for (std::size_t i = 0; i < tree_.GetNumberOfNodes(); ++i) {
       const memtree::MemNode& node = tree_.GetNode(i);
       byId_[node.GetId()] = i;
-      std::vector<const memtree::RuleSpec*> rules;
-      if (node.GetSplitSpec() != nullptr) rules.push_back(node.GetSplitSpec());
-      for (const memtree::RuleSpec& rule : node.GetSurrogateSpecs()) rules.push_back(&rule);
-      for (const memtree::RuleSpec* rule : rules) {
-        for (const memtree::ChildValues& child : rule->children) {
+      std::vector<memtree::RuleView> rules;
+      if (node.GetSplitSpec()) rules.push_back(*node.GetSplitSpec());
+      for (int k = 0; k < node.GetNumberOfSurrogates(); ++k) {
+        rules.push_back(node.GetSurrogateSpec(k));
+      }
+      for (const memtree::RuleView* rule = rules.data(); rule != rules.data() + rules.size();
+           ++rule) {
+        for (const memtree::ValuesView& child : rule->children) {
           std::vector<double>& cuts = thresholds_[static_cast<std::size_t>(rule->predictor)];
           if (child.bounds.low) cuts.push_back(*child.bounds.low);
           if (child.bounds.high) cuts.push_back(*child.bounds.high);
@@ -204,10 +207,10 @@ class RowComparer {
     const std::optional<double> number = Number(id);
     const auto node = number ? byId_.find(static_cast<unsigned>(*number)) : byId_.end();
     if (node == byId_.end()) return false;
-    const memtree::RuleSpec* rule = tree_.GetNode(node->second).GetSplitSpec();
-    if (rule == nullptr || !record[static_cast<std::size_t>(rule->predictor)]) return false;
+    const std::optional<memtree::RuleView> rule = tree_.GetNode(node->second).GetSplitSpec();
+    if (!rule || !record[static_cast<std::size_t>(rule->predictor)]) return false;
     const int code = static_cast<int>(*record[static_cast<std::size_t>(rule->predictor)]);
-    for (const memtree::ChildValues& child : rule->children) {
+    for (const memtree::ValuesView& child : rule->children) {
       if (child.kind != memtree::ChildValues::Kind::kCodes ||
           std::count(child.codes.begin(), child.codes.end(), code) != 0) {
         return false;
@@ -416,8 +419,8 @@ TEST_F(PythonPackage, EveryRowOfTreesAndPipelinesReachesScikitLearnsLeaf) {
     const memtree::Model model = memtree::LoadModel(path);
     int withMissingChild = 0;
     for (std::size_t i = 0; i < model.tree->GetNumberOfNodes(); ++i) {
-      const memtree::RuleSpec* split = model.tree->GetNode(i).GetSplitSpec();
-      if (split == nullptr || split->missingChild < 0) continue;
+      const std::optional<memtree::RuleView> split = model.tree->GetNode(i).GetSplitSpec();
+      if (!split || split->missingChild < 0) continue;
       ++withMissingChild;
       EXPECT_EQ(split->missingChild, 0) << name << " node " << model.tree->GetNode(i).GetId();
     }

@@ -13,7 +13,6 @@
 
 #include "host/memtree/mem_tree.h"
 #include "host/memtree/model_file.h"
-#include "host/memtree/summary.h"
 #include "host/memtree/tree_builder.h"
 #include "model/collect_split_values.h"
 #include "model/prefix_node_iterator.h"
@@ -124,6 +123,38 @@ TEST(ModelFile, ErrorsNamePlacePathAndProblem) {
                 "categories 0 to 1");
   EXPECT_EQ(LoadError(With(cart, "\"priors\": [0.5, 0.5]", "\"priors\": [1]"), "cart.json"),
             "cart.json:8:13: priors: found 1 for 2 target categories");
+}
+
+// kSmall with its nodes first, the children listed before they are named and in reverse, and
+// names escaped: nodes are read after the rest of the file and put in pre-order afterwards.
+const char* const kMoved = R"({
+  "n\u006fdes": [
+    {"id": 0, "children": [1, 2], "samples": [{"count": 10, "regression": {"mean": 1}}], "split": {"predictor": "\u0078", "children": [{"high": 3.5}, {"low": 3.5, "lowOpen": true}]}, "surrogates": [{"predictor": "c", "children": [{"codes": [0]}, {"codes": [1]}], "missingChild": 1}]},
+    {"id": 2, "samples": [{"count": 4, "regression": {"mean": 2}}]},
+    {"id": 1, "samples": [{"count": 6, "regression": {"mean": 0}}]}
+  ],
+  "format": "treexport-model", "version": 1, "function": "regression", "algorithm": 0,
+  "fields": [
+    {"name": "x", "level": "continuous", "storage": "numeric"},
+    {"name": "c", "level": "nominal", "storage": "string", "categories": [{"code": 0, "values": ["a"]}, {"code": 1, "values": ["b"]}]},
+    {"name": "y", "level": "continuous", "storage": "numeric"}
+  ],
+  "predictors": ["\u0078", "c"], "target": "y"
+})";
+
+TEST(ModelFile, NodesLoadInAnyOrderAndPlace) {
+  const memtree::Model small = memtree::ParseModel(kSmall, "small.json");
+  const memtree::Model moved = memtree::ParseModel(kMoved, "moved.json");
+  EXPECT_EQ(moved.tree->GetNode(1).GetId(), 1u);
+  EXPECT_EQ(moved.tree->GetNode(2).GetParentIndex(), 0);
+  EXPECT_EQ(memtree::ModelText(*moved.tree, *moved.metadata),
+            memtree::ModelText(*small.tree, *small.metadata));
+  // Problems inside nodes still name their place, and links between nodes come first.
+  EXPECT_EQ(LoadError(With(kMoved, "\"count\": 6", "\"count\": -6")),
+            "model.json:5:37: nodes[2].samples[0].count: count -6 is negative");
+  EXPECT_EQ(LoadError(With(With(kMoved, "\"count\": 4", "\"count\": -4"), "[1, 2]", "[1, 1]")),
+            "model.json:3:31: nodes[0].children[1]: node 1 is already a child of node 0 "
+            "(nodes[0].children[0])");
 }
 
 TEST(ModelFile, SyntaxErrorsShowLineColumnAndCaret) {
@@ -300,13 +331,7 @@ TEST(PrefixNodeIterator, VisitsTheStartSubtreeInPreOrder) {
   const tree::Node* root = model.tree->GetRoot();
   EXPECT_EQ(Walk(root), (std::vector<unsigned>{0, 1, 3, 4, 2}));
   EXPECT_EQ(Walk(root->GetChild(0)), (std::vector<unsigned>{1, 3, 4}));
-  const tree::Node* leaf = root->GetChild(0)->GetChild(1);
-  tree::PrefixNodeIterator it(leaf);
-  EXPECT_TRUE(it.IsAtStart());
-  EXPECT_FALSE(it.AtEnd());
-  EXPECT_EQ(it.Next(), leaf);
-  EXPECT_FALSE(it.IsAtStart());
-  EXPECT_TRUE(it.AtEnd());
+  EXPECT_EQ(Walk(root->GetChild(0)->GetChild(1)), (std::vector<unsigned>{4}));
 }
 
 TEST(CollectSplitValues, GathersNominalCodesAndOrdinalCutsOnly) {
@@ -378,20 +403,6 @@ TEST(TreeBuilder, ChecksWhatItIsGiven) {
               EXPECT_NE(b.Build(), nullptr);  // hands the tree over and keeps nothing
             }),
             "Build: the tree was already built");
-}
-
-TEST(Summary, OneScreenOfFacts) {
-  memtree::Model model = LoadExample("cart_classification.json");
-  EXPECT_EQ(memtree::Summarize(*model.tree, *model.metadata),
-            "Algorithm:  C&RT (type 1), classification\n"
-            "Target:     credit (nominal, 2 categories)\n"
-            "Predictors: 3: age, region, income\n"
-            "Weights:    frequency freq\n"
-            "Nodes:      5 (3 leaves), depth 2\n"
-            "Samples:    training 200 records, test 100 records\n"
-            "Risk:       training 0.26 (std. error 0.031016124838541645); test 0.26 (std. error "
-            "0.04386342439892262)\n"
-            "Priors:     0.5, 0.5\n");
 }
 
 }  // namespace
