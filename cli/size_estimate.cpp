@@ -71,7 +71,7 @@ std::pair<std::uint64_t, std::uint64_t> CategoryText(const memtree::Model& model
   return {total, longest};
 }
 
-std::uint64_t StatisticsCount(const memtree::RuleSpec* rule) {
+std::uint64_t StatisticsCount(const memtree::RuleView* rule) {
   std::uint64_t n = 0;
   if (rule != nullptr) {
     for (const auto& statistic : rule->statistics) n += statistic.has_value() ? 1 : 0;
@@ -80,7 +80,7 @@ std::uint64_t StatisticsCount(const memtree::RuleSpec* rule) {
 }
 
 // The predicate one rule gives child `child` in PMML: a CompoundPredicate of SimplePredicates.
-void FormatPmmlRule(Lines& lines, const memtree::RuleSpec& rule, std::size_t child,
+void FormatPmmlRule(Lines& lines, const memtree::RuleView& rule, std::size_t child,
                     std::uint64_t name) {
   lines.Add(3, 2 + 3 + 2);
   const bool missing =
@@ -90,7 +90,7 @@ void FormatPmmlRule(Lines& lines, const memtree::RuleSpec& rule, std::size_t chi
     lines.Add(1, 3);
     return;
   }
-  const memtree::ChildValues& values = rule.children[child];
+  const memtree::ValuesView values = rule.children[child];
   switch (values.kind) {
     case memtree::ChildValues::Kind::kNone:
       lines.Add(1, 3);
@@ -117,12 +117,14 @@ void FormatPmmlRule(Lines& lines, const memtree::RuleSpec& rule, std::size_t chi
 // Whether a rule's intervals send every present value to some child: sorted by their lower
 // bounds they run from minus to plus infinity, each starting where the one before ends. A rule
 // of codes counts as having gaps, since which categories its field has is not known here.
-bool Gapless(const memtree::RuleSpec& rule) {
-  std::vector<const memtree::Bounds*> intervals;
-  for (const memtree::ChildValues& values : rule.children) {
+bool Gapless(const memtree::RuleView& rule) {
+  std::vector<memtree::Bounds> held;
+  for (const memtree::ValuesView& values : rule.children) {
     if (values.kind != memtree::ChildValues::Kind::kInterval) return false;
-    intervals.push_back(&values.bounds);
+    held.push_back(values.bounds);
   }
+  std::vector<const memtree::Bounds*> intervals;
+  for (const memtree::Bounds& bounds : held) intervals.push_back(&bounds);
   if (intervals.empty()) return false;
   std::sort(intervals.begin(), intervals.end(),
             [](const memtree::Bounds* a, const memtree::Bounds* b) {
@@ -144,7 +146,7 @@ bool Gapless(const memtree::RuleSpec& rule) {
 // The portable profile adds missing-value tests to a rule's predicate and, for a rule with
 // gaps, the test that it decides nothing, with the rules after it nested inside: counted as
 // five times the lines and a few levels deeper, and every later rule two levels deeper still.
-void PmmlRule(Lines& lines, const memtree::RuleSpec& rule, std::size_t child, std::uint64_t name,
+void PmmlRule(Lines& lines, const memtree::RuleView& rule, std::size_t child, std::uint64_t name,
               bool portable, std::uint64_t& gapsBefore) {
   if (!portable) {
     FormatPmmlRule(lines, rule, child, name);
@@ -165,10 +167,10 @@ void PmmlRule(Lines& lines, const memtree::RuleSpec& rule, std::size_t child, st
 
 // One rule of a node in tree XML: a ScaleSplit with an entry per interval that has an upper
 // bound, or a DiscreteSplit with an entry per child.
-void TreeXmlRule(Lines& lines, const memtree::RuleSpec& rule, std::uint64_t name) {
+void TreeXmlRule(Lines& lines, const memtree::RuleView& rule, std::uint64_t name) {
   bool interval = false;
   std::uint64_t codes = 0, bounded = 0;
-  for (const memtree::ChildValues& values : rule.children) {
+  for (const memtree::ValuesView& values : rule.children) {
     if (values.kind == memtree::ChildValues::Kind::kInterval) {
       interval = true;
       bounded += values.bounds.high.has_value() ? 1 : 0;
@@ -212,7 +214,8 @@ SizeEstimate EstimateSize(const memtree::Model& model, int sample, bool portable
     estimate.depth = std::max<std::uint64_t>(estimate.depth, depth[i]);
     // Both documents put the root node two levels below their root element.
     const std::uint64_t level = 2 + depth[i];
-    const memtree::RuleSpec* split = node.GetSplitSpec();
+    const std::optional<memtree::RuleView> splitView = node.GetSplitSpec();
+    const memtree::RuleView* split = splitView ? &*splitView : nullptr;
     const bool leaf = node.GetChildIndices().empty();
 
     Lines pmml(level);
@@ -226,7 +229,8 @@ SizeEstimate EstimateSize(const memtree::Model& model, int sample, bool portable
     } else {
       pmml.Add(7 + 1 + statistics, 17 + 3 + 4 * statistics);
       const memtree::MemRegInfo* reg = node.GetRegStats(sample);
-      const std::uint64_t entries = reg != nullptr ? reg->Stats().distribution.size() : 0;
+      const std::uint64_t entries =
+          reg != nullptr ? static_cast<std::uint64_t>(reg->GetDistributionSize()) : 0;
       pmml.Add(3 * entries, 5 * entries);
     }
     if (parentIndex < 0) {
@@ -234,17 +238,18 @@ SizeEstimate EstimateSize(const memtree::Model& model, int sample, bool portable
     } else {
       // The parent's primary rule and each of its surrogates for this child, then True/False.
       const memtree::MemNode& parent = tree.GetNode(static_cast<std::size_t>(parentIndex));
-      const std::vector<std::ptrdiff_t>& siblings = parent.GetChildIndices();
+      const memtree::Span<std::uint32_t> siblings = parent.GetChildIndices();
       std::size_t child = 0;
-      while (child < siblings.size() && siblings[child] != static_cast<std::ptrdiff_t>(i)) {
+      while (child < siblings.size() && siblings[child] != i) {
         ++child;
       }
       pmml.Add(4, 3 + 1 + 2);
       std::uint64_t gaps = 0;
-      if (const memtree::RuleSpec* primary = parent.GetSplitSpec()) {
+      if (const std::optional<memtree::RuleView> primary = parent.GetSplitSpec()) {
         PmmlRule(pmml, *primary, child, NameLength(model, primary->predictor), portable, gaps);
       }
-      for (const memtree::RuleSpec& surrogate : parent.GetSurrogateSpecs()) {
+      for (int k = 0; k < parent.GetNumberOfSurrogates(); ++k) {
+        const memtree::RuleView surrogate = parent.GetSurrogateSpec(k);
         PmmlRule(pmml, surrogate, child, NameLength(model, surrogate.predictor), portable, gaps);
       }
     }
@@ -259,13 +264,14 @@ SizeEstimate EstimateSize(const memtree::Model& model, int sample, bool portable
       // Prediction, Deviation when there is one, Count, Id and, with children, BiggestChild;
       // a terminal node ends with "/>".
       const memtree::MemRegInfo* reg = node.GetRegStats(sample);
-      const bool deviation = reg == nullptr || reg->Stats().stdDev != -DBL_MAX;
+      const bool deviation = reg == nullptr || reg->GetStdDeviation() != -DBL_MAX;
       const std::uint64_t attributes = 3 + (deviation ? 1 : 0) + (leaf ? 0 : 1);
       xml.Add(1 + attributes + (leaf ? 0 : 1), attributes);
     }
     if (split != nullptr) {
       TreeXmlRule(xml, *split, NameLength(model, split->predictor));
-      for (const memtree::RuleSpec& surrogate : node.GetSurrogateSpecs()) {
+      for (int k = 0; k < node.GetNumberOfSurrogates(); ++k) {
+        const memtree::RuleView surrogate = node.GetSurrogateSpec(k);
         TreeXmlRule(xml, surrogate, NameLength(model, surrogate.predictor));
       }
     }

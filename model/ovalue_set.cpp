@@ -34,28 +34,28 @@ bool OValueSetImp::Contains(double value) const {
 
 OValueSetImp::~OValueSetImp() = default;
 
-OValueSet::OValueSet() : imp_(new OValueSetImp) {}
+OValueSet::OValueSet() = default;
 
-OValueSet::OValueSet(const OValueSet& other) : ValueSet(other), imp_(new OValueSetImp) {
-  imp_->low = other.imp_->low;
-  imp_->high = other.imp_->high;
-  imp_->lowFlags = other.imp_->lowFlags;
-  imp_->highFlags = other.imp_->highFlags;
+OValueSet::OValueSet(const OValueSet& other) : ValueSet(other) {
+  imp_.low = other.imp_.low;
+  imp_.high = other.imp_.high;
+  imp_.lowFlags = other.imp_.lowFlags;
+  imp_.highFlags = other.imp_.highFlags;
 }
 
 OValueSet& OValueSet::operator=(const OValueSet& other) {
   if (this != &other) {
-    imp_->low = other.imp_->low;
-    imp_->high = other.imp_->high;
-    imp_->lowFlags = other.imp_->lowFlags;
-    imp_->highFlags = other.imp_->highFlags;
+    imp_.low = other.imp_.low;
+    imp_.high = other.imp_.high;
+    imp_.lowFlags = other.imp_.lowFlags;
+    imp_.highFlags = other.imp_.highFlags;
   }
   return *this;
 }
 
-OValueSet::~OValueSet() { delete imp_; }
+OValueSet::~OValueSet() = default;
 
-bool OValueSet::Contains(double value) const { return imp_->Contains(value); }
+bool OValueSet::Contains(double value) const { return imp_.Contains(value); }
 
 bool OValueSet::IsNominal() const { return false; }
 
@@ -70,12 +70,12 @@ bool OValueSet::LowEquals(const OValueSet& other) const {
   return GetLow() == other.GetLow();
 }
 
-double OValueSet::GetLow() const { return imp_->low; }
-double OValueSet::GetHigh() const { return imp_->high; }
-bool OValueSet::IsLowOpen() const { return Has(imp_->lowFlags, OValueSetImp::kOpen); }
-bool OValueSet::IsHighOpen() const { return Has(imp_->highFlags, OValueSetImp::kOpen); }
-bool OValueSet::HasLow() const { return Has(imp_->lowFlags, OValueSetImp::kPresent); }
-bool OValueSet::HasHigh() const { return Has(imp_->highFlags, OValueSetImp::kPresent); }
+double OValueSet::GetLow() const { return imp_.low; }
+double OValueSet::GetHigh() const { return imp_.high; }
+bool OValueSet::IsLowOpen() const { return Has(imp_.lowFlags, OValueSetImp::kOpen); }
+bool OValueSet::IsHighOpen() const { return Has(imp_.highFlags, OValueSetImp::kOpen); }
+bool OValueSet::HasLow() const { return Has(imp_.lowFlags, OValueSetImp::kPresent); }
+bool OValueSet::HasHigh() const { return Has(imp_.highFlags, OValueSetImp::kPresent); }
 
 bool OValueSet::IsEmpty() const {
   return HasLow() && HasHigh() && std::fabs(GetHigh() - GetLow()) <= kTolerance &&
@@ -83,33 +83,33 @@ bool OValueSet::IsEmpty() const {
 }
 
 void OValueSet::SetLow(double value) {
-  imp_->low = value;
-  imp_->lowFlags |= OValueSetImp::kPresent;
+  imp_.low = value;
+  imp_.lowFlags |= OValueSetImp::kPresent;
 }
 
 void OValueSet::SetHigh(double value) {
-  imp_->high = value;
-  imp_->highFlags |= OValueSetImp::kPresent;
+  imp_.high = value;
+  imp_.highFlags |= OValueSetImp::kPresent;
 }
 
-void OValueSet::SetLowOpen(bool open) { Assign(imp_->lowFlags, OValueSetImp::kOpen, open); }
-void OValueSet::SetHighOpen(bool open) { Assign(imp_->highFlags, OValueSetImp::kOpen, open); }
+void OValueSet::SetLowOpen(bool open) { Assign(imp_.lowFlags, OValueSetImp::kOpen, open); }
+void OValueSet::SetHighOpen(bool open) { Assign(imp_.highFlags, OValueSetImp::kOpen, open); }
 
 void OValueSet::SetHasLow(bool present) {
-  Assign(imp_->lowFlags, OValueSetImp::kPresent, present);
-  if (!present) imp_->low = imp_->high;
+  Assign(imp_.lowFlags, OValueSetImp::kPresent, present);
+  if (!present) imp_.low = imp_.high;
 }
 
 void OValueSet::SetHasHigh(bool present) {
-  Assign(imp_->highFlags, OValueSetImp::kPresent, present);
-  if (!present) imp_->high = imp_->low;
+  Assign(imp_.highFlags, OValueSetImp::kPresent, present);
+  if (!present) imp_.high = imp_.low;
 }
 
 void OValueSet::SetEmpty() {
-  imp_->low = 0.0;
-  imp_->high = 0.0;
-  imp_->lowFlags |= OValueSetImp::kPresent | OValueSetImp::kOpen;
-  imp_->highFlags |= OValueSetImp::kPresent;
+  imp_.low = 0.0;
+  imp_.high = 0.0;
+  imp_.lowFlags |= OValueSetImp::kPresent | OValueSetImp::kOpen;
+  imp_.highFlags |= OValueSetImp::kPresent;
 }
 
 }  // namespace tree

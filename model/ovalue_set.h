@@ -58,7 +58,7 @@ class ARBTREXM_API OValueSet : public ValueSet {
   virtual void SetEmpty();
 
  private:
-  OValueSetImp* imp_;  // owned, never null
+  OValueSetImp imp_;  // held inline: a set is one allocation when a host hands one out
 };
 
 }  // namespace tree

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -14,10 +16,9 @@ namespace memtree {
 class MemTree;
 class TreeBuilder;
 
-/// Class information of one node for one sample.
+/// Class information of one node for one sample: a view of the tree's flat storage.
 class MemClsInfo final : public tree::ClsInfo {
  public:
-  explicit MemClsInfo(ClassStats stats);
   int GetPredictedCategory() const override;
   /// 0 for a code outside 0 to K-1, as for every per-category query below.
   double GetCategoryCount(int code) const override;
@@ -26,29 +27,38 @@ class MemClsInfo final : public tree::ClsInfo {
   double GetCategoryProbability(int code) const override;
   int GetNumberOfCategories() const override;
   /// The numbers as held, proportions and probabilities filled in.
-  const ClassStats& Stats() const { return stats_; }
+  ClassStats Stats() const;
 
  private:
-  ClassStats stats_;
+  friend class TreeBuilder;
+  const double* values_ = nullptr;  // K counts, K proportions, K probabilities
+  uint32_t first_ = 0;              // where values_ starts in the tree's number array
+  int predicted_ = 0;
+  int categories_ = 0;
 };
 
-/// Regression information of one node for one sample.
+/// Regression information of one node for one sample: a view of the tree's flat storage.
 class MemRegInfo final : public tree::RegInfo {
  public:
-  explicit MemRegInfo(RegressionStats stats);
   double GetMean() const override;
   double GetStdDeviation() const override;
   double GetPrediction() const override;
   int GetDistributionSize() const override;
   /// 0 for an entry outside the distribution.
   double GetDistributionCount(int i) const override;
-  const RegressionStats& Stats() const { return stats_; }
+  RegressionStats Stats() const;
 
  private:
-  RegressionStats stats_;
+  friend class TreeBuilder;
+  const double* distribution_ = nullptr;
+  uint32_t first_ = 0;
+  uint32_t size_ = 0;
+  double mean_ = 0.0;
+  double stdDev_ = 0.0;
+  double prediction_ = 0.0;
 };
 
-/// One node; lives inside its MemTree and answers through it.
+/// One node; a light view that lives inside its MemTree and answers from the tree's flat arrays.
 class MemNode final : public tree::Node {
  public:
   const tree::Node* GetParent() const override;
@@ -58,7 +68,8 @@ class MemNode final : public tree::Node {
   int GetNumberOfSplits() const override;
   /// -1 when the node has no biggest child: a record that no rule decides stops here.
   int GetBiggestChild() const override;
-  /// A new copy of the primary rule (only i = 0 exists); null otherwise.
+  /// A new rule object for the primary rule (only i = 0 exists); null otherwise. It refers to
+  /// the tree's storage, so it must not outlive the tree.
   tree::SplitRule* GetSplit(int i) const override;
   int GetNumberOfSurrogates() const override;
   tree::SplitRule* GetSurrogate(int i) const override;
@@ -74,11 +85,13 @@ class MemNode final : public tree::Node {
   /// Position in the tree's node vector (0 = root); -1 for the root's parent.
   std::ptrdiff_t GetIndex() const { return index_; }
   std::ptrdiff_t GetParentIndex() const { return parent_; }
-  const std::vector<std::ptrdiff_t>& GetChildIndices() const { return children_; }
-  /// The primary rule, or null for a leaf.
-  const RuleSpec* GetSplitSpec() const { return split_ ? &*split_ : nullptr; }
-  const std::vector<RuleSpec>& GetSurrogateSpecs() const { return surrogates_; }
-  const std::vector<PredictorRange>& GetPredictorRanges() const { return ranges_; }
+  /// Positions of the children in the tree's node vector, in child order.
+  Span<uint32_t> GetChildIndices() const;
+  /// The primary rule, or nothing for a leaf.
+  std::optional<RuleView> GetSplitSpec() const;
+  /// Surrogate i (0 to GetNumberOfSurrogates()-1).
+  RuleView GetSurrogateSpec(int i) const;
+  Span<PredictorRange> GetPredictorRanges() const;
   /// Class and regression information for sample (null when absent), as held.
   const MemClsInfo* GetClsStats(int sample) const;
   const MemRegInfo* GetRegStats(int sample) const;
@@ -86,25 +99,22 @@ class MemNode final : public tree::Node {
  private:
   friend class TreeBuilder;
   friend class MemTree;
-  struct Sample {
-    double count = 0.0;
-    double totalCount = 0.0;
-    std::optional<MemClsInfo> cls;
-    std::optional<MemRegInfo> reg;
-  };
-  const Sample* FindSample(int sample) const;
+  RuleView Rule(uint32_t k) const;
 
   const MemTree* tree_ = nullptr;
-  std::ptrdiff_t index_ = 0;
-  std::ptrdiff_t parent_ = -1;
-  std::vector<std::ptrdiff_t> children_;
-  int biggestChild_ = 0;
-  bool noBiggestChild_ = false;  // set by TreeBuilder::SetNoBiggestChild
+  uint32_t index_ = 0;
+  int32_t parent_ = -1;
+  uint32_t firstChild_ = 0;  // into the tree's child index array
+  uint32_t childCount_ = 0;
+  uint32_t slot_ = 0;  // the node's samples are slot * samples to slot * samples + samples - 1
+  int32_t biggestChild_ = 0;
   unsigned id_ = 0;
-  std::vector<std::optional<Sample>> samples_;  // by sample number; all set once built
-  std::optional<RuleSpec> split_;
-  std::vector<RuleSpec> surrogates_;
-  std::vector<PredictorRange> ranges_;
+  uint32_t firstRule_ = 0;  // the split, then the surrogates
+  uint32_t surrogateCount_ = 0;
+  uint32_t firstRange_ = 0;
+  uint16_t rangeCount_ = 0;
+  bool hasSplit_ = false;
+  bool noBiggestChild_ = false;
 };
 
 /// The in-memory fitted tree. Made by TreeBuilder; neither copied nor moved, since its nodes
@@ -149,11 +159,17 @@ class MemTree final : public tree::TreeAlgorithmBase {
   /// Edges on the longest path from the root to a leaf.
   std::size_t GetDepth() const;
   std::size_t GetNumberOfLeaves() const;
+  /// The predictor levels and the priors as the settings objects hand them out; they live as
+  /// long as the tree.
+  const tree::PredictorInfo& GetPredictorInfo() const { return *predictorInfo_; }
+  const tree::PriorsImp* GetPriorsObject() const { return priorsObject_.get(); }
 
  private:
   friend class TreeBuilder;
   friend class MemNode;
   MemTree();
+  // Makes what the settings objects refer to, once the tree is complete.
+  void Finish();
 
   bool classification_ = true;
   int algorithmType_ = 0;
@@ -165,6 +181,18 @@ class MemTree final : public tree::TreeAlgorithmBase {
   tree::DataSample riskSample_ = tree::TRAINING_SAMPLE;
   ArbTree::ArbVersionImp version_;
   std::vector<MemNode> nodes_;
+  // Flat storage the nodes refer to.
+  std::vector<uint32_t> childIndices_;
+  std::vector<double> counts_;  // count and total count, two per node and sample, by slot
+  std::vector<MemClsInfo> cls_;  // per slot and sample, classification trees
+  std::vector<MemRegInfo> reg_;  // per slot and sample, regression trees
+  std::vector<double> numbers_;  // class lists and distributions
+  std::vector<detail::RuleRecord> rules_;
+  std::vector<detail::SetRecord> sets_;
+  std::vector<int> codes_;
+  std::vector<PredictorRange> ranges_;
+  std::unique_ptr<tree::PredictorInfo> predictorInfo_;
+  std::unique_ptr<tree::PriorsImp> priorsObject_;
 };
 
 /// The tree component's default version record.

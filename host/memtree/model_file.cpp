@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include <simdjson.h>
+
 #include "arbtree/split_rule.h"
 #include "host/memtree/detail/json_value.h"
 #include "host/memtree/detail/number_text.h"
@@ -77,7 +79,7 @@ const char* StorageName(int storage) {
   }
 }
 
-std::string Member(const std::string& path, const std::string& key) {
+std::string Member(const std::string& path, std::string_view key) {
   return detail::MemberPath(path, key);
 }
 
@@ -86,7 +88,39 @@ std::string Item(const std::string& path, std::size_t i) {
 }
 
 // Text from the file as a message shows it: quoted, control characters escaped.
-std::string Quoted(const std::string& text) { return "\"" + detail::Printable(text) + "\""; }
+std::string Quoted(std::string_view text) { return "\"" + detail::Printable(text) + "\""; }
+
+// A JSON path, spelled out only when a message needs it: each step refers to the one before,
+// which must outlive it.
+class JPath {
+ public:
+  JPath() = default;
+  // A member of the top level; "" is the top level itself.
+  JPath(const char* key) : key_(key), kind_(*key == '\0' ? Kind::kRoot : Kind::kKey) {}
+  JPath(const JPath& parent, std::string_view key)
+      : parent_(&parent), key_(key), kind_(Kind::kKey) {}
+  JPath(const JPath& parent, std::size_t index)
+      : parent_(&parent), index_(index), kind_(Kind::kIndex) {}
+  std::string Text() const {
+    std::string base = parent_ != nullptr ? parent_->Text() : std::string();
+    switch (kind_) {
+      case Kind::kKey:
+        return Member(base, key_);
+      case Kind::kIndex:
+        return Item(base, index_);
+      case Kind::kRoot:
+        break;
+    }
+    return base;
+  }
+
+ private:
+  enum class Kind : uint8_t { kRoot, kKey, kIndex };
+  const JPath* parent_ = nullptr;
+  std::string_view key_;
+  std::size_t index_ = 0;
+  Kind kind_ = Kind::kRoot;
+};
 
 std::string Found(const JsonValue& v) {
   switch (v.type) {
@@ -121,16 +155,16 @@ struct FieldInfo {
 
 class Loader {
  public:
-  explicit Loader(const JsonDocument& doc) : doc_(doc) {}
+  explicit Loader(JsonDocument& doc) : doc_(doc) {}
   Model Load();
 
  private:
   // An object whose members are checked against the allowed names on construction.
   class Obj {
    public:
-    Obj(const Loader& loader, const JsonValue& v, std::string path,
+    Obj(const Loader& loader, const JsonValue& v, const JPath& path,
         std::initializer_list<const char*> allowed)
-        : loader_(loader), v_(v), path_(std::move(path)) {
+        : loader_(loader), v_(v), path_(path) {
       if (v.type != JType::kObject) loader.Fail(v, path_, "expected an object, found " + Found(v));
       for (const JsonValue& m : v.children) {
         bool known = false;
@@ -138,7 +172,7 @@ class Loader {
         if (!known) {
           std::string names;
           for (const char* name : allowed) names += (names.empty() ? "" : ", ") + std::string(name);
-          loader.FailAt(m.keyOffset, Member(path_, m.key),
+          loader.FailAt(m.keyOffset, Member(path_.Text(), m.key),
                         "unknown member (expected one of " + names + ")");
         }
       }
@@ -154,26 +188,27 @@ class Loader {
       if (m == nullptr) loader_.Fail(v_, path_, "missing required member " + Quoted(key));
       return *m;
     }
-    std::string Path(const char* key) const { return Member(path_, key); }
-    const std::string& Path() const { return path_; }
+    JPath Path(const char* key) const { return JPath(path_, key); }
+    const JPath& Path() const { return path_; }
     const JsonValue& Value() const { return v_; }
 
    private:
     const Loader& loader_;
     const JsonValue& v_;
-    std::string path_;
+    JPath path_;
   };
 
   [[noreturn]] void FailAt(std::size_t offset, const std::string& path,
                            const std::string& message) const {
     throw ModelError(doc_.Where(offset) + ": " + (path.empty() ? "" : path + ": ") + message);
   }
-  [[noreturn]] void Fail(const JsonValue& v, const std::string& path,
+  [[noreturn]] void Fail(const JsonValue& v, const JPath& path,
                          const std::string& message) const {
-    FailAt(v.offset, path, message);
+    FailAt(v.offset, path.Text(), message);
   }
   // Runs a builder call; its complaint is reported at the value that supplied the data.
-  void Guard(const JsonValue& v, const std::string& path, const std::function<void()>& call) {
+  template <class Call>
+  void Guard(const JsonValue& v, const JPath& path, const Call& call) {
     try {
       call();
     } catch (const ModelError& e) {
@@ -181,7 +216,7 @@ class Loader {
     }
   }
 
-  double Number(const JsonValue& v, const std::string& path, bool infinityAllowed = false) const {
+  double Number(const JsonValue& v, const JPath& path, bool infinityAllowed = false) const {
     if (v.type != JType::kNumber || std::isnan(v.number)) {
       Fail(v, path, "expected a number, found " + Found(v));
     }
@@ -190,7 +225,7 @@ class Loader {
     }
     return v.number;
   }
-  int64_t Integer(const JsonValue& v, const std::string& path, int64_t min, int64_t max) const {
+  int64_t Integer(const JsonValue& v, const JPath& path, int64_t min, int64_t max) const {
     if (v.type != JType::kNumber || !v.isInteger) {
       Fail(v, path, "expected an integer, found " + Found(v));
     }
@@ -201,36 +236,35 @@ class Loader {
     }
     return v.integer;
   }
-  int Int(const JsonValue& v, const std::string& path, int64_t min = INT32_MIN,
+  int Int(const JsonValue& v, const JPath& path, int64_t min = INT32_MIN,
           int64_t max = INT32_MAX) const {
     return static_cast<int>(Integer(v, path, min, max));
   }
-  bool Bool(const JsonValue& v, const std::string& path) const {
+  bool Bool(const JsonValue& v, const JPath& path) const {
     if (v.type != JType::kBool) Fail(v, path, "expected true or false, found " + Found(v));
     return v.boolean;
   }
-  const std::string& String(const JsonValue& v, const std::string& path) const {
+  std::string_view String(const JsonValue& v, const JPath& path) const {
     if (v.type != JType::kString) Fail(v, path, "expected a string, found " + Found(v));
     return v.text;
   }
-  const std::vector<JsonValue>& Array(const JsonValue& v, const std::string& path) const {
+  Span<JsonValue> Array(const JsonValue& v, const JPath& path) const {
     if (v.type != JType::kArray) Fail(v, path, "expected an array, found " + Found(v));
     return v.children;
   }
-  std::vector<double> Numbers(const JsonValue& v, const std::string& path) const {
-    std::vector<double> out;
+  void Numbers(const JsonValue& v, const JPath& path, std::vector<double>& out) const {
+    out.clear();
     const auto& items = Array(v, path);
-    for (std::size_t i = 0; i < items.size(); ++i) out.push_back(Number(items[i], Item(path, i)));
-    return out;
+    for (std::size_t i = 0; i < items.size(); ++i) out.push_back(Number(items[i], JPath(path, i)));
   }
   // A field value: text, number or null (no value); it must suit the field's storage.
-  mdt::Variant Scalar(const JsonValue& v, const std::string& path, int storage) const {
+  mdt::Variant Scalar(const JsonValue& v, const JPath& path, int storage) const {
     if (v.type == JType::kNull) return mdt::Variant();
     if (v.type == JType::kString) {
       if (storage == global::NUMERIC_STORAGE) {
         Fail(v, path, "a numeric field needs a number or null, found a string");
       }
-      return mdt::Variant(v.text);
+      return mdt::Variant(std::string(v.text));
     }
     if (v.type == JType::kNumber) {
       if (storage == global::STRING_STORAGE) {
@@ -241,19 +275,23 @@ class Loader {
     Fail(v, path, "expected a string, a number or null, found " + Found(v));
   }
 
-  ArbTree::ArbVersionImp Version(const JsonValue& v, const std::string& path) const;
-  FieldInfo Field(const JsonValue& v, const std::string& path) const;
+  ArbTree::ArbVersionImp Version(const JsonValue& v, const JPath& path) const;
+  FieldInfo Field(const JsonValue& v, const JPath& path) const;
   mdt::EncodingSets Sources(const Obj& o, int storage) const;
-  std::unique_ptr<mdt::Interval> Range(const JsonValue& v, const std::string& path,
+  std::unique_ptr<mdt::Interval> Range(const JsonValue& v, const JPath& path,
                                        int storage) const;
-  FieldInfo& Role(const JsonValue& v, const std::string& path, const char* role);
+  FieldInfo& Role(const JsonValue& v, const JPath& path, const char* role);
+  Model LoadAll();
   void LoadNodes(const Obj& top, TreeBuilder& builder);
-  SampleStats Sample(const JsonValue& v, const std::string& path) const;
-  RuleSpec Rule(const JsonValue& v, const std::string& path, std::size_t children) const;
-  ChildValues Values(const JsonValue& v, const std::string& path, const FieldInfo& predictor) const;
-  const FieldInfo& Predictor(const JsonValue& v, const std::string& path, int& index) const;
+  // Each fills in what it is given, reusing its lists' memory from node to node.
+  void Sample(const JsonValue& v, const JPath& path, SampleStats& stats) const;
+  void Rule(const JsonValue& v, const JPath& path, std::size_t children, RuleSpec& rule) const;
+  void Values(const JsonValue& v, const JPath& path, const FieldInfo& predictor,
+              ChildValues& out) const;
+  const FieldInfo& Predictor(const JsonValue& v, const JPath& path, int& index) const;
 
-  const JsonDocument& doc_;
+  JsonDocument& doc_;
+  bool streamed_ = false;  // the nodes have been read
   bool classification_ = true;
   int numberOfSamples_ = 1;
   int numberOfCategories_ = 0;
@@ -263,14 +301,14 @@ class Loader {
   std::unordered_map<std::string, int> predictorByName_;
 };
 
-ArbTree::ArbVersionImp Loader::Version(const JsonValue& v, const std::string& path) const {
+ArbTree::ArbVersionImp Loader::Version(const JsonValue& v, const JPath& path) const {
   Obj o(*this, v, path, {"major", "minor", "patch", "build", "date"});
   auto part = [&](const char* key) { return Int(o.Need(key), o.Path(key)); };
   return ArbTree::ArbVersionImp(part("major"), part("minor"), part("patch"), part("build"),
-                                String(o.Need("date"), o.Path("date")));
+                                std::string(String(o.Need("date"), o.Path("date"))));
 }
 
-std::unique_ptr<mdt::Interval> Loader::Range(const JsonValue& v, const std::string& path,
+std::unique_ptr<mdt::Interval> Loader::Range(const JsonValue& v, const JPath& path,
                                              int storage) const {
   Obj o(*this, v, path, {"low", "high", "lowInclusive", "highInclusive"});
   auto end = [&](const char* key, const char* inclusiveKey) {
@@ -298,26 +336,26 @@ mdt::EncodingSets Loader::Sources(const Obj& o, int storage) const {
     std::vector<mdt::EncodingItem> items;
     const auto& values = Array(*m, o.Path("values"));
     for (std::size_t i = 0; i < values.size(); ++i) {
-      items.emplace_back(Scalar(values[i], Item(o.Path("values"), i), storage));
+      items.emplace_back(Scalar(values[i], JPath(o.Path("values"), i), storage));
     }
     if (!items.empty()) sets.Add(std::make_unique<mdt::DiscreteValues>(std::move(items)));
   }
   if (const JsonValue* m = o.Get("ranges")) {
     const auto& ranges = Array(*m, o.Path("ranges"));
     for (std::size_t i = 0; i < ranges.size(); ++i) {
-      sets.Add(Range(ranges[i], Item(o.Path("ranges"), i), storage));
+      sets.Add(Range(ranges[i], JPath(o.Path("ranges"), i), storage));
     }
   }
   return sets;
 }
 
-FieldInfo Loader::Field(const JsonValue& v, const std::string& path) const {
+FieldInfo Loader::Field(const JsonValue& v, const JPath& path) const {
   Obj o(*this, v, path,
         {"name", "label", "level", "storage", "isDate", "categories", "valueLabels", "missing"});
   FieldInfo info;
-  info.path = path;
+  info.path = path.Text();
   info.json = &v;
-  const std::string& name = String(o.Need("name"), o.Path("name"));
+  const std::string name(String(o.Need("name"), o.Path("name")));
   if (name.empty()) Fail(o.Need("name"), o.Path("name"), "a field needs a name");
 
   auto enumeration = [&](const char* key, const char* (*nameOf)(int)) {
@@ -344,7 +382,7 @@ FieldInfo Loader::Field(const JsonValue& v, const std::string& path) const {
   info.variable =
       std::make_unique<mdt::Variable>(name, static_cast<global::MeasurementLevel>(info.level),
                                       static_cast<global::StorageType>(storage));
-  if (const JsonValue* m = o.Get("label")) info.variable->SetLabel(String(*m, o.Path("label")));
+  if (const JsonValue* m = o.Get("label")) info.variable->SetLabel(std::string(String(*m, o.Path("label"))));
   if (const JsonValue* m = o.Get("isDate")) info.variable->SetDate(Bool(*m, o.Path("isDate")));
 
   std::unique_ptr<mdt::MissingValuesImp> missing;
@@ -354,10 +392,10 @@ FieldInfo Loader::Field(const JsonValue& v, const std::string& path) const {
   }
   if (const JsonValue* m = o.Get("categories")) {
     auto encoder = std::make_unique<mdt::MapEncoderImp>();
-    const std::string listPath = o.Path("categories");
+    const JPath listPath = o.Path("categories");
     const auto& categories = Array(*m, listPath);
     for (std::size_t i = 0; i < categories.size(); ++i) {
-      Obj co(*this, categories[i], Item(listPath, i), {"code", "values", "ranges"});
+      Obj co(*this, categories[i], JPath(listPath, i), {"code", "values", "ranges"});
       const int code = Int(co.Need("code"), co.Path("code"));
       if (!encoder->Add(code, Sources(co, storage))) {
         Fail(co.Need("code"), co.Path("code"), "code " + std::to_string(code) + " is listed twice");
@@ -371,7 +409,7 @@ FieldInfo Loader::Field(const JsonValue& v, const std::string& path) const {
     info.variable->SetEncoder(std::make_unique<mdt::IdentityEncoderImp>(std::move(missing)));
   }
   if (const JsonValue* m = o.Get("valueLabels")) {
-    const std::string listPath = o.Path("valueLabels");
+    const JPath listPath = o.Path("valueLabels");
     const auto& labels = Array(*m, listPath);
     // Values as keys that are equal exactly when the values are (0 and -0 alike).
     std::unordered_set<std::string> seen;
@@ -379,7 +417,7 @@ FieldInfo Loader::Field(const JsonValue& v, const std::string& path) const {
     std::vector<std::pair<mdt::Variant, std::string>> valueLabels;
     valueLabels.reserve(labels.size());
     for (std::size_t i = 0; i < labels.size(); ++i) {
-      Obj lo(*this, labels[i], Item(listPath, i), {"value", "label"});
+      Obj lo(*this, labels[i], JPath(listPath, i), {"value", "label"});
       mdt::Variant value = Scalar(lo.Need("value"), lo.Path("value"), storage);
       std::string key;
       if (value.GetType() == mdt::Variant::NUMBER) {
@@ -400,8 +438,8 @@ FieldInfo Loader::Field(const JsonValue& v, const std::string& path) const {
   return info;
 }
 
-FieldInfo& Loader::Role(const JsonValue& v, const std::string& path, const char* role) {
-  const std::string& name = String(v, path);
+FieldInfo& Loader::Role(const JsonValue& v, const JPath& path, const char* role) {
+  const std::string name(String(v, path));
   auto it = fieldByName_.find(name);
   if (it == fieldByName_.end()) Fail(v, path, "no field named " + Quoted(name));
   FieldInfo& field = fields_[it->second];
@@ -412,8 +450,8 @@ FieldInfo& Loader::Role(const JsonValue& v, const std::string& path, const char*
   return field;
 }
 
-const FieldInfo& Loader::Predictor(const JsonValue& v, const std::string& path, int& index) const {
-  const std::string& name = String(v, path);
+const FieldInfo& Loader::Predictor(const JsonValue& v, const JPath& path, int& index) const {
+  const std::string name(String(v, path));
   auto it = predictorByName_.find(name);
   if (it == predictorByName_.end()) {
     Fail(v, path,
@@ -424,9 +462,12 @@ const FieldInfo& Loader::Predictor(const JsonValue& v, const std::string& path, 
   return fields_[predictors_[static_cast<std::size_t>(index)]];
 }
 
-ChildValues Loader::Values(const JsonValue& v, const std::string& path,
-                           const FieldInfo& predictor) const {
-  if (v.type == JType::kNull) return ChildValues::None();
+void Loader::Values(const JsonValue& v, const JPath& path, const FieldInfo& predictor,
+                    ChildValues& out) const {
+  out.kind = ChildValues::Kind::kNone;
+  out.bounds = Bounds();
+  out.codes.clear();
+  if (v.type == JType::kNull) return;
   const std::string& name = predictor.variable->GetName();
   const bool codes =
       v.type == JType::kObject && std::any_of(v.children.begin(), v.children.end(),
@@ -436,24 +477,24 @@ ChildValues Loader::Values(const JsonValue& v, const std::string& path,
     if (predictor.level != global::NOMINAL) {
       Fail(v, path, "predictor " + Quoted(name) + " is ordered; its value sets are intervals");
     }
-    std::vector<int> codes;
-    const std::string codesPath = o.Path("codes");
+    const JPath codesPath = o.Path("codes");
     const auto& items = Array(o.Need("codes"), codesPath);
     for (std::size_t i = 0; i < items.size(); ++i) {
-      const int code = Int(items[i], Item(codesPath, i));
+      const int code = Int(items[i], JPath(codesPath, i));
       if (predictor.hasCategories && predictor.codes.count(code) == 0) {
-        Fail(items[i], Item(codesPath, i),
+        Fail(items[i], JPath(codesPath, i),
              "code " + std::to_string(code) + " is not a category of predictor " + Quoted(name));
       }
-      codes.push_back(code);
+      out.codes.push_back(code);
     }
-    return ChildValues::Codes(std::move(codes));
+    out.kind = ChildValues::Kind::kCodes;
+    return;
   }
   Obj o(*this, v, path, {"low", "high", "lowOpen", "highOpen"});
   if (predictor.level == global::NOMINAL) {
     Fail(v, path, "predictor " + Quoted(name) + " is nominal; its value sets are code lists");
   }
-  Bounds bounds;
+  Bounds& bounds = out.bounds;
   if (const JsonValue* m = o.Get("low")) bounds.low = Number(*m, o.Path("low"));
   if (const JsonValue* m = o.Get("high")) bounds.high = Number(*m, o.Path("high"));
   if (const JsonValue* m = o.Get("lowOpen")) {
@@ -466,62 +507,66 @@ ChildValues Loader::Values(const JsonValue& v, const std::string& path,
   }
   std::string problem = check::Bounds(bounds);
   if (!problem.empty()) Fail(v, path, problem);
-  return ChildValues::Interval(bounds);
+  out.kind = ChildValues::Kind::kInterval;
 }
 
-RuleSpec Loader::Rule(const JsonValue& v, const std::string& path, std::size_t children) const {
+void Loader::Rule(const JsonValue& v, const JPath& path, std::size_t children,
+                  RuleSpec& rule) const {
   Obj o(*this, v, path, {"predictor", "children", "missingChild", "statistics", "kinds"});
-  RuleSpec rule;
+  rule.missingChild = -1;
+  rule.statistics = {};
+  rule.kinds = 0;
   const FieldInfo& predictor = Predictor(o.Need("predictor"), o.Path("predictor"), rule.predictor);
-  const std::string setsPath = o.Path("children");
+  const JPath setsPath = o.Path("children");
   const auto& sets = Array(o.Need("children"), setsPath);
   if (sets.size() != children) {
     Fail(o.Need("children"), setsPath,
          std::to_string(sets.size()) + " value sets for " + std::to_string(children) + " children");
   }
+  rule.children.resize(sets.size());  // kept from node to node, with their code lists
   for (std::size_t c = 0; c < sets.size(); ++c) {
-    rule.children.push_back(Values(sets[c], Item(setsPath, c), predictor));
+    Values(sets[c], JPath(setsPath, c), predictor, rule.children[c]);
   }
   if (const JsonValue* m = o.Get("missingChild")) {
     rule.missingChild = Int(*m, o.Path("missingChild"), 0, static_cast<int64_t>(children) - 1);
   }
   if (const JsonValue* m = o.Get("statistics")) {
-    const std::string statsPath = o.Path("statistics");
+    const JPath statsPath = o.Path("statistics");
     const auto& entries = Array(*m, statsPath);
     if (entries.size() > 4) Fail(*m, statsPath, "at most 4 statistic entries");
     for (std::size_t k = 0; k < entries.size(); ++k) {
       if (entries[k].type != JType::kNull) {
-        rule.statistics[k] = Number(entries[k], Item(statsPath, k), true);
+        rule.statistics[k] = Number(entries[k], JPath(statsPath, k), true);
       }
     }
   }
   if (const JsonValue* m = o.Get("kinds")) {
-    const std::string kindsPath = o.Path("kinds");
+    const JPath kindsPath = o.Path("kinds");
     const auto& kinds = Array(*m, kindsPath);
     for (std::size_t i = 0; i < kinds.size(); ++i) {
-      const std::string& name = String(kinds[i], Item(kindsPath, i));
+      const std::string_view name = String(kinds[i], JPath(kindsPath, i));
       uint32_t bit = 0;
-      std::string names;
       for (const StatKind& kind : kStatKinds) {
         if (name == kind.name) bit = kind.bit;
-        names += (names.empty() ? "" : ", ") + std::string(kind.name);
       }
       if (bit == 0) {
-        Fail(kinds[i], Item(kindsPath, i),
+        std::string names;
+        for (const StatKind& kind : kStatKinds) {
+          names += (names.empty() ? "" : ", ") + std::string(kind.name);
+        }
+        Fail(kinds[i], JPath(kindsPath, i),
              "unknown statistic kind " + Quoted(name) + " (expected one of " + names + ")");
       }
-      if ((rule.kinds & bit) != 0) Fail(kinds[i], Item(kindsPath, i), "kind given twice");
+      if ((rule.kinds & bit) != 0) Fail(kinds[i], JPath(kindsPath, i), "kind given twice");
       rule.kinds |= bit;
     }
   }
   std::string problem = check::Rule(rule);
   if (!problem.empty()) Fail(v, path, problem);
-  return rule;
 }
 
-SampleStats Loader::Sample(const JsonValue& v, const std::string& path) const {
+void Loader::Sample(const JsonValue& v, const JPath& path, SampleStats& stats) const {
   Obj o(*this, v, path, {"count", "totalCount", "class", "regression"});
-  SampleStats stats;
   auto count = [&](const char* key) {
     const double value = Number(o.Need(key), o.Path(key));
     std::string problem = check::Count(value);
@@ -529,6 +574,7 @@ SampleStats Loader::Sample(const JsonValue& v, const std::string& path) const {
     return value;
   };
   stats.count = count("count");
+  stats.totalCount.reset();
   if (o.Get("totalCount") != nullptr) stats.totalCount = count("totalCount");
   const char* wanted = classification_ ? "class" : "regression";
   const char* other = classification_ ? "regression" : "class";
@@ -540,7 +586,8 @@ SampleStats Loader::Sample(const JsonValue& v, const std::string& path) const {
   const JsonValue& info = o.Need(wanted);
   if (classification_) {
     Obj co(*this, info, o.Path("class"), {"predicted", "counts", "proportions", "probabilities"});
-    ClassStats cls;
+    if (!stats.cls) stats.cls.emplace();
+    ClassStats& cls = *stats.cls;
     cls.predicted = Int(co.Need("predicted"), co.Path("predicted"));
     if (cls.predicted < 0 || cls.predicted >= numberOfCategories_) {
       Fail(co.Need("predicted"), co.Path("predicted"),
@@ -548,126 +595,298 @@ SampleStats Loader::Sample(const JsonValue& v, const std::string& path) const {
                " is outside the target's categories 0 to " +
                std::to_string(numberOfCategories_ - 1));
     }
-    cls.counts = Numbers(co.Need("counts"), co.Path("counts"));
+    Numbers(co.Need("counts"), co.Path("counts"), cls.counts);
+    cls.proportions.clear();
+    cls.probabilities.clear();
     if (const JsonValue* m = co.Get("proportions")) {
-      cls.proportions = Numbers(*m, co.Path("proportions"));
+      Numbers(*m, co.Path("proportions"), cls.proportions);
     }
     if (const JsonValue* m = co.Get("probabilities")) {
-      cls.probabilities = Numbers(*m, co.Path("probabilities"));
+      Numbers(*m, co.Path("probabilities"), cls.probabilities);
     }
     std::string problem = check::Class(cls, numberOfCategories_);
     if (!problem.empty()) Fail(info, co.Path(), problem);
-    stats.cls = std::move(cls);
   } else {
     Obj ro(*this, info, o.Path("regression"), {"mean", "stdDev", "prediction", "distribution"});
-    RegressionStats reg;
+    if (!stats.reg) stats.reg.emplace();
+    RegressionStats& reg = *stats.reg;
     reg.mean = Number(ro.Need("mean"), ro.Path("mean"));
     reg.prediction = reg.mean;
+    reg.stdDev = -DBL_MAX;
+    reg.distribution.clear();
     if (const JsonValue* m = ro.Get("stdDev")) reg.stdDev = Number(*m, ro.Path("stdDev"));
     if (const JsonValue* m = ro.Get("prediction"))
       reg.prediction = Number(*m, ro.Path("prediction"));
     if (const JsonValue* m = ro.Get("distribution")) {
-      reg.distribution = Numbers(*m, ro.Path("distribution"));
+      Numbers(*m, ro.Path("distribution"), reg.distribution);
     }
     std::string problem = check::Regression(reg);
     if (!problem.empty()) Fail(info, ro.Path(), problem);
-    stats.reg = std::move(reg);
   }
-  return stats;
 }
 
+// Nodes are read one at a time, in file order, into the tree's flat storage; only their ids and
+// child lists are kept aside, to be resolved once every node is in. Then the tree's node vector
+// is put in pre-order, the order the writer uses.
 void Loader::LoadNodes(const Obj& top, TreeBuilder& builder) {
   const JsonValue& list = top.Need("nodes");
-  const auto& nodes = Array(list, "nodes");
-  if (nodes.empty()) Fail(list, "nodes", "a model needs at least its root node");
+  Array(list, "nodes");
+  const JPath nodesPath("nodes");
+  const int samplesPerNode = numberOfSamples_;
 
-  // First pass: ids and child lists, so that references can be resolved in any order.
-  struct Entry {
-    unsigned id = 0;
-    std::vector<std::size_t> children;  // positions in nodes
-    std::ptrdiff_t parent = -1;
-    std::size_t parentSlot = 0;  // which of the parent's children this is
+  std::vector<uint32_t> ids;          // by slot
+  std::vector<uint32_t> offsets;      // of each node's object, by slot
+  std::vector<uint32_t> idOffsets;    // of each node's id
+  std::vector<uint32_t> childStart{0};  // a slot's child ids are childIds[childStart[slot]...]
+  std::vector<uint32_t> childIds;
+  std::vector<uint32_t> childOffsets;  // of each child id
+  std::vector<SampleStats> samples(static_cast<std::size_t>(samplesPerNode));
+  RuleSpec split;
+  std::vector<RuleSpec> surrogates;
+  std::vector<PredictorRange> ranges;
+  std::vector<uint32_t> seenRange(predictors_.size(), UINT32_MAX);  // slot that gave a range
+
+  std::string linkProblem;  // the first problem with ids and children
+  std::string nodeProblem;  // the first problem with what a node holds
+  auto readNode = [&](const Obj& o, const JsonValue& node, const JPath& path, std::size_t i,
+                      unsigned id, std::size_t children) {
+
+    const JPath samplesPath = o.Path("samples");
+    const auto& sampleList = Array(o.Need("samples"), samplesPath);
+    if (sampleList.size() != samples.size()) {
+      Fail(o.Need("samples"), samplesPath,
+           std::to_string(sampleList.size()) + " entries; the model has " +
+               std::to_string(numberOfSamples_) + " samples");
+    }
+    for (std::size_t s = 0; s < sampleList.size(); ++s) {
+      Sample(sampleList[s], JPath(samplesPath, s), samples[s]);
+    }
+    const JsonValue* splitValue = o.Get("split");
+    const JsonValue* surrogateList = o.Get("surrogates");
+    std::size_t surrogateCount = 0;
+    if (children == 0) {
+      if (splitValue != nullptr) {
+        Fail(*splitValue, o.Path("split"), "a leaf (no children) has no split");
+      }
+      if (surrogateList != nullptr) {
+        Fail(*surrogateList, o.Path("surrogates"), "a leaf (no children) has no surrogates");
+      }
+    } else {
+      if (splitValue == nullptr) Fail(node, path, "a node with children needs a split");
+      Rule(*splitValue, o.Path("split"), children, split);
+      if (surrogateList != nullptr) {
+        const JPath listPath = o.Path("surrogates");
+        const auto& rules = Array(*surrogateList, listPath);
+        if (surrogates.size() < rules.size()) surrogates.resize(rules.size());
+        for (std::size_t k = 0; k < rules.size(); ++k) {
+          Rule(rules[k], JPath(listPath, k), children, surrogates[k]);
+        }
+        surrogateCount = rules.size();
+      }
+    }
+    bool noBiggestChild = false;
+    if (const JsonValue* m = o.Get("biggestChild")) {
+      // Only null can be said: the node has no biggest child. Absent means the usual rule.
+      if (m->type != JType::kNull) {
+        Fail(*m, o.Path("biggestChild"), "expected null (no biggest child), found " + Found(*m));
+      }
+      if (children == 0)
+        Fail(*m, o.Path("biggestChild"), "only a node with children can lack a biggest child");
+      noBiggestChild = true;
+    }
+    ranges.clear();
+    if (const JsonValue* m = o.Get("ranges")) {
+      const JPath listPath = o.Path("ranges");
+      const auto& rangeList = Array(*m, listPath);
+      for (std::size_t k = 0; k < rangeList.size(); ++k) {
+        const JPath rangePath(listPath, k);
+        Obj ro(*this, rangeList[k], rangePath, {"predictor", "min", "max"});
+        PredictorRange range;
+        Predictor(ro.Need("predictor"), ro.Path("predictor"), range.predictor);
+        uint32_t& seen = seenRange[static_cast<std::size_t>(range.predictor)];
+        if (seen == i) {
+          Fail(ro.Need("predictor"), ro.Path("predictor"), "a second range for this predictor");
+        }
+        seen = static_cast<uint32_t>(i);
+        range.min = Number(ro.Need("min"), ro.Path("min"));
+        range.max = Number(ro.Need("max"), ro.Path("max"));
+        if (range.min > range.max) {
+          Fail(rangeList[k], rangePath,
+               "min " + NumberText(range.min) + " is above max " + NumberText(range.max));
+        }
+        ranges.push_back(range);
+      }
+    }
+    builder.AppendChecked(id, samples.data(), children > 0 ? &split : nullptr, surrogates.data(),
+                          surrogateCount, ranges.data(), ranges.size(), noBiggestChild);
   };
-  std::vector<Entry> entries(nodes.size());
-  std::unordered_map<unsigned, std::size_t> byId;
-  byId.reserve(nodes.size());
-  for (std::size_t i = 0; i < nodes.size(); ++i) {
-    const std::string path = Item("nodes", i);
-    Obj o(*this, nodes[i], path,
-          {"id", "children", "samples", "split", "surrogates", "biggestChild", "ranges"});
-    entries[i].id = static_cast<unsigned>(Integer(o.Need("id"), o.Path("id"), 0, UINT32_MAX));
-    auto inserted = byId.emplace(entries[i].id, i);
-    if (!inserted.second) {
-      Fail(o.Need("id"), o.Path("id"),
-           "node id " + std::to_string(entries[i].id) + " is also used by " +
-               Item("nodes", inserted.first->second));
+  std::size_t firstOffset = 0;
+  streamed_ = true;
+  const std::size_t count = doc_.Stream([&](const JsonValue& node, std::size_t i) {
+    // Once a few nodes are in, the storage is sized for as many more as the rest of the text
+    // would hold at their size, so that it is not copied as it grows.
+    constexpr std::size_t kSample = 256;
+    if (i == 0) firstOffset = node.offset;
+    if (i == kSample && nodeProblem.empty() && node.offset > firstOffset) {
+      const double perNode = static_cast<double>(node.offset - firstOffset) / kSample;
+      const auto expected = static_cast<std::size_t>(
+          static_cast<double>(doc_.Size() - firstOffset) / perNode * 1.02 + 16);
+      builder.Reserve(expected);
+      ids.reserve(expected);
+      offsets.reserve(expected);
+      idOffsets.reserve(expected);
+      childStart.reserve(expected + 1);
+    }
+    const JPath path(nodesPath, i);
+    // After a problem the rest is only read, so that a problem of the text itself, which comes
+    // first, is still found.
+    if (!linkProblem.empty()) return;
+    std::optional<Obj> object;
+    std::size_t children = 0;
+    unsigned id = 0;
+    try {
+      object.emplace(*this, node, path,
+                     std::initializer_list<const char*>{"id", "children", "samples", "split",
+                                                        "surrogates", "biggestChild", "ranges"});
+      const Obj& o = *object;
+      const JsonValue& idValue = o.Need("id");
+      id = static_cast<unsigned>(Integer(idValue, o.Path("id"), 0, UINT32_MAX));
+      ids.push_back(id);
+      offsets.push_back(static_cast<uint32_t>(node.offset));
+      idOffsets.push_back(static_cast<uint32_t>(idValue.offset));
+      if (const JsonValue* m = o.Get("children")) {
+        const JPath childrenPath = o.Path("children");
+        const auto& items = Array(*m, childrenPath);
+        for (std::size_t j = 0; j < items.size(); ++j) {
+          childIds.push_back(
+              static_cast<uint32_t>(Integer(items[j], JPath(childrenPath, j), 0, UINT32_MAX)));
+          childOffsets.push_back(static_cast<uint32_t>(items[j].offset));
+        }
+        children = items.size();
+      }
+      childStart.push_back(static_cast<uint32_t>(childIds.size()));
+    } catch (const ModelError& e) {
+      linkProblem = e.what();
+      return;
+    }
+    const Obj& o = *object;
+    // What a node holds is checked after the links between nodes, which are reported first
+    // however the file orders its nodes: the first problem found is kept until then.
+    if (!nodeProblem.empty()) return;
+    try {
+      readNode(o, node, path, i, id, children);
+    } catch (const ModelError& e) {
+      nodeProblem = e.what();
+    }
+  });
+  if (!linkProblem.empty()) throw ModelError(linkProblem);
+  if (count == 0) Fail(list, "nodes", "a model needs at least its root node");
+
+  // Ids: a table when they are dense enough, else a sorted list searched by halves.
+  const std::size_t n = count;
+  uint32_t maxId = 0;
+  for (uint32_t id : ids) maxId = std::max(maxId, id);
+  const bool dense = maxId <= 4 * n + 64;
+  std::vector<uint32_t> slotOfId;                  // dense: by id, UINT32_MAX = none
+  std::vector<std::pair<uint32_t, uint32_t>> byId;  // sparse: (id, slot) in id order
+  auto duplicate = [&](std::size_t i, std::size_t first) {
+    FailAt(idOffsets[i], Member(Item("nodes", i), "id"),
+           "node id " + std::to_string(ids[i]) + " is also used by " + Item("nodes", first));
+  };
+  if (dense) {
+    slotOfId.assign(static_cast<std::size_t>(maxId) + 1, UINT32_MAX);
+    for (std::size_t i = 0; i < n; ++i) {
+      uint32_t& slot = slotOfId[ids[i]];
+      if (slot != UINT32_MAX) duplicate(i, slot);
+      slot = static_cast<uint32_t>(i);
+    }
+  } else {
+    byId.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) byId.emplace_back(ids[i], static_cast<uint32_t>(i));
+    std::sort(byId.begin(), byId.end());
+    // The first node, in file order, whose id an earlier node has.
+    std::size_t worst = SIZE_MAX;
+    std::size_t first = 0;
+    for (std::size_t k = 1; k < n; ++k) {
+      if (byId[k].first == byId[k - 1].first && (k < 2 || byId[k - 2].first != byId[k].first) &&
+          byId[k].second < worst) {
+        worst = byId[k].second;
+        first = byId[k - 1].second;
+      }
+    }
+    if (worst != SIZE_MAX) duplicate(worst, first);
+  }
+  auto find = [&](uint32_t id) -> std::size_t {
+    if (dense) return id < slotOfId.size() && slotOfId[id] != UINT32_MAX ? slotOfId[id] : SIZE_MAX;
+    auto it = std::lower_bound(byId.begin(), byId.end(), std::make_pair(id, uint32_t{0}));
+    return it != byId.end() && it->first == id ? it->second : SIZE_MAX;
+  };
+
+  // Children: each id resolved, each node given at most one parent.
+  std::vector<int64_t> parent(n, -1);
+  std::vector<uint32_t> parentSlot(n, 0);  // which of the parent's children a node is
+  std::vector<uint32_t> childSlots(childIds.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    for (uint32_t k = childStart[i]; k < childStart[i + 1]; ++k) {
+      const std::size_t j = k - childStart[i];
+      auto fail = [&](const std::string& message) {
+        FailAt(childOffsets[k], Item(Member(Item("nodes", i), "children"), j), message);
+      };
+      const uint32_t id = childIds[k];
+      const std::size_t child = find(id);
+      if (child == SIZE_MAX) fail("no node with id " + std::to_string(id));
+      if (child == i) fail("node " + std::to_string(id) + " lists itself as a child");
+      if (child == 0) fail("node " + std::to_string(id) + " is the root and cannot be a child");
+      if (parent[child] >= 0) {
+        const auto p = static_cast<std::size_t>(parent[child]);
+        fail("node " + std::to_string(id) + " is already a child of node " +
+             std::to_string(ids[p]) + " (" +
+             Item(Member(Item("nodes", p), "children"), parentSlot[child]) + ")");
+      }
+      parent[child] = static_cast<int64_t>(i);
+      parentSlot[child] = static_cast<uint32_t>(j);
+      childSlots[k] = static_cast<uint32_t>(child);
     }
   }
-  for (std::size_t i = 0; i < nodes.size(); ++i) {
-    Obj o(*this, nodes[i], Item("nodes", i),
-          {"id", "children", "samples", "split", "surrogates", "biggestChild", "ranges"});
-    const JsonValue* m = o.Get("children");
-    if (m == nullptr) continue;
-    const std::string childrenPath = o.Path("children");
-    const auto& ids = Array(*m, childrenPath);
-    for (std::size_t j = 0; j < ids.size(); ++j) {
-      const std::string path = Item(childrenPath, j);
-      const auto id = static_cast<unsigned>(Integer(ids[j], path, 0, UINT32_MAX));
-      auto it = byId.find(id);
-      if (it == byId.end()) Fail(ids[j], path, "no node with id " + std::to_string(id));
-      const std::size_t child = it->second;
-      if (child == i) Fail(ids[j], path, "node " + std::to_string(id) + " lists itself as a child");
-      if (child == 0) {
-        Fail(ids[j], path, "node " + std::to_string(id) + " is the root and cannot be a child");
-      }
-      Entry& target = entries[child];
-      if (target.parent >= 0) {
-        const auto p = static_cast<std::size_t>(target.parent);
-        Fail(ids[j], path,
-             "node " + std::to_string(id) + " is already a child of node " +
-                 std::to_string(entries[p].id) + " (" +
-                 Item(Member(Item("nodes", p), "children"), target.parentSlot) + ")");
-      }
-      target.parent = static_cast<std::ptrdiff_t>(i);
-      target.parentSlot = j;
-      entries[i].children.push_back(child);
-    }
-  }
-  // Every node has at most one parent now, so a node the root does not reach either has none or
-  // sits on a cycle of parents.
-  std::vector<char> reached(nodes.size(), 0);
-  std::vector<std::size_t> stack{0};
+  childIds = std::vector<uint32_t>();
+  childOffsets = std::vector<uint32_t>();
+
+  // Pre-order from the root. Every node has at most one parent now, so a node the root does not
+  // reach either has none or sits on a cycle of parents.
+  std::vector<uint32_t> order;
+  order.reserve(n);
+  std::vector<char> reached(n, 0);
+  std::vector<uint32_t> stack{0};
   while (!stack.empty()) {
-    const std::size_t i = stack.back();
+    const uint32_t i = stack.back();
     stack.pop_back();
     reached[i] = 1;
-    for (std::size_t child : entries[i].children) stack.push_back(child);
+    order.push_back(i);
+    for (uint32_t k = childStart[i + 1]; k > childStart[i]; --k) stack.push_back(childSlots[k - 1]);
   }
   // The first node the root does not reach is reported. Its chain of parents, walked once,
   // either ends at a node without a parent or runs into a cycle, which it may or may not be on.
-  for (std::size_t i = 0; i < nodes.size(); ++i) {
+  for (std::size_t i = 0; i < n; ++i) {
     if (reached[i]) continue;
-    const std::string what = "node " + std::to_string(entries[i].id) +
-                             " is not reachable from the root node " +
-                             std::to_string(entries[0].id);
-    if (entries[i].parent < 0) {
-      Fail(nodes[i], Item("nodes", i), what + " (no node lists it as a child)");
-    }
-    std::vector<char> onChain(nodes.size(), 0);
+    const std::string where = Item("nodes", i);
+    const std::string what = "node " + std::to_string(ids[i]) +
+                             " is not reachable from the root node " + std::to_string(ids[0]);
+    if (parent[i] < 0) FailAt(offsets[i], where, what + " (no node lists it as a child)");
+    std::vector<char> onChain(n, 0);
     std::size_t p = i;
-    while (!onChain[p] && entries[p].parent >= 0) {
+    while (!onChain[p] && parent[p] >= 0) {
       onChain[p] = 1;
-      p = static_cast<std::size_t>(entries[p].parent);
+      p = static_cast<std::size_t>(parent[p]);
     }
     if (!onChain[p]) {
-      Fail(nodes[i], Item("nodes", i),
-           what + ": its chain of parents ends at node " + std::to_string(entries[p].id) +
-               ", which no node lists as a child");
+      FailAt(offsets[i], where,
+             what + ": its chain of parents ends at node " + std::to_string(ids[p]) +
+                 ", which no node lists as a child");
     }
     // p is on the cycle: list it in child order, from p round to p, shortened when long.
     std::vector<std::size_t> cycle{p};
-    for (auto q = static_cast<std::size_t>(entries[p].parent); q != p;
-         q = static_cast<std::size_t>(entries[q].parent)) {
+    for (auto q = static_cast<std::size_t>(parent[p]); q != p;
+         q = static_cast<std::size_t>(parent[q])) {
       cycle.push_back(q);
     }
     std::reverse(cycle.begin(), cycle.end());  // parents first
@@ -676,105 +895,35 @@ void Loader::LoadNodes(const Obj& top, TreeBuilder& builder) {
     constexpr std::size_t kShown = 8;
     std::string text;
     for (std::size_t k = 0; k < cycle.size() && k < kShown; ++k) {
-      text += std::to_string(entries[cycle[k]].id) + " -> ";
+      text += std::to_string(ids[cycle[k]]) + " -> ";
     }
     if (cycle.size() > kShown) {
       text += "... (" + std::to_string(cycle.size()) + " nodes) -> ";
     }
-    text += std::to_string(entries[cycle[0]].id);
+    text += std::to_string(ids[cycle[0]]);
     if (onCycle) {
-      Fail(nodes[i], Item("nodes", i),
-           "nodes " + text + " form a cycle that the root node " + std::to_string(entries[0].id) +
-               " does not reach");
+      FailAt(offsets[i], where,
+             "nodes " + text + " form a cycle that the root node " + std::to_string(ids[0]) +
+                 " does not reach");
     }
-    Fail(nodes[i], Item("nodes", i), what + ": its chain of parents runs into the cycle " + text);
+    FailAt(offsets[i], where, what + ": its chain of parents runs into the cycle " + text);
   }
+  if (!nodeProblem.empty()) throw ModelError(nodeProblem);
+  builder.LinkChecked(order, childStart, childSlots);
+}
 
-  // Second pass in pre-order, so that the tree's node vector is in the order the writer uses.
-  std::vector<std::pair<std::size_t, TreeBuilder::Handle>> pending{{0, 0}};
-  while (!pending.empty()) {
-    const auto [i, parent] = pending.back();
-    pending.pop_back();
-    const std::string path = Item("nodes", i);
-    Obj o(*this, nodes[i], path,
-          {"id", "children", "samples", "split", "surrogates", "biggestChild", "ranges"});
-    TreeBuilder::Handle handle;
-    const unsigned id = entries[i].id;
-    if (i == 0) {
-      handle = builder.AddRoot(id);
-    } else {
-      handle = builder.AddChild(parent, id);
-    }
-    const std::string samplesPath = o.Path("samples");
-    const auto& samples = Array(o.Need("samples"), samplesPath);
-    if (samples.size() != static_cast<std::size_t>(numberOfSamples_)) {
-      Fail(o.Need("samples"), samplesPath,
-           std::to_string(samples.size()) + " entries; the model has " +
-               std::to_string(numberOfSamples_) + " samples");
-    }
-    for (std::size_t s = 0; s < samples.size(); ++s) {
-      SampleStats stats = Sample(samples[s], Item(samplesPath, s));
-      Guard(samples[s], Item(samplesPath, s),
-            [&] { builder.SetSample(handle, static_cast<int>(s), std::move(stats)); });
-    }
-    const std::size_t children = entries[i].children.size();
-    const JsonValue* split = o.Get("split");
-    const JsonValue* surrogates = o.Get("surrogates");
-    if (children == 0) {
-      if (split != nullptr) Fail(*split, o.Path("split"), "a leaf (no children) has no split");
-      if (surrogates != nullptr) {
-        Fail(*surrogates, o.Path("surrogates"), "a leaf (no children) has no surrogates");
-      }
-    } else {
-      if (split == nullptr) Fail(nodes[i], path, "a node with children needs a split");
-      RuleSpec rule = Rule(*split, o.Path("split"), children);
-      Guard(*split, o.Path("split"), [&] { builder.SetSplit(handle, std::move(rule)); });
-      if (surrogates != nullptr) {
-        const std::string listPath = o.Path("surrogates");
-        const auto& rules = Array(*surrogates, listPath);
-        for (std::size_t k = 0; k < rules.size(); ++k) {
-          RuleSpec surrogate = Rule(rules[k], Item(listPath, k), children);
-          Guard(rules[k], Item(listPath, k),
-                [&] { builder.AddSurrogate(handle, std::move(surrogate)); });
-        }
-      }
-    }
-    if (const JsonValue* m = o.Get("biggestChild")) {
-      // Only null can be said: the node has no biggest child. Absent means the usual rule.
-      if (m->type != JType::kNull) {
-        Fail(*m, o.Path("biggestChild"), "expected null (no biggest child), found " + Found(*m));
-      }
-      if (children == 0)
-        Fail(*m, o.Path("biggestChild"), "only a node with children can lack a biggest child");
-      builder.SetNoBiggestChild(handle);
-    }
-    if (const JsonValue* m = o.Get("ranges")) {
-      const std::string listPath = o.Path("ranges");
-      const auto& ranges = Array(*m, listPath);
-      std::set<int> seen;
-      for (std::size_t k = 0; k < ranges.size(); ++k) {
-        Obj ro(*this, ranges[k], Item(listPath, k), {"predictor", "min", "max"});
-        PredictorRange range;
-        Predictor(ro.Need("predictor"), ro.Path("predictor"), range.predictor);
-        if (!seen.insert(range.predictor).second) {
-          Fail(ro.Need("predictor"), ro.Path("predictor"), "a second range for this predictor");
-        }
-        range.min = Number(ro.Need("min"), ro.Path("min"));
-        range.max = Number(ro.Need("max"), ro.Path("max"));
-        if (range.min > range.max) {
-          Fail(ranges[k], ro.Path(),
-               "min " + NumberText(range.min) + " is above max " + NumberText(range.max));
-        }
-        Guard(ranges[k], ro.Path(), [&] { builder.SetPredictorRange(handle, range); });
-      }
-    }
-    for (auto c = entries[i].children.rbegin(); c != entries[i].children.rend(); ++c) {
-      pending.emplace_back(*c, handle);
-    }
+// Problems of the text itself (syntax, a member given twice, ...) are reported before any
+// problem of what it says, wherever in the file they are: the nodes are read to the end first.
+Model Loader::Load() {
+  try {
+    return LoadAll();
+  } catch (const ModelError&) {
+    if (!streamed_) doc_.Stream([](const JsonValue&, std::size_t) {});
+    throw;
   }
 }
 
-Model Loader::Load() {
+Model Loader::LoadAll() {
   const JsonValue& root = doc_.Root();
   Obj top(*this, root, "",
           {"format", "version", "function", "algorithm", "samples", "riskSample", "priors", "risk",
@@ -784,7 +933,7 @@ Model Loader::Load() {
     Fail(top.Need("format"), "format", "expected " + Quoted(kFormatName));
   }
   Integer(top.Need("version"), "version", kFormatVersion, kFormatVersion);
-  const std::string& function = String(top.Need("function"), "function");
+  const std::string_view function = String(top.Need("function"), "function");
   if (function != "classification" && function != "regression") {
     Fail(top.Need("function"), "function", "expected \"classification\" or \"regression\"");
   }
@@ -794,11 +943,11 @@ Model Loader::Load() {
 
   const auto& fieldList = Array(top.Need("fields"), "fields");
   for (std::size_t i = 0; i < fieldList.size(); ++i) {
-    FieldInfo info = Field(fieldList[i], Item("fields", i));
+    FieldInfo info = Field(fieldList[i], JPath("fields", i));
     const std::string& name = info.variable->GetName();
     auto inserted = fieldByName_.emplace(name, fields_.size());
     if (!inserted.second) {
-      Fail(fieldList[i], Item("fields", i),
+      Fail(fieldList[i], JPath("fields", i),
            "a field named " + Quoted(name) + " is already " +
                Item("fields", inserted.first->second));
     }
@@ -807,7 +956,7 @@ Model Loader::Load() {
 
   const auto& predictorList = Array(top.Need("predictors"), "predictors");
   for (std::size_t i = 0; i < predictorList.size(); ++i) {
-    FieldInfo& field = Role(predictorList[i], Item("predictors", i), "predictor");
+    FieldInfo& field = Role(predictorList[i], JPath("predictors", i), "predictor");
     predictorByName_.emplace(field.variable->GetName(), static_cast<int>(predictors_.size()));
     predictors_.push_back(fieldByName_[field.variable->GetName()]);
   }
@@ -821,20 +970,20 @@ Model Loader::Load() {
     caseWeight = &Role(*m, "caseWeight", "case weight");
   for (const FieldInfo& field : fields_) {
     if (field.role.empty()) {
-      Fail(*field.json, field.path,
+      FailAt(field.json->offset, field.path,
            "field " + Quoted(field.variable->GetName()) +
                " is neither a predictor, the target nor a weight");
     }
   }
   if (classification_) {
     if (!target.hasCategories) {
-      Fail(*target.json, target.path, "the target of a classification model needs categories");
+      FailAt(target.json->offset, target.path, "the target of a classification model needs categories");
     }
     numberOfCategories_ = static_cast<int>(target.codes.size());
     for (int code : target.codes) {
       if (code < 0 || code >= numberOfCategories_) {
-        Fail(*target.json, target.path,
-             "the target's category codes must be 0 to " + std::to_string(numberOfCategories_ - 1) +
+        FailAt(target.json->offset, target.path,
+               "the target's category codes must be 0 to " + std::to_string(numberOfCategories_ - 1) +
                  "; " + std::to_string(code) + " is outside");
       }
     }
@@ -849,7 +998,8 @@ Model Loader::Load() {
   TreeBuilder builder(shape);
   if (const JsonValue* m = top.Get("priors")) {
     if (!classification_) Fail(*m, "priors", "a regression model has no priors");
-    std::vector<double> priors = Numbers(*m, "priors");
+    std::vector<double> priors;
+    Numbers(*m, "priors", priors);
     Guard(*m, "", [&] { builder.SetPriors(std::move(priors)); });  // names itself
   } else if (algorithm == 1 || algorithm == 3) {
     Fail(root, "", "algorithm " + std::to_string(algorithm) + " needs \"priors\"");
@@ -861,7 +1011,7 @@ Model Loader::Load() {
     const auto& risks = Array(*m, "risk");
     std::set<int> seen;
     for (std::size_t i = 0; i < risks.size(); ++i) {
-      Obj ro(*this, risks[i], Item("risk", i), {"sample", "value", "stdError"});
+      Obj ro(*this, risks[i], JPath("risk", i), {"sample", "value", "stdError"});
       const int sample = Int(ro.Need("sample"), ro.Path("sample"), 0, numberOfSamples_ - 1);
       if (!seen.insert(sample).second) {
         Fail(ro.Need("sample"), ro.Path("sample"),
@@ -1029,7 +1179,7 @@ class Saver {
   void Sources(const mdt::EncodingSets& sets);
   void Node(const MemNode& node);
   void Sample(const MemNode& node, int sample);
-  void Rule(const RuleSpec& rule);
+  void Rule(const RuleView& rule);
   const std::string& PredictorName(int index) const {
     return (*metadata_.GetPredictors())[static_cast<std::size_t>(index)].GetName();
   }
@@ -1150,13 +1300,13 @@ void Saver::Field(const mdt::Variable& field) {
   w_.EndObject();
 }
 
-void Saver::Rule(const RuleSpec& rule) {
+void Saver::Rule(const RuleView& rule) {
   w_.BeginObject(true);
   w_.Key("predictor");
   w_.String(PredictorName(rule.predictor));
   w_.Key("children");
   w_.BeginArray();
-  for (const ChildValues& values : rule.children) {
+  for (const ValuesView& values : rule.children) {
     switch (values.kind) {
       case ChildValues::Kind::kNone:
         w_.Null();
@@ -1233,7 +1383,7 @@ void Saver::Sample(const MemNode& node, int sample) {
     w_.Number(node.GetTotalCount(s));
   }
   if (const MemClsInfo* cls = node.GetClsStats(sample)) {
-    const ClassStats& stats = cls->Stats();
+    const ClassStats stats = cls->Stats();
     w_.Key("class");
     w_.BeginObject();
     w_.Key("predicted");
@@ -1252,7 +1402,7 @@ void Saver::Sample(const MemNode& node, int sample) {
     w_.EndObject();
   }
   if (const MemRegInfo* reg = node.GetRegStats(sample)) {
-    const RegressionStats& stats = reg->Stats();
+    const RegressionStats stats = reg->Stats();
     w_.Key("regression");
     w_.BeginObject();
     w_.Key("mean");
@@ -1288,14 +1438,14 @@ void Saver::Node(const MemNode& node) {
   w_.BeginArray();
   for (int s = 0; s < tree_.GetNumberOfSamples(); ++s) Sample(node, s);
   w_.EndArray();
-  if (const RuleSpec* split = node.GetSplitSpec()) {
+  if (const std::optional<RuleView> split = node.GetSplitSpec()) {
     w_.Key("split");
     Rule(*split);
   }
-  if (!node.GetSurrogateSpecs().empty()) {
+  if (node.GetNumberOfSurrogates() > 0) {
     w_.Key("surrogates");
     w_.BeginArray();
-    for (const RuleSpec& rule : node.GetSurrogateSpecs()) Rule(rule);
+    for (int k = 0; k < node.GetNumberOfSurrogates(); ++k) Rule(node.GetSurrogateSpec(k));
     w_.EndArray();
   }
   if (node.GetNumberOfChildren() > 0 && node.GetBiggestChild() < 0) {
@@ -1400,10 +1550,8 @@ void Saver::Save() {
     const MemNode* node = stack.back();
     stack.pop_back();
     Node(*node);
-    const auto& children = node->GetChildIndices();
-    for (auto c = children.rbegin(); c != children.rend(); ++c) {
-      stack.push_back(&tree_.GetNode(static_cast<std::size_t>(*c)));
-    }
+    const Span<uint32_t> children = node->GetChildIndices();
+    for (std::size_t c = children.size(); c > 0; --c) stack.push_back(&tree_.GetNode(children[c - 1]));
   }
   w_.EndArray();
   w_.EndObject();
@@ -1412,9 +1560,24 @@ void Saver::Save() {
 
 }  // namespace
 
-Model ParseModel(std::string text, const std::string& name) {
-  JsonDocument doc(std::move(text), name);
+namespace {
+
+// Parses size bytes at data, which are followed by the parser's padding and may be changed.
+Model Parse(char* data, std::size_t size, const std::string& name) {
+  // A byte-order mark is no JSON, but editors write one; it reads as white space, so that
+  // columns stay byte counts of the file.
+  if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) std::memset(data, ' ', 3);
+  JsonDocument doc(std::string_view(data, size), name, "nodes");
   return Loader(doc).Load();
+}
+
+}  // namespace
+
+Model ParseModel(std::string text, const std::string& name) {
+  const std::size_t size = text.size();
+  // The parser reads a little past the end of the text; the capacity gives it room.
+  text.reserve(size + simdjson::SIMDJSON_PADDING);
+  return Parse(text.data(), size, name);
 }
 
 Model LoadModel(std::istream& in, const std::string& name) {
@@ -1442,13 +1605,33 @@ std::string Reason(int error) {
 }  // namespace
 
 Model LoadModel(const std::string& path) {
-  struct stat info;
-  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+  struct stat info {};
+  const bool known = ::stat(path.c_str(), &info) == 0;
+  if (known && S_ISDIR(info.st_mode)) {
     throw ModelError(path + ": is a directory, not a model file");
   }
   errno = 0;
   std::ifstream in(path, std::ios::binary);
   if (!in) throw ModelError(path + ": cannot be opened" + Reason(errno));
+  // A regular file is read in one piece into a text with the parser's padding already after
+  // it: the file's bytes are held once.
+  if (known && S_ISREG(info.st_mode) && info.st_size > 0) {
+    const auto size = static_cast<std::size_t>(info.st_size);
+    std::unique_ptr<char[]> text;
+    try {
+      text.reset(new char[size + simdjson::SIMDJSON_PADDING]);  // not filled: read over at once
+      std::memset(text.get() + size, 0, simdjson::SIMDJSON_PADDING);
+      in.read(text.get(), static_cast<std::streamsize>(size));
+    } catch (const std::exception&) {
+      throw ModelError(path + ": cannot be read");
+    }
+    if (in.bad()) throw ModelError(path + ": cannot be read");
+    if (in.gcount() == static_cast<std::streamsize>(size) && in.peek() == EOF) {
+      return Parse(text.get(), size, path);
+    }
+    in.clear();
+    in.seekg(0);  // the file changed while read: read it as a stream
+  }
   return LoadModel(in, path);
 }
 

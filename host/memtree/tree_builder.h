@@ -61,13 +61,30 @@ class TreeBuilder {
   /// Checks the whole tree and hands it over; the builder is empty afterwards.
   std::unique_ptr<MemTree> Build();
 
+  /// For a reader that has checked every part itself (the model file loader): appends a node's
+  /// parts to the tree's flat storage, in any order, as the next slot. samples holds one entry
+  /// per sample; split is null for a leaf. Not to be mixed with AddRoot and AddChild.
+  void AppendChecked(unsigned id, const SampleStats* samples, const RuleSpec* split,
+                     const RuleSpec* surrogates, std::size_t surrogateCount,
+                     const PredictorRange* ranges, std::size_t rangeCount, bool noBiggestChild);
+  /// Makes room for nodes appended nodes in all, each taking as much as those so far on average.
+  void Reserve(std::size_t nodes);
+  /// Puts the appended slots in order (order: slots, parents before their children) and links
+  /// them: a slot's children are childSlots[childStart[slot]] to childSlots[childStart[slot+1]-1].
+  /// Build then hands the tree over.
+  void LinkChecked(const std::vector<uint32_t>& order, const std::vector<uint32_t>& childStart,
+                   const std::vector<uint32_t>& childSlots);
+
  private:
-  MemNode& NodeAt(Handle node, const char* operation);
-  void CheckRule(const MemNode& node, const RuleSpec& rule, const std::string& what) const;
-  [[noreturn]] void Fail(const MemNode& node, const std::string& message) const;
+  struct Pending;
+  Pending& NodeAt(Handle node, const char* operation);
+  void CheckRule(const Pending& node, const RuleSpec& rule, const std::string& what) const;
+  [[noreturn]] void Fail(const Pending& node, const std::string& message) const;
 
   std::unique_ptr<MemTree> tree_;
+  std::vector<Pending> pending_;  // nodes given by AddRoot and AddChild, by handle
   std::unordered_map<unsigned, Handle> ids_;
+  bool linked_ = false;
 };
 
 /// Checks shared by the builder and the model file reader; each returns the problem in words, or

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cfloat>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -71,6 +72,99 @@ struct RuleSpec {
   /// Statistic entries 0 to 3; a set entry turns on its entry bit (0x1 to 0x8).
   std::array<std::optional<double>, 4> statistics;
   uint32_t kinds = 0;  ///< what the entries hold: tree::stat::kImprovement and up
+};
+
+/// A read-only run of values held by a tree: a pointer and a length.
+template <class T>
+class Span {
+ public:
+  Span() = default;
+  Span(const T* data, std::size_t size) : data_(data), size_(size) {}
+  const T* begin() const { return data_; }
+  const T* end() const { return data_ + size_; }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+  std::vector<T> ToVector() const { return std::vector<T>(begin(), end()); }
+
+ private:
+  const T* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+/// The values a held rule sends to one child, as ChildValues has them; the codes are the tree's.
+struct ValuesView {
+  ChildValues::Kind kind = ChildValues::Kind::kNone;
+  Bounds bounds;    ///< kInterval
+  Span<int> codes;  ///< kCodes, in the order given
+  ChildValues ToValues() const;
+};
+
+namespace detail {
+/// One child value set in a tree's flat storage; codes are a run of the tree's code array.
+struct SetRecord {
+  ChildValues::Kind kind = ChildValues::Kind::kNone;
+  uint8_t flags = 0;  ///< kHasLow, kHasHigh, kLowOpen, kHighOpen
+  uint32_t firstCode = 0;
+  uint32_t codeCount = 0;
+  double low = 0.0;
+  double high = 0.0;
+  static constexpr uint8_t kHasLow = 1, kHasHigh = 2, kLowOpen = 4, kHighOpen = 8;
+};
+/// One rule in a tree's flat storage; its value sets are a run of the tree's set array.
+struct RuleRecord {
+  int predictor = 0;
+  int missingChild = -1;
+  uint32_t kinds = 0;
+  uint32_t statisticSet = 0;  ///< bit k: statistics[k] is given
+  double statistics[4] = {0, 0, 0, 0};
+  uint32_t firstSet = 0;
+  uint32_t setCount = 0;
+};
+}  // namespace detail
+
+/// A split rule as a tree holds it, with RuleSpec's members; children reads the tree's storage,
+/// so the view lives no longer than its tree.
+class RuleView {
+ public:
+  class Children {
+   public:
+    class Iterator {
+     public:
+      Iterator(const detail::SetRecord* set, const int* codes) : set_(set), codes_(codes) {}
+      ValuesView operator*() const;
+      Iterator& operator++() {
+        ++set_;
+        return *this;
+      }
+      bool operator!=(const Iterator& other) const { return set_ != other.set_; }
+
+     private:
+      const detail::SetRecord* set_;
+      const int* codes_;
+    };
+    Children(const detail::SetRecord* sets, std::size_t size, const int* codes)
+        : sets_(sets), size_(size), codes_(codes) {}
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    ValuesView operator[](std::size_t i) const { return *Iterator(sets_ + i, codes_); }
+    Iterator begin() const { return Iterator(sets_, codes_); }
+    Iterator end() const { return Iterator(sets_ + size_, codes_); }
+
+   private:
+    const detail::SetRecord* sets_;
+    std::size_t size_;
+    const int* codes_;
+  };
+
+  RuleView(const detail::RuleRecord& rule, const detail::SetRecord* sets, const int* codes);
+  int predictor;
+  Children children;
+  int missingChild;
+  std::array<std::optional<double>, 4> statistics;
+  uint32_t kinds;
+  /// A copy that owns its values.
+  RuleSpec ToSpec() const;
 };
 
 /// Range of one predictor at one node.

@@ -334,8 +334,8 @@ TEST_F(PythonPackage, EveryRowOfTreesAndPipelinesReachesScikitLearnsLeaf) {
     const memtree::Model model = memtree::LoadModel(path);
     int withMissingChild = 0;
     for (std::size_t i = 0; i < model.tree->GetNumberOfNodes(); ++i) {
-      const memtree::RuleSpec* split = model.tree->GetNode(i).GetSplitSpec();
-      if (split == nullptr || split->missingChild < 0) continue;
+      const std::optional<memtree::RuleView> split = model.tree->GetNode(i).GetSplitSpec();
+      if (!split || split->missingChild < 0) continue;
       ++withMissingChild;
       EXPECT_EQ(split->missingChild, 0) << name << " node " << model.tree->GetNode(i).GetId();
     }

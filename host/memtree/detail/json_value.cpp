@@ -6,6 +6,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <unordered_set>
 #include <utility>
@@ -226,10 +227,61 @@ bool Token(od::document& d, std::string_view& out) {
   return d.raw_json_token().get(out) == simdjson::SUCCESS;
 }
 
-// Builds the value tree from simdjson's On-Demand iteration, keeping each value's offset.
-class Reader {
+// Values in blocks that never move, so that views of a container's items stay valid while more
+// values are added; Reset keeps the blocks for the next use.
+class Arena {
  public:
-  Reader(std::string_view text, const JsonDocument& doc) : text_(text), doc_(doc) {}
+  JsonValue* Take(std::size_t n) {
+    while (block_ < blocks_.size() && used_ + n > sizes_[block_]) {
+      ++block_;
+      used_ = 0;
+    }
+    if (block_ == blocks_.size()) {
+      const std::size_t size = std::max<std::size_t>(n, kBlock);
+      blocks_.push_back(std::make_unique<JsonValue[]>(size));
+      sizes_.push_back(size);
+      used_ = 0;
+    }
+    JsonValue* out = blocks_[block_].get() + used_;
+    used_ += n;
+    return out;
+  }
+  void Reset() {
+    block_ = 0;
+    used_ = 0;
+  }
+
+ private:
+  static constexpr std::size_t kBlock = 256;
+  std::vector<std::unique_ptr<JsonValue[]>> blocks_;
+  std::vector<std::size_t> sizes_;
+  std::size_t block_ = 0;
+  std::size_t used_ = 0;
+};
+
+// The bytes of a string literal from its opening quote up to the closing one, when it holds no
+// escape and no control character: the text itself can serve as the string. Stops at the first
+// character XML cannot hold (a noncharacter) as well, leaving it to the careful path.
+bool PlainLiteral(std::string_view text, std::size_t quote, std::string_view& out) {
+  const char* p = text.data() + quote + 1;
+  const char* end = text.data() + text.size();
+  for (const char* q = p; q < end; ++q) {
+    const auto c = static_cast<unsigned char>(*q);
+    if (c == '"') {
+      out = std::string_view(p, static_cast<std::size_t>(q - p));
+      return true;
+    }
+    if (c == '\\' || c < 0x20 || c == 0xEF) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+// Builds values from simdjson's On-Demand iteration, keeping each value's offset. A container's
+// items are gathered in a list per nesting level, then copied to the arena in one run.
+struct JsonDocument::State {
+  State(std::string_view text, const JsonDocument& doc) : text_(text), doc_(doc) {}
 
   template <class V>
   void Read(V& v, JsonValue& out) {
@@ -247,32 +299,42 @@ class Reader {
     }
     switch (type) {
       case od::json_type::object: {
-        Open(out, JsonValue::Type::kObject);
+        const std::size_t level = Open(out, JsonValue::Type::kObject);
         od::object object;
         if (v.get_object().get(object) != simdjson::SUCCESS) throw SyntaxError();
-        ReadMembers(object, out);
-        Close();
+        ReadMembers(object, level);
+        Close(out, level);
         break;
       }
       case od::json_type::array: {
-        Open(out, JsonValue::Type::kArray);
+        if (!streaming_ && open_.size() == 1 && !doc_.deferredKey_.empty() &&
+            levels_[open_.back()].back().key == doc_.deferredKey_) {
+          out.type = JsonValue::Type::kArray;  // read later, item by item
+          out.deferred = true;
+          break;
+        }
+        const std::size_t level = Open(out, JsonValue::Type::kArray);
         od::array array;
         if (v.get_array().get(array) != simdjson::SUCCESS) throw SyntaxError();
         for (auto item : array) {
           od::value value;
           if (item.get(value) != simdjson::SUCCESS) throw SyntaxError();
-          out.children.emplace_back();
-          Read(value, out.children.back());
+          levels_[level].emplace_back();
+          Read(value, levels_[level].back());
         }
-        Close();
+        Close(out, level);
         break;
       }
       case od::json_type::string: {
-        std::string_view text;
-        if (v.get_string().get(text) != simdjson::SUCCESS) throw SyntaxError();
         out.type = JsonValue::Type::kString;
-        out.text.assign(text);
-        CheckText(out.offset);
+        if (!PlainLiteral(text_, out.offset, out.text)) {
+          std::string_view text;
+          if (v.get_string().get(text) != simdjson::SUCCESS) throw SyntaxError();
+          CheckText(out.offset);
+          out.text = Keep(text);
+        } else if (keepStrings_) {
+          out.text = Keep(out.text);
+        }
         break;
       }
       case od::json_type::number:
@@ -292,33 +354,54 @@ class Reader {
     }
   }
 
-  std::size_t LastOffset() const { return lastOffset_; }
+  // The name of the member ahead, as a view of the text when it holds no escape.
+  std::string_view Key(od::field& field, std::size_t& keyOffset) {
+    const char* raw = field.key().raw();
+    keyOffset = static_cast<std::size_t>(raw - 1 - text_.data());
+    std::string_view key;
+    if (PlainLiteral(text_, keyOffset, key)) return key;
+    if (field.unescaped_key().get(key) != simdjson::SUCCESS) throw SyntaxError();
+    return Keep(key);
+  }
 
- private:
   [[noreturn]] void Fail(std::size_t offset, const std::string& message) const {
     std::string path;
-    for (const JsonValue* open : open_) {
-      const JsonValue& item = open->children.back();
-      path = open->type == JsonValue::Type::kObject
-                 ? MemberPath(path, item.key)
-                 : path + "[" + std::to_string(open->children.size() - 1) + "]";
+    if (streaming_) path = MemberPath("", doc_.deferredKey_) + "[" + std::to_string(item_index_) + "]";
+    for (std::size_t level : open_) {
+      const std::vector<JsonValue>& items = levels_[level];
+      path = objects_[level] ? MemberPath(path, items.back().key)
+                             : path + "[" + std::to_string(items.size() - 1) + "]";
     }
     throw ModelError(doc_.Where(offset) + ": " + (path.empty() ? "" : path + ": ") + message +
                      "\n" + Excerpt(text_, offset));
   }
 
-  void Open(JsonValue& out, JsonValue::Type type) {
+  std::size_t Open(JsonValue& out, JsonValue::Type type) {
     // The format never nests deeply; the limit also bounds the reader's recursion.
-    if (open_.size() >= JsonDocument::kMaxDepth) {
+    if (depthBase_ + open_.size() >= JsonDocument::kMaxDepth) {
       Fail(out.offset,
            "values nested deeper than " + std::to_string(JsonDocument::kMaxDepth) + " levels");
     }
     out.type = type;
-    open_.push_back(&out);
+    const std::size_t level = open_.size();
+    if (levels_.size() <= level) {
+      levels_.emplace_back();
+      objects_.push_back(false);
+    }
+    levels_[level].clear();
+    objects_[level] = type == JsonValue::Type::kObject;
+    open_.push_back(level);
+    return level;
   }
-  void Close() { open_.pop_back(); }
+  void Close(JsonValue& out, std::size_t level) {
+    open_.pop_back();
+    const std::vector<JsonValue>& items = levels_[level];
+    JsonValue* run = arena_->Take(items.size());
+    std::copy(items.begin(), items.end(), run);
+    out.children = Span<JsonValue>(run, items.size());
+  }
 
-  void ReadMembers(od::object& object, JsonValue& out) {
+  void ReadMembers(od::object& object, std::size_t level) {
     // Objects of the format are small; a hostile one with many members gets a hash set.
     constexpr std::size_t kLinear = 16;
     std::string_view keys[kLinear];
@@ -327,31 +410,30 @@ class Reader {
     for (auto member : object) {
       if (member.error() != simdjson::SUCCESS) throw SyntaxError();
       od::field& field = member.value_unsafe();
-      // The raw name first: unescaping consumes it.
-      const std::size_t keyOffset = static_cast<std::size_t>(field.key().raw() - 1 - text_.data());
-      std::string_view key;
-      if (field.unescaped_key().get(key) != simdjson::SUCCESS) throw SyntaxError();
-      out.children.emplace_back();
-      JsonValue& child = out.children.back();
-      child.key.assign(key);
-      child.keyOffset = keyOffset;
-      lastOffset_ = child.keyOffset;
+      std::size_t keyOffset = 0;
+      const std::string_view key = Key(field, keyOffset);
+      std::vector<JsonValue>& items = levels_[level];
+      items.emplace_back();
+      items.back().key = key;
+      items.back().keyOffset = keyOffset;
+      lastOffset_ = keyOffset;
       bool repeated;
       if (count < kLinear) {
         repeated = std::find(keys, keys + count, key) != keys + count;
-        keys[count++] = key;  // a view into the parser's string buffer, stable while it lives
+        keys[count++] = key;
         if (count == kLinear) seen.insert(keys, keys + count);
       } else {
         repeated = !seen.insert(key).second;
       }
       if (repeated) {
         std::size_t first = 0;
-        while (out.children[first].key != child.key) ++first;
-        const std::string at = doc_.Where(out.children[first].keyOffset);
-        Fail(child.keyOffset, "member \"" + Printable(key) + "\" appears twice (first at " +
-                                  at.substr(at.rfind(':', at.rfind(':') - 1) + 1) + ")");
+        while (items[first].key != key) ++first;
+        const std::string at = doc_.Where(items[first].keyOffset);
+        Fail(keyOffset, "member \"" + Printable(key) + "\" appears twice (first at " +
+                            at.substr(at.rfind(':', at.rfind(':') - 1) + 1) + ")");
       }
-      Read(field.value(), child);
+      od::value value = field.value();
+      Read(value, items.back());
     }
   }
 
@@ -408,51 +490,112 @@ class Reader {
     }
   }
 
+  // A string that must outlive the parser's buffer (rewound between the two readings).
+  std::string_view Keep(std::string_view text) {
+    std::deque<std::string>& kept = streaming_ ? itemKept_ : kept_;
+    kept.emplace_back(text);
+    return kept.back();
+  }
+
   std::string_view text_;
   const JsonDocument& doc_;
-  std::vector<JsonValue*> open_;
+  od::parser parser_;
+  od::document document_;
+  std::vector<std::size_t> open_;             // levels of the containers being read
+  std::vector<std::vector<JsonValue>> levels_;  // items gathered so far, per level
+  std::vector<bool> objects_;                  // per level: an object (else an array)
   std::size_t lastOffset_ = 0;
+  std::size_t depthBase_ = 0;  // containers open around the values being read
+  bool streaming_ = false;      // reading the items of the deferred array
+  std::size_t item_index_ = 0;  // the item being read, while streaming
+  bool keepStrings_ = true;    // plain strings are copied too (the top level)
+  std::deque<std::string> kept_;      // for the life of the document
+  std::deque<std::string> itemKept_;  // for the item being streamed
+  Arena top_;
+  Arena item_;
+  Arena* arena_ = &top_;
 };
 
-}  // namespace
-
-JsonDocument::JsonDocument(std::string text, std::string name)
-    : text_(std::move(text)), name_(std::move(name)) {
-  // A byte-order mark is no JSON, but editors write one; it reads as white space, so that
-  // columns stay byte counts of the file.
-  if (text_.compare(0, 3, "\xEF\xBB\xBF") == 0) text_.replace(0, 3, "   ");
-  // The parser reads a little past the end of the text; the capacity gives it room.
-  text_.reserve(text_.size() + simdjson::SIMDJSON_PADDING);
-  const std::string_view view(text_);
-  auto syntax = [&](std::size_t offset, const std::string& fallback) {
-    std::size_t at = offset;
-    std::string what = fallback;
-    if (auto problem = FindSyntaxError(view)) {
-      at = problem->offset;
-      what = problem->what;
-    }
-    throw ModelError(Where(at) + ": " + what + "\n" + Excerpt(view, at));
-  };
-
-  od::parser parser;
-  od::document doc;
+JsonDocument::JsonDocument(std::string_view text, std::string name, std::string_view deferred)
+    : text_(text), name_(std::move(name)), deferredKey_(deferred) {
+  state_ = std::make_unique<State>(text_, *this);
+  State& st = *state_;
   simdjson::error_code error =
-      parser.iterate(text_.data(), text_.size(), text_.capacity()).get(doc);
+      st.parser_.iterate(text_.data(), text_.size(), text_.size() + simdjson::SIMDJSON_PADDING)
+          .get(st.document_);
   if (error != simdjson::SUCCESS) {
     if (error == simdjson::CAPACITY) {
       throw ModelError(name_ + ": the file is larger than the 4 GiB the reader can take");
     }
-    syntax(0, std::string("syntax error: ") + simdjson::error_message(error));
+    SyntaxFail(0, std::string("syntax error: ") + simdjson::error_message(error));
   }
-  Reader reader(view, *this);
+  JsonValue* root = st.top_.Take(1);
   try {
-    reader.Read(doc, root_);
-    const char* rest = nullptr;
-    // The On-Demand API reads no further than asked; what follows the value is checked here.
-    if (doc.current_location().get(rest) == simdjson::SUCCESS) throw SyntaxError();
+    st.Read(st.document_, *root);
+    bool anyDeferred = false;
+    for (const JsonValue& m : root->children) anyDeferred = anyDeferred || m.deferred;
+    if (!anyDeferred) {
+      const char* rest = nullptr;
+      // The On-Demand API reads no further than asked; what follows the value is checked here.
+      if (st.document_.current_location().get(rest) == simdjson::SUCCESS) throw SyntaxError();
+      deferredKey_.clear();
+    }
   } catch (const SyntaxError&) {
-    syntax(reader.LastOffset(), "syntax error");
+    SyntaxFail(st.lastOffset_, "syntax error");
   }
+  root_ = root;
+}
+
+JsonDocument::~JsonDocument() = default;
+
+void JsonDocument::SyntaxFail(std::size_t at, const std::string& fallback) const {
+  std::string what = fallback;
+  if (auto problem = FindSyntaxError(text_)) {
+    at = problem->offset;
+    what = problem->what;
+  }
+  throw ModelError(Where(at) + ": " + what + "\n" + Excerpt(text_, at));
+}
+
+std::size_t JsonDocument::StreamItems(ItemCallback& item) {
+  if (deferredKey_.empty()) return 0;
+  State& st = *state_;
+  std::size_t count = 0;
+  st.open_.clear();
+  try {
+    st.document_.rewind();
+    od::object root;
+    if (st.document_.get_object().get(root) != simdjson::SUCCESS) throw SyntaxError();
+    for (auto member : root) {
+      if (member.error() != simdjson::SUCCESS) throw SyntaxError();
+      od::field& field = member.value_unsafe();
+      std::size_t keyOffset = 0;
+      if (st.Key(field, keyOffset) != deferredKey_) continue;
+      od::array array;
+      if (field.value().get_array().get(array) != simdjson::SUCCESS) throw SyntaxError();
+      st.keepStrings_ = false;
+      st.arena_ = &st.item_;
+      st.depthBase_ = 2;
+      st.streaming_ = true;
+      for (auto element : array) {
+        od::value value;
+        if (element.get(value) != simdjson::SUCCESS) throw SyntaxError();
+        st.item_.Reset();
+        st.itemKept_.clear();
+        st.item_index_ = count;
+        JsonValue* v = st.item_.Take(1);
+        *v = JsonValue();
+        st.Read(value, *v);
+        item(*v, count);
+        ++count;
+      }
+    }
+    const char* rest = nullptr;
+    if (st.document_.current_location().get(rest) == simdjson::SUCCESS) throw SyntaxError();
+  } catch (const SyntaxError&) {
+    SyntaxFail(st.lastOffset_, "syntax error");
+  }
+  return count;
 }
 
 std::string JsonDocument::Where(std::size_t offset) const {
