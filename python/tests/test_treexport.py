@@ -175,6 +175,12 @@ class Documents(unittest.TestCase):
         treexport.to_pmml(est, raw, y=diabetes.target)
         self.assertEqual(text.getvalue(), pmml)
         self.assertEqual(raw.getvalue().decode("utf-8"), pmml)
+        # Names beyond ASCII come back as the same characters in both documents.
+        plain = DecisionTreeRegressor(max_depth=2).fit(diabetes.data.values, diabetes.target)
+        names = ["größe_%d" % i for i in range(diabetes.data.shape[1])]
+        for document in (treexport.to_pmml(plain, feature_names=names),
+                         treexport.to_tree_xml(plain, feature_names=names)):
+            self.assertIn('"größe_0"', document)
 
     def test_module_command_reads_files_and_standard_input(self):
         iris = load_iris()
