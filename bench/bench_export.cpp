@@ -13,13 +13,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <new>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -28,6 +26,7 @@
 #include <vector>
 
 #include "bench/generated_model.h"
+#include "bench/heap_count.h"
 #include "host/memtree/model_file.h"
 #include "pmml/pmml_output_adapter.h"
 #include "tests/support/double_sample.h"
@@ -37,38 +36,6 @@
 
 using bench::Kind;
 using bench::Model;
-
-namespace {
-
-std::atomic<std::size_t> heapInUse{0};
-std::atomic<std::size_t> heapPeak{0};
-std::atomic<std::size_t> allocations{0};
-
-void* Allocate(std::size_t size) {
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (p == nullptr) throw std::bad_alloc();
-  ++allocations;
-  const std::size_t now = heapInUse += malloc_usable_size(p);
-  std::size_t peak = heapPeak.load(std::memory_order_relaxed);
-  while (now > peak && !heapPeak.compare_exchange_weak(peak, now)) {
-  }
-  return p;
-}
-
-void Release(void* p) {
-  if (p == nullptr) return;
-  heapInUse -= malloc_usable_size(p);
-  std::free(p);
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { Release(p); }
-void operator delete(void* p, std::size_t) noexcept { Release(p); }
-void operator delete[](void* p, std::size_t) noexcept { Release(p); }
 
 namespace {
 
@@ -181,16 +148,16 @@ void WholeExport(benchmark::State& state, Document document, Kind kind) {
   double perNode = 0;
   for (auto _ : state) {
     malloc_trim(0);
-    const std::size_t before = heapInUse;
-    const std::size_t allocationsBefore = allocations;
-    heapPeak = before;
+    const std::size_t before = heap_count::inUse;
+    const std::size_t allocationsBefore = heap_count::allocations;
+    heap_count::peak = before;
     {
       Buffer buffer;
       bytes = Export(document, model, buffer);
       benchmark::DoNotOptimize(bytes);
     }
-    peakAbove = std::max(peakAbove, heapPeak - before);
-    perNode = static_cast<double>(allocations - allocationsBefore) / nodes;
+    peakAbove = std::max(peakAbove, heap_count::peak - before);
+    perNode = static_cast<double>(heap_count::allocations - allocationsBefore) / nodes;
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
   state.counters["nodes/s"] =
@@ -350,12 +317,12 @@ void SideBySide(benchmark::State& state, Document document, Kind kind) {
   double allocationsPerNode = 0;
   for (auto _ : state) {
     for (int round = 0; round < kRounds; ++round) {
-      const std::size_t allocationsBefore = allocations;
+      const std::size_t allocationsBefore = heap_count::allocations;
       double t = CpuSeconds();
       CountingBuffer counted;
       const std::size_t size = Export(document, model, counted);
       ours.push_back(CpuSeconds() - t);
-      allocationsPerNode = static_cast<double>(allocations - allocationsBefore) / nodes;
+      allocationsPerNode = static_cast<double>(heap_count::allocations - allocationsBefore) / nodes;
       if (size != reference.size())
         state.SkipWithError("the export changed from one run to the next");
       t = CpuSeconds();

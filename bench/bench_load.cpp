@@ -14,44 +14,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 
 #include "bench/generated_model.h"
+#include "bench/heap_count.h"
 #include "host/memtree/model_file.h"
-
-namespace {
-
-std::atomic<std::size_t> heapInUse{0};
-std::atomic<std::size_t> heapPeak{0};
-
-void* Allocate(std::size_t size) {
-  void* p = std::malloc(size == 0 ? 1 : size);
-  if (p == nullptr) throw std::bad_alloc();
-  const std::size_t now = heapInUse += malloc_usable_size(p);
-  std::size_t peak = heapPeak.load(std::memory_order_relaxed);
-  while (now > peak && !heapPeak.compare_exchange_weak(peak, now)) {
-  }
-  return p;
-}
-
-void Release(void* p) {
-  if (p == nullptr) return;
-  heapInUse -= malloc_usable_size(p);
-  std::free(p);
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { Release(p); }
-void operator delete(void* p, std::size_t) noexcept { Release(p); }
-void operator delete[](void* p, std::size_t) noexcept { Release(p); }
 
 namespace {
 
@@ -90,11 +59,11 @@ void Load(benchmark::State& state, bench::Kind kind) {
   double peakAbove = 0;
   double kept = 0;
   for (auto _ : state) {
-    const std::size_t before = heapInUse.load();
-    heapPeak.store(before);
+    const std::size_t before = heap_count::inUse.load();
+    heap_count::peak.store(before);
     memtree::Model model = memtree::LoadModel(path);
-    peakAbove = static_cast<double>(heapPeak.load() - before);
-    kept = static_cast<double>(heapInUse.load() - before);
+    peakAbove = static_cast<double>(heap_count::peak.load() - before);
+    kept = static_cast<double>(heap_count::inUse.load() - before);
     benchmark::DoNotOptimize(model.tree.get());
   }
   std::remove(path.c_str());
