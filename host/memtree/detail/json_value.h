@@ -67,6 +67,8 @@ class JsonDocument {
   }
 
   static constexpr std::size_t kMaxDepth = 64;
+  /// Bytes of the deferred array read at a time, at least (a slice ends after an item).
+  static constexpr std::size_t kSliceSize = std::size_t{1} << 20;
 
  private:
   struct ItemCallback {
@@ -77,6 +79,7 @@ class JsonDocument {
   };
   struct State;
   std::size_t StreamItems(ItemCallback& item);
+  std::size_t StreamSlices(ItemCallback& item);
   [[noreturn]] void SyntaxFail(std::size_t offset, const std::string& fallback) const;
 
   std::string_view text_;
