@@ -725,16 +725,20 @@ void Loader::LoadNodes(const Obj& top, TreeBuilder& builder) {
   streamed_ = true;
   const std::size_t count = doc_.Stream([&](const JsonValue& node, std::size_t i) {
     // Once a few nodes are in, the storage is sized for as many more as the rest of the text
-    // would hold at their size, so that it is not copied as it grows; should the first nodes
-    // have been larger than the rest, the estimate is made again from all read so far.
+    // would hold at their size, so that it is not copied as it grows: for the nodes the slicing
+    // scan counted, when that is more but not more than twice as many (the first nodes of a
+    // tree tend to be larger than the rest), else by the text. Should it run full all the same,
+    // the estimate is made again from all nodes read so far.
     constexpr std::size_t kSample = 256;
     if (i == 0) firstOffset = node.offset;
     if (i >= kSample && ids.size() == ids.capacity() && nodeProblem.empty() &&
         node.offset > firstOffset) {
       const double perNode = static_cast<double>(node.offset - firstOffset) / static_cast<double>(i);
-      const auto expected = std::max(
-          i + i / 8 + 16, static_cast<std::size_t>(
-                              static_cast<double>(doc_.Size() - firstOffset) / perNode * 1.02 + 16));
+      auto expected = static_cast<std::size_t>(
+          static_cast<double>(doc_.Size() - firstOffset) / perNode * 1.02 + 16);
+      const std::size_t counted = doc_.DeferredContainers();
+      if (counted > expected) expected = std::min(counted, 2 * expected);
+      expected = std::max(expected, i + i / 8 + 16);
       builder.Reserve(expected);
       detail::ReserveHuge(ids, expected);
       detail::ReserveHuge(offsets, expected);

@@ -288,6 +288,7 @@ struct Slicing {
   std::size_t open = 0;           // the array's '['
   std::size_t close = 0;          // its ']'
   std::vector<std::size_t> cuts;  // commas between items where one slice ends and the next starts
+  std::size_t containers = 0;     // items that are objects or arrays
 };
 
 std::optional<Slicing> FindSlicing(std::string_view text, std::string_view key,
@@ -365,6 +366,7 @@ std::optional<Slicing> FindSlicing(std::string_view text, std::string_view key,
         --depth;
         ++i;
         if (!inArray) continue;
+        if (depth == arrayDepth) ++out.containers;
         if (depth == arrayDepth && i - sliceStart >= sliceSize) {
           const std::size_t j = skipSpace(i);
           if (j < n && s[j] == ',') {
@@ -797,6 +799,10 @@ std::size_t JsonDocument::StreamSlices(ItemCallback& item) {
   }
   st.Reading(st.outline_.get(), slicing.open + 1, 0, slicing.close - slicing.open - 1);
   return count;
+}
+
+std::size_t JsonDocument::DeferredContainers() const {
+  return state_->slicing_ ? state_->slicing_->containers : 0;
 }
 
 std::string JsonDocument::Where(std::size_t offset) const {

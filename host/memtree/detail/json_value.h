@@ -52,6 +52,9 @@ class JsonDocument {
   const JsonValue& Root() const { return *root_; }
   const std::string& Name() const { return name_; }
   std::size_t Size() const { return text_.size(); }
+  /// How many items of the deferred array are objects or arrays, as far as the scan that cuts
+  /// it into slices has counted them; 0 when it is read whole.
+  std::size_t DeferredContainers() const;
   /// "name:line:column" of a byte offset; line and column count from 1, columns in bytes.
   std::string Where(std::size_t offset) const;
   /// Reads the items of the deferred array in order, handing each to item with its index; the
