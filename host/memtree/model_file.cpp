@@ -733,7 +733,8 @@ void Loader::LoadNodes(const Obj& top, TreeBuilder& builder) {
     if (i == 0) firstOffset = node.offset;
     if (i >= kSample && ids.size() == ids.capacity() && nodeProblem.empty() &&
         node.offset > firstOffset) {
-      const double perNode = static_cast<double>(node.offset - firstOffset) / static_cast<double>(i);
+      const double perNode =
+          static_cast<double>(node.offset - firstOffset) / static_cast<double>(i);
       auto expected = static_cast<std::size_t>(
           static_cast<double>(doc_.Size() - firstOffset) / perNode * 1.02 + 16);
       const std::size_t counted = doc_.DeferredContainers();

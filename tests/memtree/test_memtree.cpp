@@ -179,7 +179,8 @@ TEST(ModelFile, NumbersSurviveTheRoundTrip) {
 TEST(ModelFile, ProblemsInALargeNodesArrayNameTheirPlace) {
   constexpr int kNodes = 20000;  // some 3 MB of nodes, one per line from line 2
   const std::string text = testing_support::ChainModel(kNodes);
-  const std::size_t edge = text.find("},\n", text.find('[') + memtree::detail::JsonDocument::kSliceSize);
+  const std::size_t edge =
+      text.find("},\n", text.find('[') + memtree::detail::JsonDocument::kSliceSize);
   const int lastOfFirstSlice =
       static_cast<int>(std::count(text.begin(), text.begin() + edge, '\n')) - 1;
   auto firstLine = [](const std::string& s) { return s.substr(0, s.find('\n')); };

@@ -6,8 +6,8 @@
 #include <array>
 #include <cctype>
 #include <charconv>
-#include <cstring>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <unordered_set>
