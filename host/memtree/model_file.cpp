@@ -22,6 +22,7 @@
 #include <simdjson.h>
 
 #include "arbtree/split_rule.h"
+#include "host/memtree/detail/huge_pages.h"
 #include "host/memtree/detail/json_value.h"
 #include "host/memtree/detail/number_text.h"
 #include "host/memtree/tree_builder.h"
@@ -724,18 +725,28 @@ void Loader::LoadNodes(const Obj& top, TreeBuilder& builder) {
   streamed_ = true;
   const std::size_t count = doc_.Stream([&](const JsonValue& node, std::size_t i) {
     // Once a few nodes are in, the storage is sized for as many more as the rest of the text
-    // would hold at their size, so that it is not copied as it grows.
+    // would hold at their size, so that it is not copied as it grows: for the nodes the slicing
+    // scan counted, when that is more but not more than twice as many (the first nodes of a
+    // tree tend to be larger than the rest), else by the text. Should it run full all the same,
+    // the estimate is made again from all nodes read so far.
     constexpr std::size_t kSample = 256;
     if (i == 0) firstOffset = node.offset;
-    if (i == kSample && nodeProblem.empty() && node.offset > firstOffset) {
-      const double perNode = static_cast<double>(node.offset - firstOffset) / kSample;
-      const auto expected = static_cast<std::size_t>(
+    if (i >= kSample && ids.size() == ids.capacity() && nodeProblem.empty() &&
+        node.offset > firstOffset) {
+      const double perNode =
+          static_cast<double>(node.offset - firstOffset) / static_cast<double>(i);
+      auto expected = static_cast<std::size_t>(
           static_cast<double>(doc_.Size() - firstOffset) / perNode * 1.02 + 16);
+      const std::size_t counted = doc_.DeferredContainers();
+      if (counted > expected) expected = std::min(counted, 2 * expected);
+      expected = std::max(expected, i + i / 8 + 16);
       builder.Reserve(expected);
-      ids.reserve(expected);
-      offsets.reserve(expected);
-      idOffsets.reserve(expected);
-      childStart.reserve(expected + 1);
+      detail::ReserveHuge(ids, expected);
+      detail::ReserveHuge(offsets, expected);
+      detail::ReserveHuge(idOffsets, expected);
+      detail::ReserveHuge(childStart, expected + 1);
+      detail::ReserveHuge(childIds, expected);
+      detail::ReserveHuge(childOffsets, expected);
     }
     const JPath path(nodesPath, i);
     // After a problem the rest is only read, so that a problem of the text itself, which comes
@@ -854,7 +865,7 @@ void Loader::LoadNodes(const Obj& top, TreeBuilder& builder) {
   // Pre-order from the root. Every node has at most one parent now, so a node the root does not
   // reach either has none or sits on a cycle of parents.
   std::vector<uint32_t> order;
-  order.reserve(n);
+  detail::ReserveHuge(order, n);
   std::vector<char> reached(n, 0);
   std::vector<uint32_t> stack{0};
   while (!stack.empty()) {
@@ -1620,6 +1631,7 @@ Model LoadModel(const std::string& path) {
     std::unique_ptr<char[]> text;
     try {
       text.reset(new char[size + simdjson::SIMDJSON_PADDING]);  // not filled: read over at once
+      detail::AdviseHugePages(text.get(), size);
       std::memset(text.get() + size, 0, simdjson::SIMDJSON_PADDING);
       in.read(text.get(), static_cast<std::streamsize>(size));
     } catch (const std::exception&) {

@@ -4,6 +4,7 @@
 #include <set>
 #include <utility>
 
+#include "host/memtree/detail/huge_pages.h"
 #include "host/memtree/detail/number_text.h"
 
 namespace memtree {
@@ -399,7 +400,7 @@ void TreeBuilder::Reserve(std::size_t nodes) {
   MemTree& t = *tree_;
   const std::size_t now = t.nodes_.size();
   if (now == 0 || nodes <= now) return;
-  auto grow = [&](auto& v) { v.reserve((v.size() * nodes + now - 1) / now + 16); };
+  auto grow = [&](auto& v) { detail::ReserveHuge(v, (v.size() * nodes + now - 1) / now + 16); };
   grow(t.nodes_);
   grow(t.counts_);
   grow(t.cls_);
@@ -416,11 +417,15 @@ void TreeBuilder::LinkChecked(const std::vector<uint32_t>& order,
                               const std::vector<uint32_t>& childSlots) {
   MemTree& t = *tree_;
   const std::size_t n = t.nodes_.size();
-  std::vector<uint32_t> indexOfSlot(n, 0);
+  std::vector<uint32_t> indexOfSlot;
+  detail::ReserveHuge(indexOfSlot, n);
+  indexOfSlot.resize(n);
   for (std::size_t k = 0; k < order.size(); ++k) indexOfSlot[order[k]] = static_cast<uint32_t>(k);
-  std::vector<MemNode> nodes(order.size());
+  std::vector<MemNode> nodes;
+  detail::ReserveHuge(nodes, order.size());
+  nodes.resize(order.size());
   t.childIndices_.clear();
-  t.childIndices_.reserve(childSlots.size());
+  detail::ReserveHuge(t.childIndices_, childSlots.size());
   const auto samples = static_cast<std::size_t>(t.numberOfSamples_);
   for (std::size_t k = 0; k < order.size(); ++k) {
     const uint32_t slot = order[k];

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/memtree/detail/json_value.h"
 #include "host/memtree/mem_tree.h"
 #include "host/memtree/model_file.h"
 #include "host/memtree/tree_builder.h"
@@ -171,6 +172,36 @@ TEST(ModelFile, NumbersSurviveTheRoundTrip) {
   EXPECT_EQ(LoadError(With(kSmall, "\"mean\": 0", "\"mean\": Infinity")),
             "model.json:11:63: nodes[1].samples[0].regression.mean: expected a finite number, "
             "found Infinity");
+}
+
+// A large nodes array is read a slice at a time; messages give the file's places and paths all
+// the same, in the first and last slice and on both sides of the edge between two.
+TEST(ModelFile, ProblemsInALargeNodesArrayNameTheirPlace) {
+  constexpr int kNodes = 20000;  // some 3 MB of nodes, one per line from line 2
+  const std::string text = testing_support::ChainModel(kNodes);
+  const std::size_t edge =
+      text.find("},\n", text.find('[') + memtree::detail::JsonDocument::kSliceSize);
+  const int lastOfFirstSlice =
+      static_cast<int>(std::count(text.begin(), text.begin() + edge, '\n')) - 1;
+  auto firstLine = [](const std::string& s) { return s.substr(0, s.find('\n')); };
+  for (int node : {0, lastOfFirstSlice, lastOfFirstSlice + 1, kNodes - 1}) {
+    SCOPED_TRACE(node);
+    const std::string start = "{\"id\": " + std::to_string(node) + ", ";
+    const std::string line = std::to_string(node + 2);
+    std::string twice = text;
+    twice.replace(twice.find(start), start.size(), start + "\"id\": 1, ");
+    EXPECT_EQ(firstLine(LoadError(twice, "big.json")),
+              "big.json:" + line + ":" + std::to_string(start.size() + 1) + ": nodes[" +
+                  std::to_string(node) + "].id: member \"id\" appears twice (first at " + line +
+                  ":2)");
+    std::string noColon = text;
+    noColon.replace(noColon.find(start), start.size() + 11, start + "\"samples\" ");
+    EXPECT_EQ(firstLine(LoadError(noColon, "big.json")),
+              "big.json:" + line + ":" + std::to_string(start.size() + 11) +
+                  ": syntax error: expected ':' after the member name, found '['");
+  }
+  EXPECT_EQ(memtree::ParseModel(text, "big.json").tree->GetNumberOfNodes(),
+            static_cast<std::size_t>(kNodes));
 }
 
 TEST(ModelFile, DeepChainLoadsWalksSavesAndDiesWithoutRecursion) {

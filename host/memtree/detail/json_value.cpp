@@ -3,9 +3,11 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <unordered_set>
@@ -276,6 +278,113 @@ bool PlainLiteral(std::string_view text, std::size_t quote, std::string_view& ou
   return false;
 }
 
+// Where the deferred array stands in a text and where its items can be cut into slices that
+// are read one after another, each indexed into the same parser memory. Found by a plain scan
+// that follows strings and brackets; nothing when the text is anything but plain (a byte that
+// is not UTF-8, a control character or an unclosed string, mismatched brackets, a member name
+// with an escape before the array, no such member holding an array), and the whole text is
+// then read at once, which finds and reports whatever is wrong as it always has.
+struct Slicing {
+  std::size_t open = 0;           // the array's '['
+  std::size_t close = 0;          // its ']'
+  std::vector<std::size_t> cuts;  // commas between items where one slice ends and the next starts
+  std::size_t containers = 0;     // items that are objects or arrays
+};
+
+std::optional<Slicing> FindSlicing(std::string_view text, std::string_view key,
+                                   std::size_t sliceSize) {
+  if (key.empty() || text.size() > simdjson::SIMDJSON_MAXSIZE_BYTES) return std::nullopt;
+  if (!simdjson::validate_utf8(text.data(), text.size())) return std::nullopt;
+  enum : unsigned char { kOther, kQuote, kOpen, kClose };
+  static const auto kClass = [] {
+    std::array<unsigned char, 256> table{};
+    table['"'] = kQuote;
+    table['['] = table['{'] = kOpen;
+    table[']'] = table['}'] = kClose;
+    return table;
+  }();
+  const char* const s = text.data();
+  const std::size_t n = text.size();
+  auto skipSpace = [&](std::size_t j) {
+    while (j < n && IsSpace(s[j])) ++j;
+    return j;
+  };
+  constexpr std::size_t kMaxNesting = 256;  // deeper texts are refused by the reader anyway
+  char stack[kMaxNesting];
+  std::size_t depth = 0;
+  std::size_t arrayDepth = 0;  // nesting inside the array, while in it
+  std::size_t sliceStart = 0;
+  bool found = false;
+  bool inArray = false;
+  Slicing out;
+  for (std::size_t i = 0; i < n;) {
+    switch (kClass[static_cast<unsigned char>(s[i])]) {
+      case kOther:
+        ++i;
+        continue;
+      case kQuote: {
+        const std::size_t quote = i++;
+        bool escaped = false;
+        for (;;) {
+          if (i >= n) return std::nullopt;
+          const auto c = static_cast<unsigned char>(s[i]);
+          if (c == '"') break;
+          if (c < 0x20) return std::nullopt;
+          if (c == '\\') {
+            if (i + 1 >= n || static_cast<unsigned char>(s[i + 1]) < 0x20) return std::nullopt;
+            escaped = true;
+            i += 2;
+            continue;
+          }
+          ++i;
+        }
+        ++i;
+        if (depth == 1 && !found && stack[0] == '{') {
+          std::size_t j = skipSpace(i);
+          if (j < n && s[j] == ':') {
+            if (escaped) return std::nullopt;
+            if (text.substr(quote + 1, i - quote - 2) == key) {
+              j = skipSpace(j + 1);
+              if (j >= n || s[j] != '[') return std::nullopt;
+              found = inArray = true;
+              out.open = j;
+              sliceStart = j + 1;
+              stack[depth++] = '[';
+              arrayDepth = depth;
+              i = j + 1;
+            }
+          }
+        }
+        continue;
+      }
+      case kOpen:
+        if (depth == kMaxNesting) return std::nullopt;
+        stack[depth++] = s[i++];
+        continue;
+      case kClose: {
+        if (depth == 0 || stack[depth - 1] != (s[i] == ']' ? '[' : '{')) return std::nullopt;
+        --depth;
+        ++i;
+        if (!inArray) continue;
+        if (depth == arrayDepth) ++out.containers;
+        if (depth == arrayDepth && i - sliceStart >= sliceSize) {
+          const std::size_t j = skipSpace(i);
+          if (j < n && s[j] == ',') {
+            out.cuts.push_back(j);
+            sliceStart = j + 1;
+          }
+        } else if (depth + 1 == arrayDepth) {
+          out.close = i - 1;
+          inArray = false;
+        }
+        continue;
+      }
+    }
+  }
+  if (!found || inArray) return std::nullopt;
+  return out;
+}
+
 }  // namespace
 
 // Builds values from simdjson's On-Demand iteration, keeping each value's offset. A container's
@@ -287,7 +396,7 @@ struct JsonDocument::State {
   void Read(V& v, JsonValue& out) {
     std::string_view token;
     if (!Token(v, token)) throw SyntaxError();
-    out.offset = static_cast<std::size_t>(token.data() - text_.data());
+    out.offset = Offset(token.data());
     lastOffset_ = out.offset;
     token = Trim(token);
     od::json_type type;
@@ -357,7 +466,7 @@ struct JsonDocument::State {
   // The name of the member ahead, as a view of the text when it holds no escape.
   std::string_view Key(od::field& field, std::size_t& keyOffset) {
     const char* raw = field.key().raw();
-    keyOffset = static_cast<std::size_t>(raw - 1 - text_.data());
+    keyOffset = Offset(raw - 1);
     std::string_view key;
     if (PlainLiteral(text_, keyOffset, key)) return key;
     if (field.unescaped_key().get(key) != simdjson::SUCCESS) throw SyntaxError();
@@ -497,10 +606,44 @@ struct JsonDocument::State {
     return kept.back();
   }
 
+  // Reads one item of the deferred array and hands it over.
+  void StreamItem(od::value& value, std::size_t index, ItemCallback& item) {
+    item_.Reset();
+    itemKept_.clear();
+    item_index_ = index;
+    JsonValue* v = item_.Take(1);
+    *v = JsonValue();
+    Read(value, *v);
+    item(*v, index);
+  }
+
+  // The file offset of a byte of the text simdjson is reading, which may be a piece of the
+  // file's text: the offset in the piece, plus lowShift_ below split_ and highShift_ from it.
+  std::size_t Offset(const char* p) const {
+    const auto at = static_cast<std::size_t>(p - parsed_);
+    return at + (at < split_ ? lowShift_ : highShift_);
+  }
+  void Reading(const char* parsed, std::size_t split, std::size_t lowShift, std::size_t highShift) {
+    parsed_ = parsed;
+    split_ = split;
+    lowShift_ = lowShift;
+    highShift_ = highShift;
+  }
+
   std::string_view text_;
   const JsonDocument& doc_;
   od::parser parser_;
   od::document document_;
+  const char* parsed_ = text_.data();
+  std::size_t split_ = std::numeric_limits<std::size_t>::max();
+  std::size_t lowShift_ = 0;
+  std::size_t highShift_ = 0;
+  // When the deferred array is read in slices: where they are, the file's text without the
+  // array's items (what document_ reads), and the memory each slice is read from in turn.
+  std::optional<Slicing> slicing_;
+  std::unique_ptr<char[]> outline_;
+  std::unique_ptr<char[]> slice_;
+  od::parser sliceParser_;
   std::vector<std::size_t> open_;             // levels of the containers being read
   std::vector<std::vector<JsonValue>> levels_;  // items gathered so far, per level
   std::vector<bool> objects_;                  // per level: an object (else an array)
@@ -520,8 +663,26 @@ JsonDocument::JsonDocument(std::string_view text, std::string name, std::string_
     : text_(text), name_(std::move(name)), deferredKey_(deferred) {
   state_ = std::make_unique<State>(text_, *this);
   State& st = *state_;
+  const char* parsed = text_.data();
+  std::size_t parsedSize = text_.size();
+  st.slicing_ = FindSlicing(text_, deferredKey_, kSliceSize);
+  if (st.slicing_) {
+    // simdjson indexes every bracket, comma and string of what it parses before it reads the
+    // first value, into memory as large as the text: the array's items (nearly all of a big
+    // file) are left out here and read a slice at a time from the same memory, which keeps
+    // the work of the pages the kernel has to hand over and clear to the size of a slice.
+    const std::size_t head = st.slicing_->open + 1;
+    const std::size_t tail = text_.size() - st.slicing_->close;
+    parsedSize = head + tail;
+    st.outline_.reset(new char[parsedSize + simdjson::SIMDJSON_PADDING]);
+    std::memcpy(st.outline_.get(), text_.data(), head);
+    std::memcpy(st.outline_.get() + head, text_.data() + st.slicing_->close, tail);
+    std::memset(st.outline_.get() + parsedSize, 0, simdjson::SIMDJSON_PADDING);
+    parsed = st.outline_.get();
+    st.Reading(parsed, head, 0, st.slicing_->close - head);
+  }
   simdjson::error_code error =
-      st.parser_.iterate(text_.data(), text_.size(), text_.size() + simdjson::SIMDJSON_PADDING)
+      st.parser_.iterate(parsed, parsedSize, parsedSize + simdjson::SIMDJSON_PADDING)
           .get(st.document_);
   if (error != simdjson::SUCCESS) {
     if (error == simdjson::CAPACITY) {
@@ -577,17 +738,14 @@ std::size_t JsonDocument::StreamItems(ItemCallback& item) {
       st.arena_ = &st.item_;
       st.depthBase_ = 2;
       st.streaming_ = true;
+      if (st.slicing_) {
+        count = StreamSlices(item);
+        continue;
+      }
       for (auto element : array) {
         od::value value;
         if (element.get(value) != simdjson::SUCCESS) throw SyntaxError();
-        st.item_.Reset();
-        st.itemKept_.clear();
-        st.item_index_ = count;
-        JsonValue* v = st.item_.Take(1);
-        *v = JsonValue();
-        st.Read(value, *v);
-        item(*v, count);
-        ++count;
+        st.StreamItem(value, count++, item);
       }
     }
     const char* rest = nullptr;
@@ -596,6 +754,55 @@ std::size_t JsonDocument::StreamItems(ItemCallback& item) {
     SyntaxFail(st.lastOffset_, "syntax error");
   }
   return count;
+}
+
+// Each slice, the items between two cuts, is read as an array of its own: '[', the items as
+// they stand in the file, ']'. Offsets in it are the file's, shifted by where the slice starts.
+std::size_t JsonDocument::StreamSlices(ItemCallback& item) {
+  State& st = *state_;
+  const Slicing& slicing = *st.slicing_;
+  std::vector<std::size_t> bounds;  // where each slice starts, and where the last one ends
+  bounds.push_back(slicing.open + 1);
+  for (std::size_t cut : slicing.cuts) bounds.push_back(cut + 1);
+  bounds.push_back(slicing.close + 1);
+  std::size_t largest = 0;
+  for (std::size_t k = 0; k + 1 < bounds.size(); ++k) {
+    largest = std::max(largest, bounds[k + 1] - bounds[k]);
+  }
+  // The slice ends where its comma or the closing bracket stands; both become ']'.
+  if (!st.slice_) st.slice_.reset(new char[largest + 1 + simdjson::SIMDJSON_PADDING]);
+  if (st.sliceParser_.allocate(largest + 1) != simdjson::SUCCESS) throw std::bad_alloc();
+  std::size_t count = 0;
+  for (std::size_t k = 0; k + 1 < bounds.size(); ++k) {
+    const std::size_t begin = bounds[k];
+    const std::size_t length = bounds[k + 1] - 1 - begin;
+    char* slice = st.slice_.get();
+    slice[0] = '[';
+    std::memcpy(slice + 1, text_.data() + begin, length);
+    slice[length + 1] = ']';
+    std::memset(slice + length + 2, 0, simdjson::SIMDJSON_PADDING);
+    st.Reading(slice, 0, 0, begin - 1);
+    od::document document;
+    if (st.sliceParser_.iterate(slice, length + 2, length + 2 + simdjson::SIMDJSON_PADDING)
+            .get(document) != simdjson::SUCCESS) {
+      throw SyntaxError();
+    }
+    od::array array;
+    if (document.get_array().get(array) != simdjson::SUCCESS) throw SyntaxError();
+    for (auto element : array) {
+      od::value value;
+      if (element.get(value) != simdjson::SUCCESS) throw SyntaxError();
+      st.StreamItem(value, count++, item);
+    }
+    const char* rest = nullptr;
+    if (document.current_location().get(rest) == simdjson::SUCCESS) throw SyntaxError();
+  }
+  st.Reading(st.outline_.get(), slicing.open + 1, 0, slicing.close - slicing.open - 1);
+  return count;
+}
+
+std::size_t JsonDocument::DeferredContainers() const {
+  return state_->slicing_ ? state_->slicing_->containers : 0;
 }
 
 std::string JsonDocument::Where(std::size_t offset) const {

@@ -52,6 +52,9 @@ class JsonDocument {
   const JsonValue& Root() const { return *root_; }
   const std::string& Name() const { return name_; }
   std::size_t Size() const { return text_.size(); }
+  /// How many items of the deferred array are objects or arrays, as far as the scan that cuts
+  /// it into slices has counted them; 0 when it is read whole.
+  std::size_t DeferredContainers() const;
   /// "name:line:column" of a byte offset; line and column count from 1, columns in bytes.
   std::string Where(std::size_t offset) const;
   /// Reads the items of the deferred array in order, handing each to item with its index; the
@@ -67,6 +70,8 @@ class JsonDocument {
   }
 
   static constexpr std::size_t kMaxDepth = 64;
+  /// Bytes of the deferred array read at a time, at least (a slice ends after an item).
+  static constexpr std::size_t kSliceSize = std::size_t{1} << 20;
 
  private:
   struct ItemCallback {
@@ -77,6 +82,7 @@ class JsonDocument {
   };
   struct State;
   std::size_t StreamItems(ItemCallback& item);
+  std::size_t StreamSlices(ItemCallback& item);
   [[noreturn]] void SyntaxFail(std::size_t offset, const std::string& fallback) const;
 
   std::string_view text_;
