@@ -238,13 +238,13 @@ RuleView::RuleView(const detail::RuleRecord& rule, const detail::SetRecord* sets
 }
 
 RuleSpec RuleView::ToSpec() const {
-  RuleSpec spec;
-  spec.predictor = predictor;
-  for (const ValuesView& values : children) spec.children.push_back(values.ToValues());
-  spec.missingChild = missingChild;
-  spec.statistics = statistics;
-  spec.kinds = kinds;
-  return spec;
+  RuleSpec rule;
+  rule.predictor = predictor;
+  for (const ValuesView& values : children) rule.children.push_back(values.ToValues());
+  rule.missingChild = missingChild;
+  rule.statistics = statistics;
+  rule.kinds = kinds;
+  return rule;
 }
 
 const ArbTree::ArbVersionImp& MemTreeVersion() {
