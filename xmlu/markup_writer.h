@@ -220,16 +220,7 @@ class ARBTREXM_API MarkupWriter {
     const auto room = static_cast<std::size_t>(limit_ - pos_);
     if (size <= 16 && room >= 16) {
       // Names, separators and numbers are short: a few moves instead of a call to memcpy.
-      if (size >= 8) {
-        Move<8>(pos_, data);
-        Move<8>(pos_ + size - 8, data + size - 8);
-      } else if (size >= 4) {
-        Move<4>(pos_, data);
-        Move<4>(pos_ + size - 4, data + size - 4);
-      } else {
-        for (std::size_t i = 0; i < size; ++i) pos_[i] = data[i];
-      }
-      pos_ += size;
+      pos_ = PutShort(pos_, std::string_view(data, size));
     } else if (room >= size) {
       std::memcpy(pos_, data, size);
       pos_ += size;
@@ -237,8 +228,8 @@ class ARBTREXM_API MarkupWriter {
       PutAcrossBlocks(data, size);
     }
   }
-  // Copies a name of at most kShortName bytes to where room for kShortName is known; returns
-  // the end of the copy.
+  // Copies text of at most kShortName bytes to where room for its size is known; returns the
+  // end of the copy.
   static constexpr std::size_t kShortName = 32;
   static char* PutShort(char* to, std::string_view text) {
     const std::size_t size = text.size();
