@@ -138,14 +138,10 @@ void MarkupWriter::Indentation(bool lineBreak, int32_t depth) {
 void MarkupWriter::Escaped(std::string_view text, const bool (&special)[256]) {
   const char* p = text.data();
   const char* const end = p + text.size();
-  if (text.size() <= kShortName && static_cast<std::size_t>(limit_ - pos_) >= kShortName) {
+  if (text.size() <= kShortName && Room(pos_) >= kShortName && !HasSpecial(text, special)) {
     // Most of a document's strings are short names with nothing to escape.
-    const char* q = p;
-    while (q != end && !special[static_cast<unsigned char>(*q)]) ++q;
-    if (q == end) {
-      pos_ = PutShort(pos_, text);
-      return;
-    }
+    pos_ = PutShort(pos_, text);
+    return;
   }
   while (p != end) {
     const char* run = p;
@@ -226,13 +222,7 @@ void MarkupWriter::EndElementInGeneral() {
   open_.pop_back();
   char* p = pos_;
   if (!top.contentStarted) {
-    if (limit_ - p >= 2) {
-      p[0] = '/';
-      p[1] = '>';
-      pos_ = p + 2;
-    } else {
-      Put("/>", 2);
-    }
+    Put("/>", 2);  // EndElement writes it itself when the block has room
   } else {
     const XMLWriteState state = state_;
     --state_.depth;
