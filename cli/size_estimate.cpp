@@ -71,9 +71,9 @@ std::pair<std::uint64_t, std::uint64_t> CategoryText(const memtree::Model& model
   return {total, longest};
 }
 
-std::uint64_t StatisticsCount(const memtree::RuleView* rule) {
+std::uint64_t StatisticsCount(const std::optional<memtree::RuleView>& rule) {
   std::uint64_t n = 0;
-  if (rule != nullptr) {
+  if (rule) {
     for (const auto& statistic : rule->statistics) n += statistic.has_value() ? 1 : 0;
   }
   return n;
@@ -118,23 +118,21 @@ void FormatPmmlRule(Lines& lines, const memtree::RuleView& rule, std::size_t chi
 // bounds they run from minus to plus infinity, each starting where the one before ends. A rule
 // of codes counts as having gaps, since which categories its field has is not known here.
 bool Gapless(const memtree::RuleView& rule) {
-  std::vector<memtree::Bounds> held;
+  std::vector<memtree::Bounds> intervals;
   for (const memtree::ValuesView& values : rule.children) {
     if (values.kind != memtree::ChildValues::Kind::kInterval) return false;
-    held.push_back(values.bounds);
+    intervals.push_back(values.bounds);
   }
-  std::vector<const memtree::Bounds*> intervals;
-  for (const memtree::Bounds& bounds : held) intervals.push_back(&bounds);
   if (intervals.empty()) return false;
   std::sort(intervals.begin(), intervals.end(),
-            [](const memtree::Bounds* a, const memtree::Bounds* b) {
-              if (!a->low || !b->low) return !a->low && b->low;
-              return *a->low < *b->low;
+            [](const memtree::Bounds& a, const memtree::Bounds& b) {
+              if (!a.low || !b.low) return !a.low && b.low;
+              return *a.low < *b.low;
             });
-  if (intervals.front()->low || intervals.back()->high) return false;
+  if (intervals.front().low || intervals.back().high) return false;
   for (std::size_t i = 1; i < intervals.size(); ++i) {
-    const memtree::Bounds& before = *intervals[i - 1];
-    const memtree::Bounds& next = *intervals[i];
+    const memtree::Bounds& before = intervals[i - 1];
+    const memtree::Bounds& next = intervals[i];
     if (!before.high || !next.low || *before.high != *next.low ||
         (before.highOpen && next.lowOpen)) {
       return false;
@@ -214,15 +212,14 @@ SizeEstimate EstimateSize(const memtree::Model& model, int sample, bool portable
     estimate.depth = std::max<std::uint64_t>(estimate.depth, depth[i]);
     // Both documents put the root node two levels below their root element.
     const std::uint64_t level = 2 + depth[i];
-    const std::optional<memtree::RuleView> splitView = node.GetSplitSpec();
-    const memtree::RuleView* split = splitView ? &*splitView : nullptr;
+    const std::optional<memtree::RuleView> split = node.GetSplitSpec();
     const bool leaf = node.GetChildIndices().empty();
 
     Lines pmml(level);
     pmml.Add(5, 3);  // <Node, score, recordCount, id; </Node>
     const std::uint64_t statistics = StatisticsCount(split);
     if (tree.GetNumberOfCategories() > 0) {
-      if (split != nullptr) pmml.Add(5 + statistics, 9 + 4 * statistics);
+      if (split) pmml.Add(5 + statistics, 9 + 4 * statistics);
       pmml.Add(8 * categories, 17 * categories);
       if (portable) pmml.Add(categories, 2 * categories);  // the probability attribute
       pmml.Add(0, 0, labels.first + labels.second);
@@ -268,7 +265,7 @@ SizeEstimate EstimateSize(const memtree::Model& model, int sample, bool portable
       const std::uint64_t attributes = 3 + (deviation ? 1 : 0) + (leaf ? 0 : 1);
       xml.Add(1 + attributes + (leaf ? 0 : 1), attributes);
     }
-    if (split != nullptr) {
+    if (split) {
       TreeXmlRule(xml, *split, NameLength(model, split->predictor));
       for (int k = 0; k < node.GetNumberOfSurrogates(); ++k) {
         const memtree::RuleView surrogate = node.GetSurrogateSpec(k);
