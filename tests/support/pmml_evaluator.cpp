@@ -53,11 +53,7 @@ const xmlNode* FirstChild(const xmlNode* node, const char* name) {
 }
 
 bool IsPredicate(const xmlNode* node) {
-  for (const char* name :
-       {"True", "False", "SimplePredicate", "CompoundPredicate", "SimpleSetPredicate"}) {
-    if (Named(node, name)) return true;
-  }
-  return false;
+  return !Named(node, "Extension") && !Named(node, "ScoreDistribution") && !Named(node, "Node");
 }
 
 // What the DataDictionary says of one field, and how the MiningSchema treats invalid values.
@@ -100,7 +96,7 @@ struct PmmlTreeEvaluator::Impl {
       const bool valid =
           r.categorical && !r.valid.empty() ? Holds(r.valid, value) : !r.numeric || Number(value);
       if (!valid && r.invalidTreatment == "asMissing") continue;
-      if (!valid && r.invalidTreatment != "asIs") return std::nullopt;
+      if (!valid) return std::nullopt;  // returnInvalid
       prepared[name] = value;
     }
     return prepared;
@@ -246,20 +242,18 @@ PmmlTreeEvaluator::~PmmlTreeEvaluator() {
 }
 
 std::string PmmlTreeEvaluator::LeafId(const PmmlRecord& record) const {
-  if (impl_->root == nullptr) return "<no tree>";
   const xmlNode* node = impl_->Walk(record);
   return node != nullptr ? Attribute(node, "id") : kNoPrediction;
 }
 
 std::string PmmlTreeEvaluator::Score(const PmmlRecord& record) const {
-  if (impl_->root == nullptr) return "<no tree>";
   const xmlNode* node = impl_->Walk(record);
   return node != nullptr ? Attribute(node, "score") : kNoPrediction;
 }
 
 std::map<std::string, double> PmmlTreeEvaluator::Probabilities(const PmmlRecord& record) const {
   std::map<std::string, double> result;
-  const xmlNode* node = impl_->root != nullptr ? impl_->Walk(record) : nullptr;
+  const xmlNode* node = impl_->Walk(record);
   for (const xmlNode* d : Children(node, "ScoreDistribution")) {
     const std::string text = Attribute(d, "probability");
     // Without a probability, the recordCount over the Node's.
