@@ -174,12 +174,8 @@ void Classification(benchmark::State& state) {
 void ClassificationPieces(benchmark::State& state) {
   WholeExport<CountingSink>(state, Document::kPmml, Kind::kClassification);
 }
-void TreeXmlClassification(benchmark::State& state) {
-  WholeExport<MemoryBuffer>(state, Document::kTreeXml, Kind::kClassification);
-}
 BENCHMARK(Classification)->Arg(10001)->Arg(100001)->Arg(1000001)->Unit(benchmark::kMillisecond);
 BENCHMARK(ClassificationPieces)->Arg(100001)->Arg(1000001)->Unit(benchmark::kMillisecond);
-BENCHMARK(TreeXmlClassification)->Arg(10001)->Arg(100001)->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------------
 // Side by side in one process and one run: the exporter, libxml2's xmlTextWriter writing the
