@@ -44,7 +44,6 @@ namespace {
 // measure its own growth policy instead.
 class MemoryBuffer : public std::streambuf {
  public:
-  const std::string& text() const { return text_; }
   std::size_t size() const { return text_.size(); }
   std::string Release() { return std::move(text_); }
 
@@ -172,23 +171,11 @@ void WholeExport(benchmark::State& state, Document document, Kind kind) {
 void Classification(benchmark::State& state) {
   WholeExport<MemoryBuffer>(state, Document::kPmml, Kind::kClassification);
 }
-void Regression(benchmark::State& state) {
-  WholeExport<MemoryBuffer>(state, Document::kPmml, Kind::kRegression);
-}
 void ClassificationPieces(benchmark::State& state) {
   WholeExport<CountingSink>(state, Document::kPmml, Kind::kClassification);
 }
-void TreeXmlClassification(benchmark::State& state) {
-  WholeExport<MemoryBuffer>(state, Document::kTreeXml, Kind::kClassification);
-}
-void TreeXmlRegression(benchmark::State& state) {
-  WholeExport<MemoryBuffer>(state, Document::kTreeXml, Kind::kRegression);
-}
 BENCHMARK(Classification)->Arg(10001)->Arg(100001)->Arg(1000001)->Unit(benchmark::kMillisecond);
-BENCHMARK(Regression)->Arg(10001)->Arg(100001)->Arg(1000001)->Unit(benchmark::kMillisecond);
 BENCHMARK(ClassificationPieces)->Arg(100001)->Arg(1000001)->Unit(benchmark::kMillisecond);
-BENCHMARK(TreeXmlClassification)->Arg(10001)->Arg(100001)->Unit(benchmark::kMillisecond);
-BENCHMARK(TreeXmlRegression)->Arg(10001)->Arg(100001)->Unit(benchmark::kMillisecond);
 
 // ---------------------------------------------------------------------------------------------
 // Side by side in one process and one run: the exporter, libxml2's xmlTextWriter writing the

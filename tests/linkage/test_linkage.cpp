@@ -16,8 +16,8 @@ namespace {
 
 using testing_support::XmlDoc;
 
-// File names of the shared objects loaded into this process.
-std::vector<std::string> LoadedObjects() {
+// Whether a shared object of this name is loaded into this process.
+bool Loaded(const std::string& library) {
   std::vector<std::string> names;
   dl_iterate_phdr(
       [](dl_phdr_info* info, size_t, void* data) {
@@ -25,11 +25,7 @@ std::vector<std::string> LoadedObjects() {
         return 0;
       },
       &names);
-  return names;
-}
-
-bool Loaded(const std::string& library) {
-  for (const std::string& name : LoadedObjects()) {
+  for (const std::string& name : names) {
     if (name.find("/" + library + ".so") != std::string::npos) return true;
   }
   return false;

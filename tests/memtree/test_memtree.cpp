@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -17,6 +15,7 @@
 #include "host/memtree/tree_builder.h"
 #include "model/collect_split_values.h"
 #include "tests/support/model_text.h"
+#include "tests/support/run_command.h"
 #include "tests/support/stack.h"
 
 namespace {
@@ -51,22 +50,6 @@ std::string LoadError(const std::string& text, const std::string& name = "model.
   return "(loaded without error)";
 }
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-memtree::Model LoadExample(const char* file) { return memtree::LoadModel(kExamples + file); }
-
-TEST(ModelFile, ExamplesSaveToStableBytes) {
-  for (const char* file : {"cart_classification.json", "regression.json", "chaid.json"}) {
-    memtree::Model model = LoadExample(file);
-    const std::string first = memtree::ModelText(*model.tree, *model.metadata);
-    memtree::Model again = memtree::ParseModel(first, "saved.json");
-    EXPECT_EQ(memtree::ModelText(*again.tree, *again.metadata), first) << file;
-  }
-}
-
 TEST(ModelFile, ErrorsNamePlacePathAndProblem) {
   // Most problems have a file of their own under tests/data/hostile; this one has none.
   EXPECT_EQ(LoadError(With(kSmall, "{\"high\": 3.5}", "{\"codes\": [1]}")),
@@ -74,7 +57,7 @@ TEST(ModelFile, ErrorsNamePlacePathAndProblem) {
             "value sets are intervals");
 
   // Positions in a file laid out by hand: the cart example.
-  const std::string cart = ReadText(kExamples + "cart_classification.json");
+  const std::string cart = testing_support::ReadFile(kExamples + "cart_classification.json");
   const std::string predicted = "\"predicted\": 1, \"counts\": [16, 24]";
   const std::size_t at = cart.find(predicted);
   ASSERT_NE(at, std::string::npos);
@@ -132,7 +115,8 @@ TEST(ModelFile, SyntaxErrorsShowLineColumnAndCaret) {
 }
 
 TEST(ModelFile, FormatPageExampleLoads) {
-  const std::string page = ReadText(std::string(TREEXPORT_SOURCE_DIR) + "/docs/model-format.md");
+  const std::string page =
+      testing_support::ReadFile(std::string(TREEXPORT_SOURCE_DIR) + "/docs/model-format.md");
   const std::size_t begin = page.rfind("```json\n");
   ASSERT_NE(begin, std::string::npos);
   const std::size_t end = page.find("\n```", begin + 8);

@@ -432,18 +432,11 @@ TEST(ToUtf8, UnchangedInUtf8AndCLocalesBadBytesReplacedLatin1Converted) {
   EXPECT_EQ(xmlu::ToUtf8("\xA9 caf\xE9 <x>\xFF"), "\xC2\xA9 caf\xC3\xA9 <x>\xC3\xBF");
 }
 
-// What a sink gets, in one string.
-class Collected : public xmlu::TextSink {
- public:
-  void Write(const char* data, std::size_t size) override { text.append(data, size); }
-  std::string text;
-};
-
 // Cut in two at every byte, and fed one byte at a time, the text converts to ToUtf8's bytes.
 void ExpectPiecesGiveTheWholeTextsBytes(const std::string& text) {
   const std::string whole = xmlu::ToUtf8(text);
   for (std::size_t cut = 0; cut <= text.size() + 1; ++cut) {
-    Collected out;
+    CollectingSink out;
     xmlu::Utf8Sink sink(out);
     if (cut <= text.size()) {
       sink.Write(text.data(), cut);
